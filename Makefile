@@ -1,0 +1,41 @@
+# Set-up and everyday commands. Every target installs what is missing first.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+# Warnings are errors in CI.
+WERROR ?= $(if $(CI),ON,OFF)
+FUZZ_SECONDS ?= 60
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+
+.PHONY: all deps configure build test bench fuzz format format-check clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DLARK_WERROR=$(WERROR) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target lark_bench
+	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench
+
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+format:
+	@clang-format -i $(SOURCES)
+
+format-check: deps
+	@clang-format --dry-run --Werror $(SOURCES) && echo "Formatting is clean."
+
+clean:
+	@rm -rf $(BUILD_DIR) build-bench build-fuzz

@@ -1,0 +1,129 @@
+#include "app/records/DownloadItem.h"
+
+#include "model/JsonFields.h"
+#include "model/MegaFolderLink.h"
+
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+// "created" counts seconds from 2001-01-01 00:00:00 UTC, as the history always has.
+constexpr qint64 referenceDateMSecs = 978307200000LL;
+// Keeps decoded timestamps inside what QDateTime represents (about ±300,000 years).
+constexpr double maxCreatedSeconds = 9.0e12;
+
+bool isDomainOrSubdomain(const QString &host, QLatin1StringView domain)
+{
+    return host == domain || (host.endsWith(domain) && host.size() > domain.size() &&
+                              host[host.size() - domain.size() - 1] == QLatin1Char('.'));
+}
+
+} // namespace
+
+DownloadItem::DownloadItem(QString url, QString title, QString folder, QString quality, QString browser, QUuid id,
+                           DownloadState state, double progress, QString speed, QString eta, QString size,
+                           QString detail, std::optional<QString> file, QDateTime created,
+                           std::optional<MegaNodeDownload> megaNode)
+    : id(id), url(std::move(url)), title(std::move(title)), folder(std::move(folder)), quality(std::move(quality)),
+      browser(std::move(browser)), state(state), progress(progress), speed(std::move(speed)), eta(std::move(eta)),
+      size(std::move(size)), detail(std::move(detail)), file(std::move(file)), created(std::move(created)),
+      megaNode(std::move(megaNode))
+{
+}
+
+QString siteLabel(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString host = parsed.isValid() ? parsed.host().toLower() : QString();
+    if (host == QLatin1String("youtu.be") || isDomainOrSubdomain(host, QLatin1String("youtube.com")))
+        return QStringLiteral("YouTube");
+    if (isDomainOrSubdomain(host, QLatin1String("instagram.com")))
+        return QStringLiteral("Instagram");
+    if (isDomainOrSubdomain(host, QLatin1String("tiktok.com")))
+        return QStringLiteral("TikTok");
+    if (isDomainOrSubdomain(host, QLatin1String("facebook.com")) || host == QLatin1String("fb.watch"))
+        return QStringLiteral("Facebook");
+    if (isDomainOrSubdomain(host, QLatin1String(MegaHosts::primary)) ||
+        isDomainOrSubdomain(host, QLatin1String(MegaHosts::legacy)))
+        return QStringLiteral("MEGA");
+    return QString(host).remove(QLatin1String("www."));
+}
+
+QString DownloadItem::platform() const
+{
+    return siteLabel(url);
+}
+
+QString DownloadItem::jobID() const
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+QJsonObject DownloadItem::toJson() const
+{
+    QJsonObject object{
+        {QLatin1String("id"), jobID()},
+        {QLatin1String("url"), url},
+        {QLatin1String("title"), title},
+        {QLatin1String("folder"), folder},
+        {QLatin1String("quality"), quality},
+        {QLatin1String("browser"), browser},
+        {QLatin1String("state"), rawValue(state)},
+        {QLatin1String("progress"), progress},
+        {QLatin1String("speed"), speed},
+        {QLatin1String("eta"), eta},
+        {QLatin1String("size"), size},
+        {QLatin1String("detail"), detail},
+        {QLatin1String("created"), static_cast<double>(created.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0},
+    };
+    if (file)
+        object.insert(QLatin1String("file"), *file);
+    if (megaNode)
+        object.insert(QLatin1String("megaNode"), megaNode->toJson());
+    return object;
+}
+
+std::optional<DownloadItem> DownloadItem::fromJson(const QJsonObject &object)
+{
+    JsonFields fields(object);
+    const QString idText = fields.string(QLatin1String("id"));
+    const QUuid id = QUuid::fromString(idText);
+    const bool nilText = idText == QLatin1String("00000000-0000-0000-0000-000000000000");
+    if (idText.size() != 36 || (id.isNull() && !nilText))
+        fields.fail();
+
+    const auto state = downloadStateFromRaw(fields.string(QLatin1String("state")));
+    if (!state)
+        fields.fail();
+
+    const double createdSeconds = fields.number(QLatin1String("created"));
+    if (!std::isfinite(createdSeconds) || std::abs(createdSeconds) > maxCreatedSeconds)
+        fields.fail();
+
+    std::optional<MegaNodeDownload> megaNode;
+    if (const auto nodeObject = fields.optionalObject(QLatin1String("megaNode"))) {
+        megaNode = MegaNodeDownload::fromJson(*nodeObject);
+        if (!megaNode)
+            fields.fail();
+    }
+
+    DownloadItem item(fields.string(QLatin1String("url")), fields.string(QLatin1String("title")),
+                      fields.string(QLatin1String("folder")), fields.string(QLatin1String("quality")),
+                      fields.string(QLatin1String("browser")));
+    item.id = id;
+    item.state = state.value_or(DownloadState::failed);
+    item.progress = fields.number(QLatin1String("progress"));
+    item.speed = fields.string(QLatin1String("speed"));
+    item.eta = fields.string(QLatin1String("eta"));
+    item.size = fields.string(QLatin1String("size"));
+    item.detail = fields.string(QLatin1String("detail"));
+    item.file = fields.optionalString(QLatin1String("file"));
+    item.megaNode = std::move(megaNode);
+    if (!fields.ok())
+        return std::nullopt;
+    item.created = QDateTime::fromMSecsSinceEpoch(
+        referenceDateMSecs + static_cast<qint64>(std::llround(createdSeconds * 1000.0)), Qt::UTC);
+    return item;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// One file or folder of a MEGA share, as decrypted from its listing.
+struct MegaFolderNode {
+    QString id;
+    std::optional<QString> parent;
+    QString name;
+    bool isFolder = false;
+    qint64 size = 0;
+    QString key; // a file's 32-byte key in URL-safe base64; empty for folders
+
+    bool isVideo() const;
+    QString formattedSize() const;
+
+    QJsonObject toJson() const;
+    static std::optional<MegaFolderNode> fromJson(const QJsonObject &object);
+
+    bool operator==(const MegaFolderNode &) const = default;
+};
+
+// True when the text after the last "." of name, lower-cased, is a video extension.
+bool hasVideoExtension(const QString &name);

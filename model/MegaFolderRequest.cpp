@@ -1,0 +1,3 @@
+#include "model/MegaFolderRequest.h"
+
+MegaFolderRequest::MegaFolderRequest(QString link) : id(QUuid::createUuid()), url(std::move(link)) {}

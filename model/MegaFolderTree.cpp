@@ -1,0 +1,149 @@
+#include "model/MegaFolderTree.h"
+
+#include "model/NaturalSort.h"
+#include "model/TextSearch.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+MegaFolderTree::MegaFolderTree(MegaFolderListing listing) : m_listing(std::move(listing))
+{
+    const QList<MegaFolderNode> &nodes = m_listing.nodes;
+    m_byID.reserve(nodes.size());
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        const MegaFolderNode &node = nodes[i];
+        if (!m_byID.contains(node.id))
+            m_byID.insert(node.id, i);
+        m_children[node.parent.value_or(QString())].push_back(i);
+    }
+
+    // Ranking every name once makes each later query sort on integers.
+    m_nameRank = naturalRanks(nodes.size(), [&nodes](qsizetype i) -> const QString & { return nodes[i].name; });
+}
+
+const MegaFolderNode *MegaFolderTree::node(const QString &id) const
+{
+    const auto found = m_byID.constFind(id);
+    return found == m_byID.cend() ? nullptr : &m_listing.nodes[*found];
+}
+
+QList<MegaFolderNode> MegaFolderTree::children(const QString &parentID) const
+{
+    QList<MegaFolderNode> result;
+    const auto found = m_children.constFind(parentID);
+    if (found == m_children.cend())
+        return result;
+    result.reserve(static_cast<qsizetype>(found->size()));
+    for (qsizetype index : *found)
+        result.append(m_listing.nodes[index]);
+    return result;
+}
+
+QList<MegaFolderNode> MegaFolderTree::sortedByName(std::vector<qsizetype> indexes) const
+{
+    std::stable_sort(indexes.begin(), indexes.end(), [this](qsizetype a, qsizetype b) {
+        return m_nameRank[static_cast<size_t>(a)] < m_nameRank[static_cast<size_t>(b)];
+    });
+    QList<MegaFolderNode> result;
+    result.reserve(static_cast<qsizetype>(indexes.size()));
+    for (qsizetype index : indexes)
+        result.append(m_listing.nodes[index]);
+    return result;
+}
+
+QList<MegaFolderNode> MegaFolderTree::folders(const QString &id) const
+{
+    std::vector<qsizetype> found;
+    const auto entry = m_children.constFind(id);
+    if (entry != m_children.cend()) {
+        for (qsizetype index : *entry) {
+            if (m_listing.nodes[index].isFolder)
+                found.push_back(index);
+        }
+    }
+    return sortedByName(std::move(found));
+}
+
+QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, bool videosOnly,
+                                            const QString &search) const
+{
+    const TextSearch matcher(search);
+    std::vector<qsizetype> found;
+    QSet<QString> visited;
+    QList<QString> stack{id};
+    // Files of one folder share their relative path, so its match is decided once.
+    QHash<QString, bool> pathMatches;
+
+    while (!stack.isEmpty()) {
+        const QString folderID = stack.takeLast();
+        if (visited.contains(folderID))
+            continue;
+        visited.insert(folderID);
+        const auto entry = m_children.constFind(folderID);
+        if (entry == m_children.cend())
+            continue;
+        for (qsizetype index : *entry) {
+            const MegaFolderNode &child = m_listing.nodes[index];
+            if (child.isFolder) {
+                if (recursive)
+                    stack.append(child.id);
+                continue;
+            }
+            if (videosOnly && !hasVideoExtension(child.name))
+                continue;
+            bool matches = matcher.isEmpty() || matcher.matches(child.name);
+            if (!matches) {
+                const QString parentKey = child.parent.value_or(QString());
+                auto known = pathMatches.constFind(parentKey);
+                if (known == pathMatches.cend())
+                    known = pathMatches.insert(parentKey, matcher.matches(pathFrom(child.parent, id)));
+                matches = *known;
+            }
+            if (matches)
+                found.push_back(index);
+        }
+    }
+    return sortedByName(std::move(found));
+}
+
+QString MegaFolderTree::pathFrom(std::optional<QString> startID, const QString &fromID) const
+{
+    QStringList names;
+    QSet<QString> visited;
+    std::optional<QString> current = std::move(startID);
+    while (current && *current != fromID && !visited.contains(*current)) {
+        visited.insert(*current);
+        const MegaFolderNode *folder = node(*current);
+        if (!folder)
+            break;
+        names.prepend(folder->name);
+        current = folder->parent;
+    }
+    return names.join(QLatin1String(" / "));
+}
+
+QString MegaFolderTree::relativePath(const MegaFolderNode &node, const QString &fromID) const
+{
+    return pathFrom(node.parent, fromID);
+}
+
+QList<MegaFolderNode> MegaFolderTree::breadcrumbs(const QString &toID) const
+{
+    QList<MegaFolderNode> path;
+    QSet<QString> visited{toID};
+    QString current = toID;
+    for (;;) {
+        const MegaFolderNode *folder = node(current);
+        if (!folder)
+            break;
+        path.prepend(*folder);
+        if (current == m_listing.rootID || !folder->parent)
+            break;
+        current = *folder->parent;
+        if (visited.contains(current))
+            break;
+        visited.insert(current);
+    }
+    return path;
+}

@@ -1,0 +1,55 @@
+#include "model/MegaNodeDownload.h"
+
+#include "model/JsonFields.h"
+#include "model/MegaBase64.h"
+
+#include <QJsonDocument>
+
+QString MegaNodeDownload::identity() const
+{
+    return shareHandle + QLatin1Char(':') + nodeHandle;
+}
+
+std::optional<MegaModelError> MegaNodeDownload::validate() const
+{
+    const auto key = megaBase64Data(fileKey);
+    if (validMegaHandle(shareHandle) && validMegaHandle(nodeHandle) && key && key->size() == 32 && size >= 0)
+        return std::nullopt;
+    return MegaModelError{QStringLiteral("Saved MEGA file information is invalid. Fetch the folder again.")};
+}
+
+QJsonObject MegaNodeDownload::toJson() const
+{
+    return QJsonObject{
+        {QLatin1String("shareHandle"), shareHandle}, {QLatin1String("nodeHandle"), nodeHandle},
+        {QLatin1String("fileKey"), fileKey},         {QLatin1String("name"), name},
+        {QLatin1String("size"), size},
+    };
+}
+
+QByteArray MegaNodeDownload::toJsonText() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<MegaNodeDownload> MegaNodeDownload::fromJson(const QJsonObject &object)
+{
+    JsonFields fields(object);
+    MegaNodeDownload node;
+    node.shareHandle = fields.string(QLatin1String("shareHandle"));
+    node.nodeHandle = fields.string(QLatin1String("nodeHandle"));
+    node.fileKey = fields.string(QLatin1String("fileKey"));
+    node.name = fields.string(QLatin1String("name"));
+    node.size = fields.integer(QLatin1String("size"));
+    if (!fields.ok())
+        return std::nullopt;
+    return node;
+}
+
+std::optional<MegaNodeDownload> MegaNodeDownload::fromJsonText(const QByteArray &text)
+{
+    const auto object = parseJsonObject(text);
+    if (!object)
+        return std::nullopt;
+    return fromJson(*object);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "model/MegaModelError.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// Everything needed to fetch, decrypt and check one file of a share without
+// listing the folder again.
+struct MegaNodeDownload {
+    QString shareHandle;
+    QString nodeHandle;
+    QString fileKey;
+    QString name;
+    qint64 size = 0;
+
+    // Two descriptions with the same identity denote the same file of the same share.
+    QString identity() const;
+
+    // Empty when the description can be used; otherwise the error to show.
+    std::optional<MegaModelError> validate() const;
+
+    QJsonObject toJson() const;
+    QByteArray toJsonText() const;
+    static std::optional<MegaNodeDownload> fromJson(const QJsonObject &object);
+    static std::optional<MegaNodeDownload> fromJsonText(const QByteArray &text);
+
+    bool operator==(const MegaNodeDownload &) const = default;
+};

@@ -1,0 +1,241 @@
+#include "model/MegaFolderListing.h"
+#include "model/MegaFolderRequest.h"
+#include "model/MegaNodeDownload.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+namespace {
+
+const QString fileKey = QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8");
+
+QByteArray json(const char *text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+} // namespace
+
+class TestMegaRecords : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nodeDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<bool>("hasParent");
+        QTest::newRow("parent") << json("{'id':'a','parent':'p','name':'n','isFolder':false,'size':5,'key':'k'}")
+                                << true << true;
+        QTest::newRow("no parent") << json("{'id':'a','name':'n','isFolder':true,'size':0,'key':''}") << true
+                                   << false;
+        QTest::newRow("null parent") << json("{'id':'a','parent':null,'name':'n','isFolder':true,'size':0,'key':''}")
+                                     << true << false;
+        QTest::newRow("unknown key") << json("{'id':'a','name':'n','isFolder':true,'size':0,'key':'','x':[1]}")
+                                     << true << false;
+        QTest::newRow("integral double") << json("{'id':'a','name':'n','isFolder':true,'size':12.0,'key':''}")
+                                         << true << false;
+        QTest::newRow("fractional size") << json("{'id':'a','name':'n','isFolder':true,'size':1.5,'key':''}")
+                                         << false << false;
+        QTest::newRow("size as string") << json("{'id':'a','name':'n','isFolder':true,'size':'12','key':''}")
+                                        << false << false;
+        QTest::newRow("size beyond 64 bits")
+            << json("{'id':'a','name':'n','isFolder':true,'size':9223372036854775808,'key':''}") << false << false;
+        QTest::newRow("bool as number") << json("{'id':'a','name':'n','isFolder':1,'size':0,'key':''}") << false
+                                        << false;
+        QTest::newRow("parent as number") << json("{'id':'a','parent':7,'name':'n','isFolder':true,'size':0,'key':''}")
+                                          << false << false;
+        QTest::newRow("missing key") << json("{'id':'a','name':'n','isFolder':true,'size':0}") << false << false;
+        QTest::newRow("null name") << json("{'id':'a','name':null,'isFolder':true,'size':0,'key':''}") << false
+                                   << false;
+    }
+    void nodeDecoding()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, readable);
+        QFETCH(bool, hasParent);
+        const auto node = MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object());
+        QCOMPARE(node.has_value(), readable);
+        if (readable)
+            QCOMPARE(node->parent.has_value(), hasParent);
+    }
+
+    void nodeWithoutParentWritesNoParentKey()
+    {
+        const MegaFolderNode node{QStringLiteral("AbCdEfGh"), std::nullopt, QStringLiteral("x"), true, 0, {}};
+        QVERIFY(!node.toJson().contains(QLatin1String("parent")));
+        QCOMPARE(MegaFolderNode::fromJson(node.toJson()), node);
+    }
+
+    void largestSizeRoundTrips()
+    {
+        const MegaFolderNode node{QStringLiteral("AbCdEfGh"), QStringLiteral("p"), QStringLiteral("big.mkv"), false,
+                                  std::numeric_limits<qint64>::max(), fileKey};
+        const QByteArray text = QJsonDocument(node.toJson()).toJson(QJsonDocument::Compact);
+        QVERIFY(text.contains("9223372036854775807"));
+        QCOMPARE(MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object()), node);
+    }
+
+    void isVideo_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("isFolder");
+        QTest::addColumn<bool>("video");
+        QTest::newRow("upper-case extension") << "Clip.MP4" << false << true;
+        QTest::newRow("last extension counts") << "clip.mp4.part" << false << false;
+        QTest::newRow("no dot") << "mp4" << false << false;
+        QTest::newRow("folder") << "Movies.mp4" << true << false;
+        QTest::newRow("m2ts") << "a.b.m2ts" << false << true;
+        QTest::newRow("f4v") << "x.f4v" << false << true;
+        QTest::newRow("trailing dot") << "clip." << false << false;
+        QTest::newRow("audio") << "song.mp3" << false << false;
+    }
+    void isVideo()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, isFolder);
+        QFETCH(bool, video);
+        const MegaFolderNode node{QStringLiteral("AbCdEfGh"), {}, name, isFolder, 1, {}};
+        QCOMPARE(node.isVideo(), video);
+    }
+
+    void formattedSize_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << "0 bytes";
+        QTest::newRow("one") << qint64(1) << "1 byte";
+        QTest::newRow("999") << qint64(999) << "999 bytes";
+        QTest::newRow("1000") << qint64(1000) << "1.0 kB";
+        QTest::newRow("1550") << qint64(1550) << "1.6 kB";
+        QTest::newRow("carries to MB") << qint64(999999) << "1.0 MB";
+        QTest::newRow("gigabytes") << qint64(4'700'000'000) << "4.7 GB";
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "9.2 EB";
+    }
+    void formattedSize()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, text);
+        const MegaFolderNode node{QStringLiteral("AbCdEfGh"), {}, QStringLiteral("f"), false, size, {}};
+        QCOMPARE(node.formattedSize(), text);
+    }
+
+    void listingDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("readable");
+        const char *node = "{'id':'r','name':'Root','isFolder':true,'size':0,'key':''}";
+        const auto listing = [node](const char *extra) {
+            return json("{'sourceURL':'u','shareHandle':'s','rootID':'r','initialFolderID':'r','nodes':[") + json(node) +
+                   json("],'skippedNodes':0") + json(extra) + "}";
+        };
+        QTest::newRow("complete") << listing("") << true;
+        QTest::newRow("initial file") << listing(",'initialFileID':'f'") << true;
+        QTest::newRow("null initial file") << listing(",'initialFileID':null") << true;
+        QTest::newRow("surrounded by white space") << QByteArray("\n  ") + listing("") + " \n" << true;
+        QTest::newRow("bad node") << json("{'sourceURL':'u','shareHandle':'s','rootID':'r','initialFolderID':'r',"
+                                          "'nodes':[{'id':'r'}],'skippedNodes':0}")
+                                  << false;
+        QTest::newRow("node not an object") << json("{'sourceURL':'u','shareHandle':'s','rootID':'r',"
+                                                    "'initialFolderID':'r','nodes':[1],'skippedNodes':0}")
+                                            << false;
+        QTest::newRow("no initial folder") << json("{'sourceURL':'u','shareHandle':'s','rootID':'r','nodes':[],"
+                                                   "'skippedNodes':0}")
+                                           << false;
+        QTest::newRow("no root") << json("{'sourceURL':'u','shareHandle':'s','initialFolderID':'r','nodes':[],"
+                                         "'skippedNodes':0}")
+                                 << false;
+        QTest::newRow("no skipped count") << json("{'sourceURL':'u','shareHandle':'s','rootID':'r',"
+                                                  "'initialFolderID':'r','nodes':[]}")
+                                          << false;
+        QTest::newRow("array document") << QByteArray("[]") << false;
+        QTest::newRow("two documents") << listing("") + listing("") << false;
+        QTest::newRow("truncated") << listing("").chopped(1) << false;
+        QTest::newRow("error line") << QByteArray("ERROR: no such folder") << false;
+    }
+    void listingDecoding()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, readable);
+        QCOMPARE(MegaFolderListing::fromJsonText(text).has_value(), readable);
+    }
+
+    void listingRoundTrip()
+    {
+        MegaFolderListing listing;
+        listing.sourceURL = QStringLiteral("https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w");
+        listing.shareHandle = QStringLiteral("AbCdEfGh");
+        listing.rootID = QStringLiteral("RootRoot");
+        listing.initialFolderID = QStringLiteral("RootRoot");
+        listing.skippedNodes = 3;
+        listing.nodes = {
+            {QStringLiteral("RootRoot"), {}, QStringLiteral("Share"), true, 0, {}},
+            {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"), false,
+             123456789, fileKey},
+        };
+        const QByteArray text = listing.toJsonText();
+        QVERIFY(!text.endsWith('\n'));
+        QVERIFY(!text.contains("initialFileID"));
+        QCOMPARE(MegaFolderListing::fromJsonText(text), listing);
+
+        listing.initialFileID = QStringLiteral("FileFile");
+        QCOMPARE(MegaFolderListing::fromJsonText(listing.toJsonText()), listing);
+    }
+
+    void nodeDownloadValidation_data()
+    {
+        QTest::addColumn<QString>("share");
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("valid") << "AbCdEfGh" << "0aB1cD2e" << fileKey << qint64(10) << true;
+        QTest::newRow("empty file") << "AbCdEfGh" << "0aB1cD2e" << fileKey << qint64(0) << true;
+        QTest::newRow("16-byte key") << "AbCdEfGh" << "0aB1cD2e" << "AAECAwQFBgcICQoLDA0ODw" << qint64(1) << false;
+        QTest::newRow("plus in key") << "AbCdEfGh" << "0aB1cD2e" << QString(fileKey).replace(0, 1, QLatin1Char('+'))
+                                     << qint64(1) << false;
+        QTest::newRow("slash in key") << "AbCdEfGh" << "0aB1cD2e" << QString(fileKey).replace(5, 1, QLatin1Char('/'))
+                                      << qint64(1) << false;
+        QTest::newRow("share of 7") << "AbCdEfG" << "0aB1cD2e" << fileKey << qint64(1) << false;
+        QTest::newRow("node of 9") << "AbCdEfGh" << "0aB1cD2e9" << fileKey << qint64(1) << false;
+        QTest::newRow("negative size") << "AbCdEfGh" << "0aB1cD2e" << fileKey << qint64(-1) << false;
+    }
+    void nodeDownloadValidation()
+    {
+        QFETCH(QString, share);
+        QFETCH(QString, node);
+        QFETCH(QString, key);
+        QFETCH(qint64, size);
+        QFETCH(bool, valid);
+        const MegaNodeDownload download{share, node, key, QStringLiteral("../any name"), size};
+        const auto error = download.validate();
+        QCOMPARE(!error.has_value(), valid);
+        if (error)
+            QCOMPARE(error->message, QStringLiteral("Saved MEGA file information is invalid. Fetch the folder again."));
+    }
+
+    void nodeDownloadJson()
+    {
+        const MegaNodeDownload download{QStringLiteral("AbCdEfGh"), QStringLiteral("0aB1cD2e"), fileKey,
+                                        QStringLiteral("clip.mp4"), 42};
+        QCOMPARE(download.identity(), QStringLiteral("AbCdEfGh:0aB1cD2e"));
+        QCOMPARE(MegaNodeDownload::fromJsonText(download.toJsonText()), download);
+        QVERIFY(!MegaNodeDownload::fromJsonText(json("{'shareHandle':'a','nodeHandle':'b','fileKey':'c','name':'d',"
+                                                     "'size':'42'}")));
+        QVERIFY(!MegaNodeDownload::fromJsonText(json("{'shareHandle':'a','nodeHandle':'b','fileKey':'c','size':4}")));
+        QVERIFY(MegaNodeDownload::fromJsonText(json("{'size':4,'name':'d','fileKey':'c','nodeHandle':'b',"
+                                                    "'shareHandle':'a','extra':true}")));
+    }
+
+    void folderRequestsAreDistinct()
+    {
+        const MegaFolderRequest first(QStringLiteral("https://mega.nz/folder/x"));
+        const MegaFolderRequest second(QStringLiteral("https://mega.nz/folder/x"));
+        QCOMPARE(first.url, second.url);
+        QVERIFY(!first.id.isNull());
+        QVERIFY(first.id != second.id);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMegaRecords)
+#include "tst_megarecords.moc"

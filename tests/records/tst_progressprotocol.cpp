@@ -1,0 +1,210 @@
+#include "app/records/LineFramer.h"
+#include "app/records/ParsedProgress.h"
+#include "app/records/WorkerLine.h"
+
+#include <QTest>
+
+namespace {
+
+const QString dash = QStringLiteral("\u2014");
+
+QStringList frame(const QList<QByteArray> &chunks)
+{
+    LineFramer framer;
+    QStringList lines;
+    for (const QByteArray &chunk : chunks)
+        lines += framer.append(chunk);
+    if (const auto last = framer.finish())
+        lines.append(*last);
+    return lines;
+}
+
+DownloadItem downloadingItem()
+{
+    DownloadItem item(QStringLiteral("https://example.com/v"), QStringLiteral("example.com"), QStringLiteral("/tmp"),
+                      QStringLiteral("Best available"), QStringLiteral("None"));
+    item.state = DownloadState::downloading;
+    item.detail = QStringLiteral("Connecting\u2026");
+    return item;
+}
+
+} // namespace
+
+class TestProgressProtocol : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parse_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("parsed");
+        QTest::addColumn<double>("percent");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QString>("eta");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("padded fields") << "LARK_PROGRESS|  45.3%| 2.10MiB/s | 00:31 |120.00MiB  " << true << 45.3
+                                       << "2.10MiB/s" << "00:31" << "120.00MiB";
+        QTest::newRow("NA fields") << "LARK_PROGRESS|100%|NA|NA|NA" << true << 100.0 << dash << dash << dash;
+        QTest::newRow("Unknown and None") << "LARK_PROGRESS|1|Unknown|None|na" << true << 1.0 << dash << dash << "na";
+        QTest::newRow("above 100") << "LARK_PROGRESS|150|a|b|c" << true << 100.0 << "a" << "b" << "c";
+        QTest::newRow("negative") << "LARK_PROGRESS|-3|a|b|c" << true << 0.0 << "a" << "b" << "c";
+        QTest::newRow("not a number") << "LARK_PROGRESS|abc|a|b|c" << true << 0.0 << "a" << "b" << "c";
+        QTest::newRow("nan") << "LARK_PROGRESS|nan|a|b|c" << true << 0.0 << "a" << "b" << "c";
+        QTest::newRow("trailing junk") << "LARK_PROGRESS|12x|a|b|c" << true << 0.0 << "a" << "b" << "c";
+        QTest::newRow("empty percent") << "LARK_PROGRESS|%|a|b|c" << true << 0.0 << "a" << "b" << "c";
+        QTest::newRow("vertical tab is not trimmed") << "LARK_PROGRESS|\u000b5|a|b|c" << true << 0.0 << "a" << "b"
+                                                     << "c";
+        QTest::newRow("no-break space trimmed") << "LARK_PROGRESS|\u00a07.5%\u00a0|a|b|c" << true << 7.5 << "a"
+                                                << "b" << "c";
+        QTest::newRow("exponent") << "LARK_PROGRESS|1e1|a|b|c" << true << 10.0 << "a" << "b" << "c";
+        QTest::newRow("tool format") << "LARK_PROGRESS|12.5%|3.25 MiB/s|1:05|100.0 MiB" << true << 12.5
+                                     << "3.25 MiB/s" << "1:05" << "100.0 MiB";
+        QTest::newRow("empty texts stay empty") << "LARK_PROGRESS|5|||" << true << 5.0 << "" << "" << "";
+        QTest::newRow("extra fields ignored") << "LARK_PROGRESS|5|a|b|c|d|e" << true << 5.0 << "a" << "b" << "c";
+        QTest::newRow("four fields") << "LARK_PROGRESS|5|a|b" << false << 0.0 << "" << "" << "";
+        QTest::newRow("other marker") << "LARK_TITLE|5|a|b|c" << false << 0.0 << "" << "" << "";
+        QTest::newRow("leading space") << " LARK_PROGRESS|5|a|b|c" << false << 0.0 << "" << "" << "";
+        QTest::newRow("lower case") << "lark_progress|5|a|b|c" << false << 0.0 << "" << "" << "";
+    }
+    void parse()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, parsed);
+        const auto progress = ParsedProgress::parse(line);
+        QCOMPARE(progress.has_value(), parsed);
+        if (!parsed)
+            return;
+        QFETCH(double, percent);
+        QFETCH(QString, speed);
+        QFETCH(QString, eta);
+        QFETCH(QString, size);
+        QCOMPARE(progress->percent, percent);
+        QCOMPARE(progress->speed, speed);
+        QCOMPARE(progress->eta, eta);
+        QCOMPARE(progress->size, size);
+    }
+
+    void parseIgnoresTheApplicationLocale()
+    {
+        const QByteArray saved = setlocale(LC_NUMERIC, nullptr);
+        if (!setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+            setlocale(LC_NUMERIC, "en_US.UTF-8");
+        const auto progress = ParsedProgress::parse(u"LARK_PROGRESS|45.5%|a|b|c");
+        setlocale(LC_NUMERIC, saved.constData());
+        QCOMPARE(progress->percent, 45.5);
+    }
+
+    void framing_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("CR LF gives an empty line") << QList<QByteArray>{"a\r\nb"} << QStringList{"a", "", "b"};
+        QTest::newRow("split over many reads") << QList<QByteArray>{"LARK_", "TIT", "LE|x", "\n"}
+                                               << QStringList{"LARK_TITLE|x"};
+        QTest::newRow("CR refreshes") << QList<QByteArray>{"10%\r20%\r", "30%\n"}
+                                      << QStringList{"10%", "20%", "30%"};
+        QTest::newRow("terminator at chunk start") << QList<QByteArray>{"a", "\nb", "\r"} << QStringList{"a", "b"};
+        QTest::newRow("unterminated last line") << QList<QByteArray>{"x\ny"} << QStringList{"x", "y"};
+        QTest::newRow("no trimming") << QList<QByteArray>{"  a  \n\n"} << QStringList{"  a  ", ""};
+        QTest::newRow("empty stream") << QList<QByteArray>{} << QStringList{};
+        QTest::newRow("invalid UTF-8") << QList<QByteArray>{"a\xff" "b\n"} << QStringList{"a\ufffdb"};
+        QTest::newRow("character split across reads") << QList<QByteArray>{"caf\xc3", "\xa9\n"}
+                                                      << QStringList{"caf\u00e9"};
+    }
+    void framing()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QStringList, lines);
+        QCOMPARE(frame(chunks), lines);
+    }
+
+    void unterminatedLinesAreCapped()
+    {
+        LineFramer framer;
+        const QByteArray block(64 * 1024, 'x');
+        for (int i = 0; i < 16; ++i)
+            QVERIFY(framer.append(block).isEmpty());
+        QCOMPARE(framer.pendingBytes(), LineFramer::maxPendingBytes); // exactly the cap is kept
+        QVERIFY(framer.append("y").isEmpty());
+        QCOMPARE(framer.pendingBytes(), 0);
+        QCOMPARE(framer.append("tail\nnext"), QStringList{QStringLiteral("tail")});
+        QCOMPARE(framer.finish(), QStringLiteral("next"));
+        QVERIFY(!framer.finish());
+    }
+
+    void byteAtATimeIsLinear()
+    {
+        // Feeding a long line one byte at a time must not rescan the buffer each time.
+        LineFramer framer;
+        const QByteArray line(512 * 1024, 'z');
+        for (char c : line)
+            framer.append(QByteArrayView(&c, 1));
+        const QStringList lines = framer.append("\n");
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.first().size(), line.size());
+    }
+
+    void applyingLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("progress") << "LARK_PROGRESS| 45.3%| 2.10MiB/s | 00:31 | 120.00MiB " << true << "detail"
+                                  << "Downloading";
+        QTest::newRow("finalizing") << "LARK_PROGRESS|100%|NA|NA|NA" << true << "detail" << "Finalizing file\u2026";
+        QTest::newRow("four fields ignored") << "LARK_PROGRESS|50|a|b" << false << "detail" << "Connecting\u2026";
+        QTest::newRow("title") << "LARK_TITLE|My clip" << true << "title" << "My clip";
+        QTest::newRow("empty title") << "LARK_TITLE|" << true << "title" << "";
+        QTest::newRow("title keeps space") << "LARK_TITLE| spaced" << true << "title" << " spaced";
+        QTest::newRow("file") << "LARK_FILE|/tmp/a|b.mp4" << true << "file" << "/tmp/a|b.mp4";
+        QTest::newRow("error") << "ERROR: Unsupported URL" << true << "detail" << "ERROR: Unsupported URL";
+        QTest::newRow("merger") << "[Merger] Merging formats" << true << "detail" << "[Merger] Merging formats";
+        QTest::newRow("extract") << "[ExtractAudio] Destination: a.mp3" << true << "detail"
+                                 << "[ExtractAudio] Destination: a.mp3";
+        QTest::newRow("status") << "LARK_STATUS|Decrypting and verifying file\u2026" << true << "detail"
+                                << "Decrypting and verifying file\u2026";
+        QTest::newRow("status marker repeated") << "LARK_STATUS|a LARK_STATUS|b" << true << "detail" << "a b";
+        QTest::newRow("other output") << "[download] Destination: x" << false << "detail" << "Connecting\u2026";
+    }
+    void applyingLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, changed);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        DownloadItem item = downloadingItem();
+        QCOMPARE(applyWorkerLine(item, line), changed);
+        const QString actual = field == QLatin1String("title")    ? item.title
+                               : field == QLatin1String("file")   ? item.file.value_or(QStringLiteral("<none>"))
+                                                                  : item.detail;
+        QCOMPARE(actual, value);
+        QCOMPARE(item.state, DownloadState::downloading);
+    }
+
+    void progressLineSetsEveryField()
+    {
+        DownloadItem item = downloadingItem();
+        QVERIFY(applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|100%|NA|NA|NA")));
+        QCOMPARE(item.progress, 100.0);
+        QCOMPARE(item.speed, dash);
+        QCOMPARE(item.eta, dash);
+        QCOMPARE(item.size, dash);
+    }
+
+    void linesForStoppedItemsAreDropped()
+    {
+        for (DownloadState state :
+             {DownloadState::queued, DownloadState::paused, DownloadState::completed, DownloadState::failed}) {
+            DownloadItem item = downloadingItem();
+            item.state = state;
+            QVERIFY(!applyWorkerLine(item, QStringLiteral("LARK_TITLE|late")));
+            QVERIFY(!applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|50|a|b|c")));
+            QCOMPARE(item.title, QStringLiteral("example.com"));
+            QCOMPARE(item.progress, 0.0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgressProtocol)
+#include "tst_progressprotocol.moc"
