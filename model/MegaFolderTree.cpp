@@ -19,7 +19,7 @@ MegaFolderTree::MegaFolderTree(MegaFolderListing listing) : m_listing(std::move(
     }
 
     // Ranking every name once makes each later query sort on integers.
-    m_nameRank = naturalRanks(nodes.size(), [&nodes](qsizetype i) -> const QString & { return nodes[i].name; });
+    m_nameRank = naturalRanks(nodes.size(), [&nodes](qsizetype i) { return QStringView(nodes[i].name); });
 }
 
 const MegaFolderNode *MegaFolderTree::node(const QString &id) const
@@ -72,8 +72,6 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
     std::vector<qsizetype> found;
     QSet<QString> visited;
     QList<QString> stack{id};
-    // Files of one folder share their relative path, so its match is decided once.
-    QHash<QString, bool> pathMatches;
 
     while (!stack.isEmpty()) {
         const QString folderID = stack.takeLast();
@@ -83,6 +81,8 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
         const auto entry = m_children.constFind(folderID);
         if (entry == m_children.cend())
             continue;
+        // Every file here shares one relative path, so it is matched at most once.
+        std::optional<bool> pathMatches;
         for (qsizetype index : *entry) {
             const MegaFolderNode &child = m_listing.nodes[index];
             if (child.isFolder) {
@@ -92,13 +92,11 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
             }
             if (videosOnly && !hasVideoExtension(child.name))
                 continue;
-            bool matches = matcher.isEmpty() || matcher.matches(child.name);
+            bool matches = matcher.matches(child.name);
             if (!matches) {
-                const QString parentKey = child.parent.value_or(QString());
-                auto known = pathMatches.constFind(parentKey);
-                if (known == pathMatches.cend())
-                    known = pathMatches.insert(parentKey, matcher.matches(pathFrom(child.parent, id)));
-                matches = *known;
+                if (!pathMatches)
+                    pathMatches = matcher.matches(pathFrom(child.parent, id));
+                matches = *pathMatches;
             }
             if (matches)
                 found.push_back(index);

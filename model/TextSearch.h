@@ -12,8 +12,6 @@ public:
     bool isEmpty() const { return m_needle.isEmpty(); }
     bool matches(const QString &haystack) const;
 
-    static QString fold(const QString &text);
-
 private:
     QString m_needle;
 };
