@@ -7,7 +7,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build test bench fuzz format format-check clean
+.PHONY: all deps configure build test test-sanitize bench fuzz format format-check clean
 
 all: build
 
@@ -22,6 +22,13 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLARK_SANITIZE=ON -DLARK_BENCH=OFF \
+		-DLARK_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
@@ -38,4 +45,4 @@ format-check: deps
 	@clang-format --dry-run --Werror $(SOURCES) && echo "Formatting is clean."
 
 clean:
-	@rm -rf $(BUILD_DIR) build-bench build-fuzz
+	@rm -rf $(BUILD_DIR) build-bench build-fuzz build-sanitize

@@ -30,10 +30,10 @@ MegaFolderListing largeListing(int nodeCount)
             folders.append(id);
         } else {
             const char *extension = random.bounded(3) == 0 ? "txt" : "mp4";
-            listing.nodes.append({id, parent,
-                                  QStringLiteral("%1 %2.%3").arg(word).arg(random.bounded(5000)).arg(
-                                      QLatin1String(extension)),
-                                  false, random.bounded(1 << 30), QStringLiteral("key")});
+            listing.nodes.append(
+                {id, parent,
+                 QStringLiteral("%1 %2.%3").arg(word).arg(random.bounded(5000)).arg(QLatin1String(extension)), false,
+                 random.bounded(1 << 30), QStringLiteral("key")});
         }
     }
     return listing;

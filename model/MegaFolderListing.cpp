@@ -11,12 +11,9 @@ QJsonObject MegaFolderListing::toJson() const
     for (const MegaFolderNode &node : nodes)
         nodeArray.append(node.toJson());
     QJsonObject object{
-        {QLatin1String("sourceURL"), sourceURL},
-        {QLatin1String("shareHandle"), shareHandle},
-        {QLatin1String("rootID"), rootID},
-        {QLatin1String("initialFolderID"), initialFolderID},
-        {QLatin1String("nodes"), nodeArray},
-        {QLatin1String("skippedNodes"), skippedNodes},
+        {QLatin1String("sourceURL"), sourceURL}, {QLatin1String("shareHandle"), shareHandle},
+        {QLatin1String("rootID"), rootID},       {QLatin1String("initialFolderID"), initialFolderID},
+        {QLatin1String("nodes"), nodeArray},     {QLatin1String("skippedNodes"), skippedNodes},
     };
     if (initialFileID)
         object.insert(QLatin1String("initialFileID"), *initialFileID);

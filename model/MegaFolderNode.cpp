@@ -31,11 +31,8 @@ QString MegaFolderNode::formattedSize() const
 QJsonObject MegaFolderNode::toJson() const
 {
     QJsonObject object{
-        {QLatin1String("id"), id},
-        {QLatin1String("name"), name},
-        {QLatin1String("isFolder"), isFolder},
-        {QLatin1String("size"), size},
-        {QLatin1String("key"), key},
+        {QLatin1String("id"), id},     {QLatin1String("name"), name}, {QLatin1String("isFolder"), isFolder},
+        {QLatin1String("size"), size}, {QLatin1String("key"), key},
     };
     if (parent)
         object.insert(QLatin1String("parent"), *parent);

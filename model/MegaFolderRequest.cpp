@@ -1,3 +1,4 @@
 #include "model/MegaFolderRequest.h"
 
-MegaFolderRequest::MegaFolderRequest(QString link) : id(QUuid::createUuid()), url(std::move(link)) {}
+MegaFolderRequest::MegaFolderRequest(QString link) : id(QUuid::createUuid()), url(std::move(link))
+{}

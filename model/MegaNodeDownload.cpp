@@ -21,8 +21,10 @@ std::optional<MegaModelError> MegaNodeDownload::validate() const
 QJsonObject MegaNodeDownload::toJson() const
 {
     return QJsonObject{
-        {QLatin1String("shareHandle"), shareHandle}, {QLatin1String("nodeHandle"), nodeHandle},
-        {QLatin1String("fileKey"), fileKey},         {QLatin1String("name"), name},
+        {QLatin1String("shareHandle"), shareHandle},
+        {QLatin1String("nodeHandle"), nodeHandle},
+        {QLatin1String("fileKey"), fileKey},
+        {QLatin1String("name"), name},
         {QLatin1String("size"), size},
     };
 }

@@ -63,8 +63,8 @@ SortKeys sortKeys(qsizetype count, const std::function<QStringView(qsizetype)> &
         const QStringView name = nameAt(i);
         const auto source = reinterpret_cast<const UChar *>(name.utf16());
         const auto length = static_cast<int32_t>(std::min<qsizetype>(name.size(), INT32_MAX));
-        int32_t needed = ucol_getSortKey(collator.get(), source, length, buffer.data(),
-                                         static_cast<int32_t>(buffer.size()));
+        int32_t needed =
+            ucol_getSortKey(collator.get(), source, length, buffer.data(), static_cast<int32_t>(buffer.size()));
         if (needed > static_cast<int32_t>(buffer.size())) {
             buffer.resize(static_cast<size_t>(needed));
             needed = ucol_getSortKey(collator.get(), source, length, buffer.data(), needed);

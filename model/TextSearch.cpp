@@ -14,7 +14,8 @@ QString composed(const QString &text)
 
 } // namespace
 
-TextSearch::TextSearch(const QString &needle) : m_needle(composed(needle)) {}
+TextSearch::TextSearch(const QString &needle) : m_needle(composed(needle))
+{}
 
 bool TextSearch::matches(const QString &haystack) const
 {

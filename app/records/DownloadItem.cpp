@@ -25,13 +25,23 @@ bool isDomainOrSubdomain(const QString &host, QLatin1StringView domain)
 DownloadItem::DownloadItem(QString url, QString title, QString folder, QString quality, QString browser, QUuid id,
                            DownloadState state, double progress, QString speed, QString eta, QString size,
                            QString detail, std::optional<QString> file, QDateTime created,
-                           std::optional<MegaNodeDownload> megaNode)
-    : id(id), url(std::move(url)), title(std::move(title)), folder(std::move(folder)), quality(std::move(quality)),
-      browser(std::move(browser)), state(state), progress(progress), speed(std::move(speed)), eta(std::move(eta)),
-      size(std::move(size)), detail(std::move(detail)), file(std::move(file)), created(std::move(created)),
-      megaNode(std::move(megaNode))
-{
-}
+                           std::optional<MegaNodeDownload> megaNode) :
+    id(id),
+    url(std::move(url)),
+    title(std::move(title)),
+    folder(std::move(folder)),
+    quality(std::move(quality)),
+    browser(std::move(browser)),
+    state(state),
+    progress(progress),
+    speed(std::move(speed)),
+    eta(std::move(eta)),
+    size(std::move(size)),
+    detail(std::move(detail)),
+    file(std::move(file)),
+    created(std::move(created)),
+    megaNode(std::move(megaNode))
+{}
 
 QString siteLabel(const QString &url)
 {

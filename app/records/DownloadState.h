@@ -7,9 +7,9 @@
 
 enum class DownloadState { queued, downloading, paused, completed, failed };
 
-inline constexpr std::array<DownloadState, 5> allDownloadStates{
-    DownloadState::queued, DownloadState::downloading, DownloadState::paused, DownloadState::completed,
-    DownloadState::failed};
+inline constexpr std::array<DownloadState, 5> allDownloadStates{DownloadState::queued, DownloadState::downloading,
+                                                                DownloadState::paused, DownloadState::completed,
+                                                                DownloadState::failed};
 
 // The text the history file stores for a state.
 QString rawValue(DownloadState state);

@@ -27,6 +27,7 @@ class TestMegaFolderLink : public QObject {
 private Q_SLOTS:
     void handles_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::newRow("eight mixed") << "AbCdEfGh" << true;
@@ -37,6 +38,7 @@ private Q_SLOTS:
         QTest::newRow("padded by space") << " AbCdEfG" << false;
         QTest::newRow("non-ascii letter") << "AbCdEfG\u00e9" << false;
         QTest::newRow("empty") << "" << false;
+        // clang-format on
     }
     void handles()
     {
@@ -47,6 +49,7 @@ private Q_SLOTS:
 
     void base64_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<QByteArray>("bytes");
@@ -62,6 +65,7 @@ private Q_SLOTS:
         QTest::newRow("standard slash") << "/w" << false << QByteArray();
         QTest::newRow("padding") << "QQ==" << false << QByteArray();
         QTest::newRow("space") << "QU I" << false << QByteArray();
+        // clang-format on
     }
     void base64()
     {
@@ -89,6 +93,7 @@ private Q_SLOTS:
 
     void recognizes_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("recognized");
         QTest::newRow("current form") << withKey("https://mega.nz/folder/AbCdEfGh#KEY") << true;
@@ -103,6 +108,7 @@ private Q_SLOTS:
         QTest::newRow("subdomain") << "https://cdn.mega.nz/folder/AbCdEfGh#x" << false;
         QTest::newRow("not a url") << "mega.nz/folder/AbCdEfGh" << false;
         QTest::newRow("empty") << "" << false;
+        // clang-format on
     }
     void recognizes()
     {
@@ -113,6 +119,7 @@ private Q_SLOTS:
 
     void parses_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("handle");
         QTest::addColumn<QString>("selected"); // "-" for none
@@ -135,6 +142,7 @@ private Q_SLOTS:
                                                 << false;
         QTest::newRow("legacy ignores folder path")
             << withKey("https://mega.nz/folder/ZZZZZZZZ#F!AbCdEfGh!KEY") << "AbCdEfGh" << "-" << false;
+        // clang-format on
     }
     void parses()
     {
@@ -153,6 +161,7 @@ private Q_SLOTS:
 
     void rejects_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
         QTest::newRow("not a link") << "hello" << pasteMessage;
@@ -179,6 +188,7 @@ private Q_SLOTS:
         QTest::newRow("23 characters") << "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4wA" << keyMessage;
         QTest::newRow("standard alphabet") << "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DV+5LW4w" << keyMessage;
         QTest::newRow("legacy empty key") << "https://mega.nz/#F!AbCdEfGh!" << keyMessage;
+        // clang-format on
     }
     void rejects()
     {

@@ -7,14 +7,22 @@ namespace {
 
 MegaFolderNode folder(const char *id, const char *parent, const char *name)
 {
-    return {QString::fromUtf8(id), parent ? std::optional(QString::fromUtf8(parent)) : std::nullopt,
-            QString::fromUtf8(name), true, 0, {}};
+    return {QString::fromUtf8(id),
+            parent ? std::optional(QString::fromUtf8(parent)) : std::nullopt,
+            QString::fromUtf8(name),
+            true,
+            0,
+            {}};
 }
 
 MegaFolderNode file(const char *id, const char *parent, const char *name)
 {
-    return {QString::fromUtf8(id), parent ? std::optional(QString::fromUtf8(parent)) : std::nullopt,
-            QString::fromUtf8(name), false, 100, QStringLiteral("k")};
+    return {QString::fromUtf8(id),
+            parent ? std::optional(QString::fromUtf8(parent)) : std::nullopt,
+            QString::fromUtf8(name),
+            false,
+            100,
+            QStringLiteral("k")};
 }
 
 MegaFolderTree treeOf(QList<MegaFolderNode> nodes, const char *root = "root")
@@ -94,6 +102,7 @@ private Q_SLOTS:
 
     void files_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("recursive");
         QTest::addColumn<bool>("videosOnly");
@@ -122,6 +131,7 @@ private Q_SLOTS:
         QTest::newRow("space is not trimmed") << "s2" << false << false << " " << QStringList{"e9", "e10"};
         QTest::newRow("unknown folder") << "missing" << true << false << "" << QStringList{};
         QTest::newRow("from a file id") << "c2" << true << false << "" << QStringList{};
+        // clang-format on
     }
     void files()
     {
@@ -151,6 +161,7 @@ private Q_SLOTS:
 
     void relativePaths_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("node");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("path");
@@ -159,6 +170,7 @@ private Q_SLOTS:
         QTest::newRow("one level") << "making" << "s2" << "Extras";
         QTest::newRow("never reaches start") << "making" << "s10" << "Share / Season 2 / Extras";
         QTest::newRow("root itself") << "root" << "root" << "";
+        // clang-format on
     }
     void relativePaths()
     {
@@ -171,6 +183,7 @@ private Q_SLOTS:
 
     void breadcrumbs_data()
     {
+        // clang-format off
         QTest::addColumn<QList<MegaFolderNode>>("nodes");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QStringList>("expected");
@@ -187,6 +200,7 @@ private Q_SLOTS:
         QTest::newRow("cycle") << cycle << "x" << QStringList{"y", "x"};
         const QList<MegaFolderNode> missing{folder("root", nullptr, "Root"), folder("x", "gone", "X")};
         QTest::newRow("missing parent") << missing << "x" << QStringList{"x"};
+        // clang-format on
     }
     void breadcrumbs()
     {

@@ -22,6 +22,7 @@ class TestMegaRecords : public QObject {
 private Q_SLOTS:
     void nodeDecoding_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("readable");
         QTest::addColumn<bool>("hasParent");
@@ -48,6 +49,7 @@ private Q_SLOTS:
         QTest::newRow("missing key") << json("{'id':'a','name':'n','isFolder':true,'size':0}") << false << false;
         QTest::newRow("null name") << json("{'id':'a','name':null,'isFolder':true,'size':0,'key':''}") << false
                                    << false;
+        // clang-format on
     }
     void nodeDecoding()
     {
@@ -69,7 +71,8 @@ private Q_SLOTS:
 
     void largestSizeRoundTrips()
     {
-        const MegaFolderNode node{QStringLiteral("AbCdEfGh"), QStringLiteral("p"), QStringLiteral("big.mkv"), false,
+        const MegaFolderNode node{QStringLiteral("AbCdEfGh"),         QStringLiteral("p"),
+                                  QStringLiteral("big.mkv"),          false,
                                   std::numeric_limits<qint64>::max(), fileKey};
         const QByteArray text = QJsonDocument(node.toJson()).toJson(QJsonDocument::Compact);
         QVERIFY(text.contains("9223372036854775807"));
@@ -78,6 +81,7 @@ private Q_SLOTS:
 
     void isVideo_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("isFolder");
         QTest::addColumn<bool>("video");
@@ -89,6 +93,7 @@ private Q_SLOTS:
         QTest::newRow("f4v") << "x.f4v" << false << true;
         QTest::newRow("trailing dot") << "clip." << false << false;
         QTest::newRow("audio") << "song.mp3" << false << false;
+        // clang-format on
     }
     void isVideo()
     {
@@ -101,6 +106,7 @@ private Q_SLOTS:
 
     void formattedSize_data()
     {
+        // clang-format off
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("text");
         QTest::newRow("zero") << qint64(0) << "0 bytes";
@@ -111,6 +117,7 @@ private Q_SLOTS:
         QTest::newRow("carries to MB") << qint64(999999) << "1.0 MB";
         QTest::newRow("gigabytes") << qint64(4'700'000'000) << "4.7 GB";
         QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "9.2 EB";
+        // clang-format on
     }
     void formattedSize()
     {
@@ -122,6 +129,7 @@ private Q_SLOTS:
 
     void listingDecoding_data()
     {
+        // clang-format off
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("readable");
         const char *node = "{'id':'r','name':'Root','isFolder':true,'size':0,'key':''}";
@@ -152,6 +160,7 @@ private Q_SLOTS:
         QTest::newRow("two documents") << listing("") + listing("") << false;
         QTest::newRow("truncated") << listing("").chopped(1) << false;
         QTest::newRow("error line") << QByteArray("ERROR: no such folder") << false;
+        // clang-format on
     }
     void listingDecoding()
     {
@@ -170,8 +179,8 @@ private Q_SLOTS:
         listing.skippedNodes = 3;
         listing.nodes = {
             {QStringLiteral("RootRoot"), {}, QStringLiteral("Share"), true, 0, {}},
-            {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"), false,
-             123456789, fileKey},
+            {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"),
+             false, 123456789, fileKey},
         };
         const QByteArray text = listing.toJsonText();
         QVERIFY(!text.endsWith('\n'));
@@ -184,6 +193,7 @@ private Q_SLOTS:
 
     void nodeDownloadValidation_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("share");
         QTest::addColumn<QString>("node");
         QTest::addColumn<QString>("key");
@@ -199,6 +209,7 @@ private Q_SLOTS:
         QTest::newRow("share of 7") << "AbCdEfG" << "0aB1cD2e" << fileKey << qint64(1) << false;
         QTest::newRow("node of 9") << "AbCdEfGh" << "0aB1cD2e9" << fileKey << qint64(1) << false;
         QTest::newRow("negative size") << "AbCdEfGh" << "0aB1cD2e" << fileKey << qint64(-1) << false;
+        // clang-format on
     }
     void nodeDownloadValidation()
     {

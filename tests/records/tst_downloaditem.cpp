@@ -55,6 +55,7 @@ private Q_SLOTS:
 
     void platform_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("label");
         QTest::newRow("youtube") << "https://www.youtube.com/watch?v=x" << "YouTube";
@@ -74,6 +75,7 @@ private Q_SLOTS:
         QTest::newRow("not a url") << "just words" << "";
         QTest::newRow("no host") << "mailto:someone" << "";
         QTest::newRow("empty") << "" << "";
+        // clang-format on
     }
     void platform()
     {
@@ -129,6 +131,7 @@ private Q_SLOTS:
 
     void decoding_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("key");
         QTest::addColumn<QJsonValue>("value"); // undefined removes the key
         QTest::addColumn<bool>("readable");
@@ -149,6 +152,7 @@ private Q_SLOTS:
         QTest::newRow("bad node") << "megaNode" << QJsonValue(QJsonObject{{QLatin1String("name"), 1}}) << false;
         QTest::newRow("node as text") << "megaNode" << QJsonValue(QStringLiteral("x")) << false;
         QTest::newRow("created out of range") << "created" << QJsonValue(1e300) << false;
+        // clang-format on
     }
     void decoding()
     {

@@ -8,6 +8,7 @@ class TestLinkIntake : public QObject {
 private Q_SLOTS:
     void intake_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("urls");
         QTest::addColumn<int>("invalid");
@@ -36,6 +37,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << QStringList{} << 0;
         QTest::newRow("mega folder") << "https://mega.nz/folder/AbCdEfGh#key"
                                      << QStringList{"https://mega.nz/folder/AbCdEfGh#key"} << 0;
+        // clang-format on
     }
     void intake()
     {

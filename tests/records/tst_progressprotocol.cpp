@@ -36,6 +36,7 @@ class TestProgressProtocol : public QObject {
 private Q_SLOTS:
     void parse_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("parsed");
         QTest::addColumn<double>("percent");
@@ -65,6 +66,7 @@ private Q_SLOTS:
         QTest::newRow("other marker") << "LARK_TITLE|5|a|b|c" << false << 0.0 << "" << "" << "";
         QTest::newRow("leading space") << " LARK_PROGRESS|5|a|b|c" << false << 0.0 << "" << "" << "";
         QTest::newRow("lower case") << "lark_progress|5|a|b|c" << false << 0.0 << "" << "" << "";
+        // clang-format on
     }
     void parse()
     {
@@ -96,6 +98,7 @@ private Q_SLOTS:
 
     void framing_data()
     {
+        // clang-format off
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("CR LF gives an empty line") << QList<QByteArray>{"a\r\nb"} << QStringList{"a", "", "b"};
@@ -110,6 +113,7 @@ private Q_SLOTS:
         QTest::newRow("invalid UTF-8") << QList<QByteArray>{"a\xff" "b\n"} << QStringList{"a\ufffdb"};
         QTest::newRow("character split across reads") << QList<QByteArray>{"caf\xc3", "\xa9\n"}
                                                       << QStringList{"caf\u00e9"};
+        // clang-format on
     }
     void framing()
     {
@@ -146,6 +150,7 @@ private Q_SLOTS:
 
     void applyingLines_data()
     {
+        // clang-format off
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("changed");
         QTest::addColumn<QString>("field");
@@ -166,6 +171,7 @@ private Q_SLOTS:
                                 << "Decrypting and verifying file\u2026";
         QTest::newRow("status marker repeated") << "LARK_STATUS|a LARK_STATUS|b" << true << "detail" << "a b";
         QTest::newRow("other output") << "[download] Destination: x" << false << "detail" << "Connecting\u2026";
+        // clang-format on
     }
     void applyingLines()
     {
@@ -175,9 +181,9 @@ private Q_SLOTS:
         QFETCH(QString, value);
         DownloadItem item = downloadingItem();
         QCOMPARE(applyWorkerLine(item, line), changed);
-        const QString actual = field == QLatin1String("title")    ? item.title
-                               : field == QLatin1String("file")   ? item.file.value_or(QStringLiteral("<none>"))
-                                                                  : item.detail;
+        const QString actual = field == QLatin1String("title")  ? item.title
+                               : field == QLatin1String("file") ? item.file.value_or(QStringLiteral("<none>"))
+                                                                : item.detail;
         QCOMPARE(actual, value);
         QCOMPARE(item.state, DownloadState::downloading);
     }

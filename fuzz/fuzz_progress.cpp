@@ -1,0 +1,26 @@
+#include "app/records/LinkIntake.h"
+#include "app/records/ParsedProgress.h"
+#include "app/records/WorkerLine.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString line = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    if (const auto progress = ParsedProgress::parse(line)) {
+        if (!(progress->percent >= 0 && progress->percent <= 100))
+            std::abort();
+    }
+    DownloadItem item(QStringLiteral("https://example.com/v"), QStringLiteral("t"), QStringLiteral("/tmp"),
+                      QStringLiteral("Best available"), QStringLiteral("None"));
+    item.state = DownloadState::downloading;
+    applyWorkerLine(item, line);
+    if (item.state != DownloadState::downloading)
+        std::abort();
+    const AcceptedURLs accepted = acceptedURLs(line);
+    for (const QString &url : accepted.urls) {
+        if (!line.contains(url))
+            std::abort();
+    }
+    return 0;
+}
