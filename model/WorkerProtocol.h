@@ -11,3 +11,9 @@ inline constexpr const char *error = "ERROR:";
 inline constexpr const char *merger = "[Merger]";
 inline constexpr const char *extractAudio = "[ExtractAudio]";
 } // namespace WorkerProtocol
+
+#include <QString>
+
+// The tool's progress line: percent with one decimal, MiB/s with two,
+// minutes:seconds left (minutes not folded into hours) and the size in MiB.
+QString megaProgressLine(double percent, double mibPerSecond, long long secondsLeft, double sizeMiB);

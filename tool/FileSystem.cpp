@@ -1,0 +1,90 @@
+#include "tool/FileSystem.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileSystem {
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+MegaError error(const QString &action, const QString &path)
+{
+    return MegaError{QStringLiteral("%1 %2: %3").arg(action, path, QString::fromLocal8Bit(std::strerror(errno)))};
+}
+
+bool exists(const QString &path)
+{
+    struct stat status;
+    return ::lstat(native(path).constData(), &status) == 0;
+}
+
+void removeQuietly(const QString &path)
+{
+    ::unlink(native(path).constData());
+}
+
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+qsizetype readFull(int fd, char *data, qsizetype size)
+{
+    qsizetype total = 0;
+    while (total < size) {
+        const ssize_t count = ::read(fd, data + total, static_cast<size_t>(size - total));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        total += count;
+    }
+    return total;
+}
+
+MegaResult<Done> moveWithoutReplacing(const QString &from, const QString &to)
+{
+    const QByteArray source = native(from);
+    const QByteArray target = native(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return done;
+    if (errno != EINVAL && errno != ENOSYS)
+        return error(QStringLiteral("Could not move the finished file to"), to);
+    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing target.
+    if (::link(source.constData(), target.constData()) != 0)
+        return error(QStringLiteral("Could not move the finished file to"), to);
+    ::unlink(source.constData());
+    return done;
+}
+
+FileDescriptor::~FileDescriptor()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+} // namespace FileSystem

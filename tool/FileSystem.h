@@ -1,0 +1,38 @@
+#pragma once
+
+#include "tool/MegaError.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Thin POSIX helpers whose failures carry the system's own description.
+namespace FileSystem {
+
+MegaError error(const QString &action, const QString &path);
+
+bool exists(const QString &path); // anything at all, a dangling link included
+void removeQuietly(const QString &path);
+
+// Writes all of size bytes to fd.
+bool writeAll(int fd, const char *data, qsizetype size);
+// Reads until size bytes arrived or the file ended; returns the count, or -1.
+qsizetype readFull(int fd, char *data, qsizetype size);
+
+// Moves from onto to only while nothing is at to; never replaces a file.
+MegaResult<Done> moveWithoutReplacing(const QString &from, const QString &to);
+
+// Closes the descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+} // namespace FileSystem

@@ -1,0 +1,113 @@
+#include "tool/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr long noDataSeconds = 60;
+
+size_t appendToBuffer(char *data, size_t size, size_t count, void *target)
+{
+    auto *buffer = static_cast<QByteArray *>(target);
+    buffer->append(data, static_cast<qsizetype>(size * count));
+    return size * count;
+}
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+} // namespace
+
+HttpClient::HttpClient(std::chrono::seconds totalLimit)
+{
+    static CurlGlobal global;
+    CURL *curl = curl_easy_init();
+    m_curl = curl;
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(totalLimit.count() * 1000));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, noDataSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, noDataSeconds);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "lark-mega");
+    // Like curl's own command line: a CA bundle named in the environment is trusted.
+    if (const char *bundle = std::getenv("CURL_CA_BUNDLE"); bundle && *bundle)
+        curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+}
+
+HttpClient::~HttpClient()
+{
+    curl_easy_cleanup(static_cast<CURL *>(m_curl));
+}
+
+void HttpClient::prepare(const QString &url)
+{
+    CURL *curl = static_cast<CURL *>(m_curl);
+    m_errorBuffer[0] = '\0';
+    curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
+}
+
+MegaError HttpClient::transportError(int code) const
+{
+    const QString detail = m_errorBuffer[0] ? QString::fromUtf8(m_errorBuffer)
+                                            : QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(code)));
+    return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(detail)};
+}
+
+MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const QByteArray &body)
+{
+    CURL *curl = static_cast<CURL *>(m_curl);
+    prepare(url);
+    Response response;
+    curl_slist *headers = curl_slist_append(nullptr, "Content-Type: application/json");
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToBuffer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    if (code != CURLE_OK)
+        return transportError(code);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    return response;
+}
+
+MegaResult<HttpClient::Range> HttpClient::getRange(const QString &url, qsizetype expected)
+{
+    CURL *curl = static_cast<CURL *>(m_curl);
+    prepare(url);
+    m_buffer.clear();
+    m_buffer.reserve(expected);
+    m_limit = expected;
+    m_longer = false;
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char *data, size_t size, size_t count, void *target) -> size_t {
+        auto *client = static_cast<HttpClient *>(target);
+        const auto length = static_cast<qsizetype>(size * count);
+        if (client->m_buffer.size() + length > client->m_limit) {
+            client->m_longer = true;
+            return 0; // stops the transfer: the range is unusable anyway
+        }
+        client->m_buffer.append(data, length);
+        return size * count;
+    });
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && m_longer))
+        return transportError(code);
+    return Range{status, m_buffer, m_longer};
+}

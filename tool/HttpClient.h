@@ -1,0 +1,45 @@
+#pragma once
+
+#include "tool/MegaError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+
+// One libcurl handle per run, so every request reuses the same connections.
+// Nothing is kept between runs: no cookies, cache or credentials.
+class HttpClient {
+public:
+    // Each request may take at most totalLimit, and gives up after 60 seconds without data.
+    explicit HttpClient(std::chrono::seconds totalLimit);
+    ~HttpClient();
+    HttpClient(const HttpClient &) = delete;
+    HttpClient &operator=(const HttpClient &) = delete;
+
+    struct Response {
+        long status = 0;
+        QByteArray body;
+    };
+    MegaResult<Response> postJson(const QString &url, const QByteArray &body);
+
+    struct Range {
+        long status = 0;
+        // The body, when it had no more than the expected length.
+        const QByteArray &body;
+        bool longer = false;
+    };
+    // GETs url into a buffer reused across calls; a body longer than expected
+    // is cut off and reported rather than held.
+    MegaResult<Range> getRange(const QString &url, qsizetype expected);
+
+private:
+    MegaError transportError(int code) const;
+    void prepare(const QString &url);
+
+    void *m_curl = nullptr;
+    char m_errorBuffer[256] = {};
+    QByteArray m_buffer;
+    qsizetype m_limit = 0;
+    bool m_longer = false;
+};

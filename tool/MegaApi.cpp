@@ -1,0 +1,71 @@
+#include "tool/MegaApi.h"
+
+#include "model/JsonFields.h"
+#include "model/MegaBase64.h"
+#include "tool/JsonText.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QUrl>
+
+#include <cstdlib>
+
+QString megaApiEndpoint()
+{
+    const char *override = std::getenv("LARK_MEGA_API_URL");
+    if (override && *override) {
+        const QUrl url(QString::fromUtf8(override));
+        if (url.isValid() && !url.host().isEmpty())
+            return url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+                .toString();
+    }
+    return QStringLiteral("https://g.api.mega.co.nz");
+}
+
+QString megaErrorMessage(qint64 code)
+{
+    switch (code) {
+    case -3:
+    case -4:
+        return QStringLiteral("MEGA is temporarily busy. Please retry shortly.");
+    case -9:
+        return QStringLiteral("The MEGA link was removed or is no longer available.");
+    case -11:
+        return QStringLiteral("MEGA denied access to this link. It may be disabled or private.");
+    case -17:
+        return QStringLiteral("MEGA transfer quota reached. Please retry later.");
+    default:
+        return QStringLiteral("MEGA rejected the request (%1). Check the full link and try again.").arg(code);
+    }
+}
+
+MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, const std::optional<QString> &share)
+{
+    if (share && !validMegaHandle(*share))
+        return megaError("Invalid shared folder identifier.");
+
+    const quint32 requestNumber = 100000 + QRandomGenerator::system()->bounded(900000u);
+    QString url = megaApiEndpoint() + QStringLiteral("/cs?id=%1").arg(requestNumber);
+    if (share)
+        url += QStringLiteral("&n=") + *share;
+
+    const QByteArray body = QJsonDocument(QJsonArray{command}).toJson(QJsonDocument::Compact);
+    const auto response = client.postJson(url, body);
+    if (!response)
+        return response.error();
+    if (response->status != 200)
+        return megaError("MEGA is unavailable. Check your connection and try again.");
+
+    const auto document = parseJson(response->body);
+    if (!document)
+        return document.error();
+    if (!document->isArray() || document->array().isEmpty())
+        return megaError("Invalid response from MEGA.");
+    const QJsonValue first = document->array().first();
+    if (const auto code = strictInteger(first))
+        return MegaError{megaErrorMessage(*code)};
+    if (!first.isObject())
+        return megaError("Invalid MEGA response.");
+    return first.toObject();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "tool/HttpClient.h"
+#include "tool/MegaError.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// The API endpoint: MEGA's own, or the scheme, host and port given in
+// LARK_MEGA_API_URL (a mirror, or the emulator in tests).
+QString megaApiEndpoint();
+
+// Sends one command and returns the first result object, or the error that
+// MEGA's reply or the transport stands for. share selects a public folder.
+MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command,
+                                const std::optional<QString> &share = std::nullopt);
+
+// The message for a MEGA error code.
+QString megaErrorMessage(qint64 code);

@@ -1,0 +1,206 @@
+#include "tool/MegaCrypto.h"
+
+#include "tool/JsonText.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+MegaError cryptoFailure()
+{
+    // The library's own error code stands in the message; -1 when it recorded none.
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    const long long status = code == 0 ? -1 : static_cast<long long>(code);
+    return MegaError{QStringLiteral("MEGA cryptography failed (%1).").arg(status)};
+}
+
+const EVP_CIPHER *aesCipher(qsizetype keySize, bool ecb)
+{
+    switch (keySize) {
+    case 16:
+        return ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc();
+    case 24:
+        return ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc();
+    case 32:
+        return ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc();
+    default:
+        return nullptr;
+    }
+}
+
+const unsigned char *bytes(const QByteArray &data)
+{
+    return reinterpret_cast<const unsigned char *>(data.constData());
+}
+
+struct ContextDeleter {
+    void operator()(EVP_CIPHER_CTX *context) const { EVP_CIPHER_CTX_free(context); }
+};
+using Context = std::unique_ptr<EVP_CIPHER_CTX, ContextDeleter>;
+
+} // namespace
+
+MegaResult<QByteArray> crypt(const QByteArray &data, const QByteArray &key, const QByteArray &iv, bool encrypt,
+                             bool ecb)
+{
+    const EVP_CIPHER *cipher = aesCipher(key.size(), ecb);
+    const Context context(EVP_CIPHER_CTX_new());
+    QByteArray ivBlock = iv.leftJustified(16, '\0', true);
+    if (!cipher || !context ||
+        EVP_CipherInit_ex(context.get(), cipher, nullptr, bytes(key), bytes(ivBlock), encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1)
+        return cryptoFailure();
+    QByteArray output(data.size() + 16, '\0');
+    auto *out = reinterpret_cast<unsigned char *>(output.data());
+    int moved = 0;
+    int finalMoved = 0;
+    if (data.size() > INT_MAX - 16 ||
+        EVP_CipherUpdate(context.get(), out, &moved, bytes(data), static_cast<int>(data.size())) != 1 ||
+        EVP_CipherFinal_ex(context.get(), out + moved, &finalMoved) != 1)
+        return cryptoFailure();
+    output.truncate(moved + finalMoved);
+    return output;
+}
+
+MegaResult<QByteArray> b64(const QString &text)
+{
+    QByteArray standard = text.toUtf8();
+    standard.replace('-', '+').replace('_', '/');
+    standard.append((4 - standard.size() % 4) % 4, '=');
+    auto decoded = QByteArray::fromBase64Encoding(standard, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return megaError("Invalid MEGA decryption key.");
+    return decoded.decoded;
+}
+
+QString megaKeyString(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QByteArray foldedKey(const QByteArray &key)
+{
+    if (key.size() != 32)
+        return key;
+    QByteArray folded(16, '\0');
+    for (int i = 0; i < 16; ++i)
+        folded[i] = static_cast<char>(key[i] ^ key[i + 16]);
+    return folded;
+}
+
+QByteArray fileNonce(const QByteArray &fileKey)
+{
+    return fileKey.mid(16, 8);
+}
+
+MegaResult<QString> megaAttributeName(const QString &attributes, const QByteArray &key)
+{
+    if (key.size() != 16 && key.size() != 32)
+        return megaError("Invalid node key length.");
+    const auto encrypted = b64(attributes);
+    if (!encrypted)
+        return encrypted.error();
+    if (encrypted->isEmpty() || encrypted->size() % 16 != 0)
+        return megaError("Invalid encrypted file attributes.");
+    const auto plain = crypt(*encrypted, foldedKey(key), QByteArray(16, '\0'), false);
+    if (!plain)
+        return plain.error();
+    if (!plain->startsWith("MEGA"))
+        return megaError("The MEGA decryption key is incorrect.");
+    qsizetype end = plain->indexOf('\0', 4);
+    if (end < 0)
+        end = plain->size();
+    const auto document = parseJson(plain->sliced(4, end - 4));
+    if (!document)
+        return document.error();
+    const QJsonValue name = document->object().value(QLatin1String("n"));
+    if (!document->isObject() || !name.isString())
+        return megaError("Could not read MEGA filename.");
+    return name.toString();
+}
+
+MegaResult<std::shared_ptr<MegaCtrDecryptor>> MegaCtrDecryptor::create(const QByteArray &key, const QByteArray &nonce)
+{
+    std::shared_ptr<MegaCtrDecryptor> decryptor(new MegaCtrDecryptor);
+    const QByteArray counter = nonce + QByteArray(8, '\0');
+    decryptor->m_context = EVP_CIPHER_CTX_new();
+    if (key.size() != 16 || counter.size() != 16 || !decryptor->m_context ||
+        EVP_DecryptInit_ex(decryptor->m_context, EVP_aes_128_ctr(), nullptr, bytes(key), bytes(counter)) != 1 ||
+        EVP_CIPHER_CTX_set_padding(decryptor->m_context, 0) != 1)
+        return megaError("Could not initialize MEGA decryption.");
+    return decryptor;
+}
+
+MegaCtrDecryptor::~MegaCtrDecryptor()
+{
+    EVP_CIPHER_CTX_free(m_context);
+}
+
+bool MegaCtrDecryptor::update(const char *in, char *out, qsizetype size)
+{
+    int moved = 0;
+    return size <= INT_MAX &&
+           EVP_DecryptUpdate(m_context, reinterpret_cast<unsigned char *>(out), &moved,
+                             reinterpret_cast<const unsigned char *>(in), static_cast<int>(size)) == 1 &&
+           moved == size;
+}
+
+MegaResult<std::shared_ptr<MegaChunkMac>> MegaChunkMac::create(const QByteArray &key, const QByteArray &iv)
+{
+    std::shared_ptr<MegaChunkMac> mac(new MegaChunkMac);
+    mac->m_context = EVP_CIPHER_CTX_new();
+    mac->m_key = key;
+    mac->m_iv = iv;
+    mac->m_scratch.resize(64 * 1024 + 16);
+    if (key.size() != 16 || iv.size() != 16 || !mac->m_context)
+        return cryptoFailure();
+    return mac;
+}
+
+MegaChunkMac::~MegaChunkMac()
+{
+    EVP_CIPHER_CTX_free(m_context);
+}
+
+MegaResult<QByteArray> MegaChunkMac::mac(const char *data, qsizetype size)
+{
+    if (EVP_EncryptInit_ex(m_context, EVP_aes_128_cbc(), nullptr, bytes(m_key), bytes(m_iv)) != 1 ||
+        EVP_CIPHER_CTX_set_padding(m_context, 0) != 1)
+        return cryptoFailure();
+    auto *scratch = reinterpret_cast<unsigned char *>(m_scratch.data());
+    const qsizetype piece = 64 * 1024;
+    const qsizetype whole = size - size % 16;
+    QByteArray last(16, '\0');
+    // Only the last cipher block matters, so the output goes through one small scratch buffer.
+    const auto encrypt = [&](const unsigned char *in, int length) {
+        int moved = 0;
+        if (EVP_EncryptUpdate(m_context, scratch, &moved, in, length) != 1)
+            return false;
+        if (moved >= 16)
+            std::memcpy(last.data(), scratch + moved - 16, 16);
+        return true;
+    };
+    for (qsizetype at = 0; at < whole; at += piece) {
+        if (!encrypt(reinterpret_cast<const unsigned char *>(data + at), static_cast<int>(std::min(piece, whole - at))))
+            return cryptoFailure();
+    }
+    if (whole < size) {
+        QByteArray tail(data + whole, size - whole);
+        tail.append(16 - tail.size(), '\0');
+        if (!encrypt(bytes(tail), 16))
+            return cryptoFailure();
+    }
+    int finalMoved = 0;
+    if (EVP_EncryptFinal_ex(m_context, scratch, &finalMoved) != 1)
+        return cryptoFailure();
+    QByteArray result = last;
+    return result;
+}

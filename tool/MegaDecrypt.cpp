@@ -1,0 +1,88 @@
+#include "tool/MegaDecrypt.h"
+
+#include "tool/FileSystem.h"
+#include "tool/MegaCrypto.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 firstChunk = 131072;
+constexpr qint64 growthLimit = 917504;
+constexpr qint64 largestChunk = 1048576;
+
+qint64 nextRequest(qint64 request)
+{
+    return std::min(request, growthLimit) + firstChunk;
+}
+
+} // namespace
+
+qint64 megaChunkSize(int index)
+{
+    qint64 request = firstChunk;
+    for (int k = 1; k < index; ++k)
+        request = nextRequest(request);
+    return request;
+}
+
+MegaResult<Done> decryptFile(const QString &input, const QString &output, const MegaLink &link)
+{
+    const FileSystem::FileDescriptor in(::open(QFile::encodeName(input).constData(), O_RDONLY | O_CLOEXEC));
+    if (!in.isOpen())
+        return FileSystem::error(QStringLiteral("Could not open"), input);
+    FileSystem::removeQuietly(output);
+    const FileSystem::FileDescriptor out(
+        ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.isOpen())
+        return FileSystem::error(QStringLiteral("Could not create"), output);
+
+    const QByteArray aesKey = link.aesKey();
+    const QByteArray nonce = link.nonce();
+    const auto decryptor = MegaCtrDecryptor::create(aesKey, nonce);
+    if (!decryptor)
+        return decryptor.error();
+    const auto chunkMac = MegaChunkMac::create(aesKey, nonce + nonce);
+    if (!chunkMac)
+        return chunkMac.error();
+
+    QByteArray mac(16, '\0');
+    QByteArray chunk(largestChunk, Qt::Uninitialized);
+    for (qint64 request = firstChunk;; request = nextRequest(request)) {
+        const qsizetype count = FileSystem::readFull(in.get(), chunk.data(), request);
+        if (count < 0)
+            return FileSystem::error(QStringLiteral("Could not read"), input);
+        if (count == 0)
+            break;
+        // Decrypted in place: one buffer holds the chunk as ciphertext, then as plaintext.
+        if (!(*decryptor)->update(chunk.constData(), chunk.data(), count))
+            return megaError("MEGA decryption failed.");
+        if (!FileSystem::writeAll(out.get(), chunk.constData(), count))
+            return FileSystem::error(QStringLiteral("Could not write"), output);
+        const auto blockMac = (*chunkMac)->mac(chunk.constData(), count);
+        if (!blockMac)
+            return blockMac.error();
+        for (int i = 0; i < 16; ++i)
+            mac[i] = static_cast<char>(mac[i] ^ (*blockMac)[i]);
+        const auto chained = crypt(mac, aesKey, QByteArray(16, '\0'), true, true);
+        if (!chained)
+            return chained.error();
+        mac = *chained;
+    }
+
+    QByteArray condensed(8, '\0');
+    for (int i = 0; i < 4; ++i) {
+        condensed[i] = static_cast<char>(mac[i] ^ mac[i + 4]);
+        condensed[i + 4] = static_cast<char>(mac[i + 8] ^ mac[i + 12]);
+    }
+    if (condensed != link.expectedMac()) {
+        FileSystem::removeQuietly(output);
+        return megaError("MEGA integrity check failed. Remove the encrypted .part file and retry.");
+    }
+    if (::fsync(out.get()) != 0)
+        return FileSystem::error(QStringLiteral("Could not save"), output);
+    return done;
+}

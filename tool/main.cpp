@@ -1,0 +1,105 @@
+// lark-mega: every MEGA operation of the application, one per run.
+//   lark-mega --self-test
+//   lark-mega --list-folder URL
+//   lark-mega --folder-file FOLDER JOB   (node description as JSON on standard input)
+//   lark-mega URL FOLDER JOB_ID
+// Output goes to standard output only; a failure is one "ERROR: " line and exit status 1.
+
+#include "model/MegaNodeDownload.h"
+#include "tool/Emit.h"
+#include "tool/JsonText.h"
+#include "tool/MegaCrypto.h"
+#include "tool/MegaDownload.h"
+#include "tool/MegaFolderEngine.h"
+#include "tool/MegaLink.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+MegaResult<Done> selfTest()
+{
+    const QByteArray zeros(16, '\0');
+    const auto encrypted = crypt(zeros, zeros, zeros, true, true);
+    if (!encrypted)
+        return encrypted.error();
+    if (*encrypted != QByteArray::fromHex("66e94bd4ef8a2c3b884cfa59ca342b2e"))
+        return megaError("AES known-answer test failed");
+    const auto decrypted = crypt(*encrypted, zeros, zeros, false, true);
+    if (!decrypted)
+        return decrypted.error();
+    if (*decrypted != zeros)
+        return megaError("AES inverse test failed");
+
+    const auto link = MegaLink::parse(QStringLiteral("https://mega.nz/file/abcdefgh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0"));
+    if (!link)
+        return link.error();
+    if (link->key().size() != 32 || link->aesKey() != QByteArray::fromHex("000102030405060708090a0b0c0d0e0f"))
+        return megaError("MEGA key parsing failed");
+
+    const auto folder = MegaLink::parse(QStringLiteral("https://mega.nz/folder/abcdefgh#AAAAAAAAAAAAAAAAAAAAAA"));
+    if (folder)
+        return megaError("Folder unexpectedly accepted");
+
+    emitLine(QStringLiteral("PASS: AES known-answer, decryption, MEGA file key parsing, folder rejection"));
+    return done;
+}
+
+MegaResult<Done> listFolder(const QString &url)
+{
+    const auto listing = MegaFolderEngine::fetch(url);
+    if (!listing)
+        return listing.error();
+    if (!writeRaw(listing->toJsonText()))
+        return megaError("Could not write the folder listing.");
+    return done;
+}
+
+MegaResult<Done> folderFile(const QString &folder, const QString &job)
+{
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return megaError("Could not read the MEGA file information.");
+    const auto document = parseJson(input.readAll());
+    if (!document)
+        return document.error();
+    const auto node = MegaNodeDownload::fromJson(document->object());
+    if (!document->isObject() || !node)
+        return megaError("The MEGA file information is missing a required value or has one of the wrong type.");
+    if (const auto invalid = node->validate())
+        return MegaError{invalid->message};
+    return MegaDownload::download(QString(), folder, job, *node);
+}
+
+MegaResult<Done> run(const QStringList &arguments)
+{
+    if (arguments.size() == 1 && arguments[0] == QLatin1String("--self-test"))
+        return selfTest();
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("--list-folder"))
+        return listFolder(arguments[1]);
+    if (arguments.size() == 3 && arguments[0] == QLatin1String("--folder-file"))
+        return folderFile(arguments[1], arguments[2]);
+    if (arguments.size() == 3)
+        return MegaDownload::download(arguments[0], arguments[1], arguments[2], std::nullopt);
+    return megaError("Usage: lark-mega URL FOLDER JOB_ID");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto result = run(arguments);
+    if (!result) {
+        emitLine(QStringLiteral("ERROR: ") + result.error().description());
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
