@@ -94,16 +94,17 @@ MegaResult<HttpClient::Range> HttpClient::getRange(const QString &url, qsizetype
     m_longer = false;
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char *data, size_t size, size_t count, void *target) -> size_t {
-        auto *client = static_cast<HttpClient *>(target);
-        const auto length = static_cast<qsizetype>(size * count);
-        if (client->m_buffer.size() + length > client->m_limit) {
-            client->m_longer = true;
-            return 0; // stops the transfer: the range is unusable anyway
-        }
-        client->m_buffer.append(data, length);
-        return size * count;
-    });
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char *data, size_t size, size_t count, void *target) -> size_t {
+            auto *client = static_cast<HttpClient *>(target);
+            const auto length = static_cast<qsizetype>(size * count);
+            if (client->m_buffer.size() + length > client->m_limit) {
+                client->m_longer = true;
+                return 0; // stops the transfer: the range is unusable anyway
+            }
+            client->m_buffer.append(data, length);
+            return size * count;
+        });
     const CURLcode code = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

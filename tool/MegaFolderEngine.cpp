@@ -78,7 +78,8 @@ MegaResult<MegaFolderListing> decode(const QJsonObject &response, const MegaFold
 {
     const QJsonValue entriesValue = response.value(QLatin1String("f"));
     const QJsonArray entries = entriesValue.toArray();
-    const bool allObjects = std::all_of(entries.begin(), entries.end(), [](const QJsonValue &v) { return v.isObject(); });
+    const bool allObjects =
+        std::all_of(entries.begin(), entries.end(), [](const QJsonValue &v) { return v.isObject(); });
     if (!entriesValue.isArray() || entries.isEmpty() || !allObjects)
         return megaError("MEGA returned no folder information. The link may have expired.");
 

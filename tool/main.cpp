@@ -36,7 +36,8 @@ MegaResult<Done> selfTest()
     if (*decrypted != zeros)
         return megaError("AES inverse test failed");
 
-    const auto link = MegaLink::parse(QStringLiteral("https://mega.nz/file/abcdefgh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0"));
+    const auto link =
+        MegaLink::parse(QStringLiteral("https://mega.nz/file/abcdefgh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0"));
     if (!link)
         return link.error();
     if (link->key().size() != 32 || link->aesKey() != QByteArray::fromHex("000102030405060708090a0b0c0d0e0f"))

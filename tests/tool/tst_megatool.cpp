@@ -1,0 +1,648 @@
+#include "model/MegaFolderListing.h"
+#include "model/MegaNodeDownload.h"
+#include "tests/support/MegaEmulator.h"
+#include "tool/HttpClient.h"
+#include "tool/MegaApi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <QUuid>
+
+#include <csignal>
+
+namespace {
+
+const QString statusLine = QStringLiteral("LARK_STATUS|Decrypting and verifying file\u2026");
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(static_cast<quint32>(size));
+    for (char &b : bytes)
+        b = static_cast<char>(generator.generate());
+    return bytes;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QString newJob()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+bool ownerOnly(const QString &path)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && (status.st_mode & 0777) == 0600;
+}
+
+QStringList workingFiles(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".lark-*")}, QDir::Files | QDir::Hidden);
+}
+
+QJsonObject node(const char *id, const char *type, const QString &name, const char *parent = nullptr)
+{
+    QJsonObject object{{"id", id}, {"type", type}, {"name", name}};
+    if (parent)
+        object.insert("parent", parent);
+    return object;
+}
+
+} // namespace
+
+class TestMegaTool : public QObject {
+    Q_OBJECT
+
+private:
+    MegaEmulator m_emulator;
+    QTemporaryDir m_sources;
+
+    QString source(const char *name, const QByteArray &bytes)
+    {
+        const QString path = m_sources.filePath(QString::fromUtf8(name));
+        if (!QFileInfo::exists(path))
+            writeFile(path, bytes);
+        return path;
+    }
+
+    QStringList rangePaths(qsizetype from = 0)
+    {
+        QStringList paths;
+        const QJsonArray log = m_emulator.requestLog();
+        for (qsizetype i = from; i < log.size(); ++i) {
+            const QString path = log[i].toObject().value("path").toString();
+            if (path.startsWith("/dl/"))
+                paths.append(path.section('/', 3));
+        }
+        return paths;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString error = m_emulator.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void init() { m_emulator.reset(); }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("line");
+        const QString usage = "ERROR: Usage: lark-mega URL FOLDER JOB_ID";
+        // clang-format off
+        QTest::newRow("none") << QStringList{} << usage;
+        QTest::newRow("self-test with more") << QStringList{"--self-test", "x"} << usage;
+        QTest::newRow("list-folder alone") << QStringList{"--list-folder"} << usage;
+        QTest::newRow("one other") << QStringList{"https://mega.nz/file/x"} << usage;
+        QTest::newRow("two, not list") << QStringList{"--folder-file", "/tmp"} << usage;
+        QTest::newRow("four") << QStringList{"a", "b", "c", "d"} << usage;
+        QTest::newRow("three with self-test") << QStringList{"--self-test", "/tmp", "JOB"} << "ERROR: Invalid MEGA link.";
+        // clang-format on
+    }
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
+        const ToolRun run = runTool(arguments);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines(), QStringList{line});
+    }
+
+    void selfTest()
+    {
+        const ToolRun run = runTool({"--self-test"});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.output, QByteArray("PASS: AES known-answer, decryption, MEGA file key parsing, folder rejection\n"));
+    }
+
+    void downloadsFileLinks_data()
+    {
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<bool>("legacy");
+        QTest::addColumn<QStringList>("ranges");
+        // clang-format off
+        QTest::newRow("empty") << qsizetype(0) << false << QStringList{};
+        QTest::newRow("small, legacy link") << qsizetype(43) << true << QStringList{"0-42"};
+        QTest::newRow("one whole range") << qsizetype(4194304) << false << QStringList{"0-4194303"};
+        QTest::newRow("one byte more") << qsizetype(4194305) << false << QStringList{"0-4194303", "4194304-4194304"};
+        // clang-format on
+    }
+    void downloadsFileLinks()
+    {
+        QFETCH(qsizetype, size);
+        QFETCH(bool, legacy);
+        QFETCH(QStringList, ranges);
+        const QByteArray original = randomBytes(size);
+        const QJsonObject file =
+            m_emulator.addFile(source(QByteArray::number(size).constData(), original), "Clip \u00e9.mp4");
+        const QString link = legacy ? "https://mega.nz/#!" + file["handle"].toString() + "!" + file["key"].toString()
+                                    : file["link"].toString();
+        QTemporaryDir folder;
+        const ToolRun run = runTool({link, folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = run.lines();
+        const QString target = folder.filePath("Clip \u00e9.mp4");
+        QCOMPARE(lines.first(), "LARK_TITLE|Clip \u00e9.mp4");
+        QCOMPARE(lines.size(), ranges.size() + 3);
+        for (qsizetype i = 1; i <= ranges.size(); ++i)
+            QVERIFY2(lines[i].startsWith("LARK_PROGRESS|"), qPrintable(lines[i]));
+        QCOMPARE(lines[lines.size() - 2], statusLine);
+        QCOMPARE(lines.last(), "LARK_FILE|" + target);
+        QCOMPARE(readFile(target), original);
+        QVERIFY(ownerOnly(target));
+        QCOMPARE(workingFiles(folder.path()), QStringList());
+        QCOMPARE(rangePaths(), ranges);
+    }
+
+    void progressLineFormat()
+    {
+        const QJsonObject file = m_emulator.addFile(source("9mib", randomBytes(9 * 1048576)), "nine.bin");
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpression format(
+            R"(^LARK_PROGRESS\|(\d+\.\d)%\|\d+\.\d\d MiB/s\|\d+:\d\d\|9\.0 MiB$)");
+        QStringList percents;
+        for (const QString &line : run.lines()) {
+            if (line.startsWith("LARK_PROGRESS|")) {
+                const auto match = format.match(line);
+                QVERIFY2(match.hasMatch(), qPrintable(line));
+                percents.append(match.captured(1));
+            }
+        }
+        QCOMPARE(percents, QStringList({"44.4", "88.9", "100.0"}));
+    }
+
+    void apiRequests()
+    {
+        const QJsonObject file = m_emulator.addFile(source("43", randomBytes(43)), "a.bin");
+        QTemporaryDir folder;
+        QCOMPARE(runTool({file["link"].toString(), folder.path(), newJob()}).exitCode, 0);
+        QCOMPARE(runTool({file["link"].toString(), folder.path(), newJob()}).exitCode, 0);
+        QStringList numbers;
+        for (const QJsonValue &entry : m_emulator.requestLog()) {
+            const QJsonObject request = entry.toObject();
+            if (request["path"] != "/cs")
+                continue;
+            QCOMPARE(request["method"].toString(), "POST");
+            QVERIFY(!request["query"].toObject().contains("n"));
+            const QJsonArray body = QJsonDocument::fromJson(request["body"].toString().toUtf8()).array();
+            QCOMPARE(body.size(), 1);
+            QCOMPARE(body[0].toObject(), QJsonObject({{"a", "g"}, {"g", 1}, {"ssl", 2}, {"p", file["handle"]}}));
+            numbers.append(request["query"].toObject()["id"].toString());
+        }
+        QCOMPARE(numbers.size(), 2);
+        for (const QString &number : numbers)
+            QVERIFY2(QRegularExpression("^[1-9]\\d{5}$").match(number).hasMatch(), qPrintable(number));
+    }
+
+    void invalidShareSendsNothing()
+    {
+        HttpClient client(std::chrono::seconds(10));
+        const auto result = megaAPI(client, {{"a", "f"}}, QStringLiteral("bad/handle"));
+        QVERIFY(!result);
+        QCOMPARE(result.error().message, QStringLiteral("Invalid shared folder identifier."));
+        QCOMPARE(m_emulator.requestLog().size(), 0);
+    }
+
+    void apiFailures_data()
+    {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::addColumn<QString>("message");
+        // clang-format off
+        QTest::newRow("-3") << QJsonObject{{"code", -3}} << "MEGA is temporarily busy. Please retry shortly.";
+        QTest::newRow("-4") << QJsonObject{{"code", -4}} << "MEGA is temporarily busy. Please retry shortly.";
+        QTest::newRow("-9") << QJsonObject{{"code", -9}} << "The MEGA link was removed or is no longer available.";
+        QTest::newRow("-11") << QJsonObject{{"code", -11}} << "MEGA denied access to this link. It may be disabled or private.";
+        QTest::newRow("-17") << QJsonObject{{"code", -17}} << "MEGA transfer quota reached. Please retry later.";
+        QTest::newRow("0") << QJsonObject{{"code", 0}} << "MEGA rejected the request (0). Check the full link and try again.";
+        QTest::newRow("HTTP 500") << QJsonObject{{"status", 500}} << "MEGA is unavailable. Check your connection and try again.";
+        QTest::newRow("HTTP 206") << QJsonObject{{"status", 206}} << "MEGA is unavailable. Check your connection and try again.";
+        QTest::newRow("empty array") << QJsonObject{{"body", "[]"}} << "Invalid response from MEGA.";
+        QTest::newRow("object") << QJsonObject{{"body", "{\"a\":1}"}} << "Invalid response from MEGA.";
+        QTest::newRow("string") << QJsonObject{{"body", "[\"x\"]"}} << "Invalid MEGA response.";
+        QTest::newRow("fraction") << QJsonObject{{"body", "[1.5]"}} << "Invalid MEGA response.";
+        QTest::newRow("no download info") << QJsonObject{{"body", "[{},{\"g\":\"https://x/\",\"s\":1}]"}} << "MEGA did not return a downloadable file.";
+        QTest::newRow("size as text") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":\"1\"}]"}} << "MEGA did not return a downloadable file.";
+        QTest::newRow("negative size") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":-1}]"}} << "MEGA did not return a downloadable file.";
+        QTest::newRow("no host") << QJsonObject{{"body", "[{\"g\":\"dl/x\",\"s\":1}]"}} << "Invalid MEGA download URL.";
+        QTest::newRow("no attributes") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1}]"}} << "MEGA did not return file attributes.";
+        QTest::newRow("wrong attributes key") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1,\"at\":\"8V13N24uBPffUj8GimTd8OYeH9MI3vKDPXg1waHXTD0\"}]"}} << "The MEGA decryption key is incorrect.";
+        QTest::newRow("not JSON") << QJsonObject{{"body", "<html>"}} << "The data is not valid JSON (illegal value at offset 1).";
+        // clang-format on
+    }
+    void apiFailures()
+    {
+        QFETCH(QJsonObject, fault);
+        QFETCH(QString, message);
+        const QJsonObject file = m_emulator.addFile(source("43", randomBytes(43)), "a.bin");
+        m_emulator.setFaults({{"api", fault}});
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines(), QStringList{"ERROR: " + message});
+    }
+
+    void transportFailure()
+    {
+        qputenv("LARK_MEGA_API_URL", "https://127.0.0.1:1");
+        QTemporaryDir folder;
+        const ToolRun run = runTool({"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0",
+                                     folder.path(), newJob()});
+        qputenv("LARK_MEGA_API_URL", m_emulator.apiUrl().toUtf8());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.output.startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
+        QCOMPARE(run.lines().size(), 1);
+    }
+
+    void rangeFailuresKeepThePartialFile_data()
+    {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::addColumn<QString>("message");
+        // clang-format off
+        QTest::newRow("509") << QJsonObject{{"status", 509}} << "MEGA transfer quota reached. Resume after the quota resets.";
+        QTest::newRow("500") << QJsonObject{{"status", 500}} << "MEGA transfer failed (HTTP 500). Resume to retry.";
+        QTest::newRow("short") << QJsonObject{{"short", true}} << "Incomplete MEGA chunk. Resume to retry.";
+        QTest::newRow("long") << QJsonObject{{"long", true}} << "Incomplete MEGA chunk. Resume to retry.";
+        QTest::newRow("206 short") << QJsonObject{{"short", true}, {"partialStatus", 206}} << "Incomplete MEGA chunk. Resume to retry.";
+        QTest::newRow("dropped") << QJsonObject{{"drop", true}} << "";
+        // clang-format on
+    }
+    void rangeFailuresKeepThePartialFile()
+    {
+        QFETCH(QJsonObject, fault);
+        QFETCH(QString, message);
+        const QByteArray original = randomBytes(4194305);
+        const QJsonObject file = m_emulator.addFile(source("4194305", original), "two ranges.bin");
+        fault.insert("after", 1); // the first range arrives, the second fails
+        m_emulator.setFaults({{"range", fault}});
+        QTemporaryDir folder;
+        const QString job = newJob();
+        const ToolRun failed = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(failed.exitCode, 1);
+        if (message.isEmpty())
+            QVERIFY2(failed.lines().last().startsWith("ERROR: Could not reach MEGA: "), failed.output.constData());
+        else
+            QCOMPARE(failed.lines().last(), "ERROR: " + message);
+        const QString partial = folder.filePath(".lark-" + job + ".mega.part");
+        QCOMPARE(QFileInfo(partial).size(), 4194304);
+        QVERIFY(ownerOnly(partial));
+        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+
+        m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
+        const qsizetype logSize = m_emulator.requestLog().size();
+        const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(resumed.exitCode, 0);
+        QCOMPARE(rangePaths(logSize), QStringList{"4194304-4194304"});
+        QCOMPARE(readFile(folder.filePath("two ranges.bin")), original);
+        QCOMPARE(workingFiles(folder.path()), QStringList());
+    }
+
+    void resumesAfterKill_data()
+    {
+        QTest::addColumn<int>("rangesBeforeKill");
+        QTest::newRow("before the first range") << 0;
+        QTest::newRow("after one range") << 1;
+        QTest::newRow("after two ranges") << 2;
+    }
+    void resumesAfterKill()
+    {
+        QFETCH(int, rangesBeforeKill);
+        const QByteArray original = randomBytes(10 * 1048576);
+        const QJsonObject file = m_emulator.addFile(source("10mib", original), "ten.bin");
+        // The range after the ones we let through stalls, so the kill lands mid-transfer.
+        m_emulator.setFaults({{"range", QJsonObject{{"after", rangesBeforeKill}, {"count", 1}, {"stallMs", 30000}}}});
+        QTemporaryDir folder;
+        const QString job = newJob();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(toolPath(), {file["link"].toString(), folder.path(), job});
+        QVERIFY(tool.waitForStarted());
+        QByteArray seen;
+        const auto progressLines = [&seen] { return seen.count("LARK_PROGRESS|"); };
+        QTRY_VERIFY_WITH_TIMEOUT((seen += tool.readAll(), seen.contains("LARK_TITLE|") &&
+                                                              progressLines() == rangesBeforeKill),
+                                 20000);
+        QTRY_VERIFY(rangePaths().size() == rangesBeforeKill + 1);
+        ::kill(static_cast<pid_t>(tool.processId()), SIGKILL);
+        QVERIFY(tool.waitForFinished());
+        const QString partial = folder.filePath(".lark-" + job + ".mega.part");
+        QCOMPARE(QFileInfo(partial).size(), qint64(rangesBeforeKill) * 4194304);
+        QVERIFY(ownerOnly(partial));
+
+        const qsizetype logSize = m_emulator.requestLog().size();
+        const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(resumed.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("ten.bin")), original);
+        QCOMPARE(workingFiles(folder.path()), QStringList());
+        QCOMPARE(rangePaths(logSize).first(), QString("%1-%2").arg(rangesBeforeKill * 4194304).arg(
+                                                  qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
+    }
+
+    void resumeCountsFromThePartialLength()
+    {
+        const QByteArray original = randomBytes(4194305);
+        const QJsonObject file = m_emulator.addFile(source("4194305", original), "odd.bin");
+        QTemporaryDir folder;
+        const QString job = newJob();
+        // Ten bytes that are not the real ciphertext: ranges continue after them, and the check catches it.
+        writeFile(folder.filePath(".lark-" + job + ".mega.part"), QByteArray(10, 'x'));
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(rangePaths(), QStringList{"10-4194304"});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines().last(),
+                 "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry.");
+        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+    }
+
+    void partialLongerThanFileStartsOver()
+    {
+        const QByteArray original = randomBytes(43);
+        const QJsonObject file = m_emulator.addFile(source("43", original), "short.bin");
+        QTemporaryDir folder;
+        const QString job = newJob();
+        writeFile(folder.filePath(".lark-" + job + ".mega.part"), QByteArray(100, 'x'));
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(rangePaths(), QStringList{"0-42"});
+        QCOMPARE(readFile(folder.filePath("short.bin")), original);
+    }
+
+    void tamperedCiphertext()
+    {
+        const QJsonObject file = m_emulator.addFile(source("4194305", randomBytes(4194305)), "tampered.bin");
+        m_emulator.setFaults({{"range", QJsonObject{{"flip", true}, {"count", 1}}}});
+        QTemporaryDir folder;
+        const QString job = newJob();
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines().mid(run.lines().size() - 2),
+                 QStringList({statusLine, "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry."}));
+        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+        QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194305);
+        QVERIFY(!QFileInfo::exists(folder.filePath("tampered.bin")));
+    }
+
+    void collisionsAndTheNoReplaceMove()
+    {
+        const QByteArray original = randomBytes(43);
+        const QJsonObject file = m_emulator.addFile(source("43", original), "movie.mkv");
+        QTemporaryDir folder;
+        const QString job = "ABCDEF12-" + newJob().mid(9);
+        writeFile(folder.filePath("movie.mkv"), "the user's own file");
+
+        ToolRun run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath("movie [ABCDEF12].mkv"));
+        QCOMPARE(readFile(folder.filePath("movie [ABCDEF12].mkv")), original);
+        QCOMPARE(readFile(folder.filePath("movie.mkv")), QByteArray("the user's own file"));
+
+        // Both names taken: the move must fail rather than replace, and keep the partial file.
+        run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines().last(), "ERROR: Could not move the finished file to " +
+                                         folder.filePath("movie [ABCDEF12].mkv") + ": File exists");
+        QCOMPARE(readFile(folder.filePath("movie [ABCDEF12].mkv")), original);
+        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+
+        // The partial file is complete now: the next run asks for no data at all.
+        QVERIFY(QFile::remove(folder.filePath("movie [ABCDEF12].mkv")));
+        const qsizetype logSize = m_emulator.requestLog().size();
+        run = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(rangePaths(logSize), QStringList());
+        QCOMPARE(run.lines().mid(0, 2), QStringList({"LARK_TITLE|movie.mkv", statusLine}));
+        QCOMPARE(readFile(folder.filePath("movie [ABCDEF12].mkv")), original);
+    }
+
+    void namesAreMadeSafe_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("saved");
+        // clang-format off
+        QTest::newRow("separators") << "a/b:c" << "a/b:c" << "a_b_c";
+        QTest::newRow("dot dot") << ".." << ".." << "MEGA download";
+        QTest::newRow("line feed") << "line1\nline2" << "line1 line2" << "line1_line2";
+        QTest::newRow("escape attempt") << "../../etc/passwd" << "../../etc/passwd" << ".._.._etc_passwd";
+        QTest::newRow("long") << QString(200, 'n') << QString(200, 'n') << QString(180, 'n');
+        // clang-format on
+    }
+    void namesAreMadeSafe()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, title);
+        QFETCH(QString, saved);
+        const QJsonObject file = m_emulator.addFile(source("43", randomBytes(43)), name);
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.lines().first(), "LARK_TITLE|" + title);
+        QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath(saved));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{saved});
+    }
+
+    void rejectsJobsThatAreNotOneName()
+    {
+        QTemporaryDir folder;
+        const ToolRun run = runTool({"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0",
+                                     folder.path(), "../escape"});
+        QCOMPARE(run.lines(), QStringList{"ERROR: Invalid job identifier."});
+        QCOMPARE(m_emulator.requestLog().size(), 0);
+    }
+
+    void folderFileMode()
+    {
+        const QByteArray movie = randomBytes(5000);
+        const QByteArray notes = randomBytes(3);
+        const QJsonObject share = m_emulator.addShare({
+            node("root", "folder", "Share"),
+            QJsonObject{{"id", "movie"}, {"type", "file"}, {"name", "movie.mkv"}, {"parent", "root"},
+                        {"path", source("5000", movie)}},
+            QJsonObject{{"id", "notes"}, {"type", "file"}, {"name", "notes"}, {"parent", "root"},
+                        {"path", source("3", notes)}},
+        });
+        QTemporaryDir folder;
+        for (const auto &[id, name, bytes] : {std::tuple{"movie", "movie [%1].mkv", movie},
+                                               std::tuple{"notes", "notes [%1]", notes}}) {
+            const QString handle = share["handles"][id].toString();
+            const MegaNodeDownload download{share["handle"].toString(), handle, share["keys"][id].toString(),
+                                            QString::fromUtf8(name).section(' ', 0, 0), bytes.size()};
+            const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
+            QCOMPARE(run.exitCode, 0);
+            const QString saved = folder.filePath(QString::fromUtf8(name).arg(handle));
+            QCOMPARE(run.lines().last(), "LARK_FILE|" + saved);
+            QCOMPARE(readFile(saved), bytes);
+        }
+        const QJsonArray log = m_emulator.requestLog();
+        const QJsonObject request = log[0].toObject();
+        QCOMPARE(request["query"].toObject()["n"].toString(), share["handle"].toString());
+        const QJsonObject command = QJsonDocument::fromJson(request["body"].toString().toUtf8()).array()[0].toObject();
+        QCOMPARE(command, QJsonObject({{"a", "g"}, {"g", 1}, {"ssl", 2}, {"n", share["handles"]["movie"]}}));
+
+        // Without attributes in the reply, the saved name is used.
+        m_emulator.setFaults({{"omitAttributes", true}});
+        const QString handle = share["handles"]["notes"].toString();
+        const MegaNodeDownload download{share["handle"].toString(), handle, share["keys"]["notes"].toString(),
+                                        "saved name.txt", 3};
+        const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
+        QCOMPARE(run.lines().first(), "LARK_TITLE|saved name.txt");
+        QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath("saved name [" + handle + "].txt"));
+    }
+
+    void folderFileInputErrors_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("line");
+        const QString invalid = "ERROR: Saved MEGA file information is invalid. Fetch the folder again.";
+        // clang-format off
+        QTest::newRow("empty") << QByteArray() << "ERROR: The data is not valid JSON (illegal value at offset 0).";
+        QTest::newRow("missing key") << QByteArray(R"({"shareHandle":"AbCdEfGh"})")
+            << "ERROR: The MEGA file information is missing a required value or has one of the wrong type.";
+        QTest::newRow("short key") << QByteArray(R"({"shareHandle":"AbCdEfGh","nodeHandle":"0aB1cD2e","fileKey":"AAECAwQFBgcICQoLDA0ODw","name":"a","size":1})") << invalid;
+        QTest::newRow("negative size") << QByteArray(R"({"shareHandle":"AbCdEfGh","nodeHandle":"0aB1cD2e","fileKey":"EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0","name":"a","size":-1})") << invalid;
+        // clang-format on
+    }
+    void folderFileInputErrors()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, line);
+        QTemporaryDir folder;
+        const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, input);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines(), QStringList{line});
+    }
+
+    void listsFolders()
+    {
+        const QJsonObject share = m_emulator.addShare(
+            {
+                node("sub", "folder", "Season 2", "root"),
+                QJsonObject{{"id", "clip"}, {"type", "file"}, {"name", "Clip 1.mp4"}, {"parent", "sub"},
+                            {"path", source("43", randomBytes(43))}},
+                node("root", "folder", "Shared \u00e9"),
+                QJsonObject{{"id", "decoy"}, {"type", "file"}, {"name", "two parts.mkv"}, {"parent", "root"},
+                            {"decoyKeyPart", true}},
+                QJsonObject{{"id", "bare"}, {"type", "folder"}, {"name", "no colon"}, {"parent", "root"},
+                            {"noColon", true}},
+                QJsonObject{{"id", "nosize"}, {"type", "file"}, {"name", "no size"}, {"parent", "root"},
+                            {"fault", "noSize"}},
+                QJsonObject{{"id", "t2"}, {"type", "file"}, {"name", "type 2"}, {"fault", "badType"}},
+                QJsonObject{{"id", "bad"}, {"type", "file"}, {"name", "unreadable"}, {"fault", "unreadable"}},
+                QJsonObject{{"id", "short"}, {"type", "file"}, {"name", "16-byte key"}, {"fault", "wrongKeyLength"}},
+                QJsonObject{{"id", "long"}, {"type", "folder"}, {"name", "32-byte key"}, {"fault", "wrongKeyLength"}},
+                QJsonObject{{"id", "neg"}, {"type", "file"}, {"name", "negative"}, {"fault", "negativeSize"}},
+                QJsonObject{{"id", "dup1"}, {"type", "file"}, {"name", "dup"}, {"fault", "unreadable"}, {"handle", "DUPhandl"}},
+                QJsonObject{{"id", "dup2"}, {"type", "file"}, {"name", "dup"}, {"handle", "DUPhandl"}},
+            },
+            {QJsonObject{{"h", "bad"}, {"t", 0}}});
+        const ToolRun run = runTool({"--list-folder", share["link"].toString()});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.output.endsWith('}'));
+        const auto listing = MegaFolderListing::fromJsonText(run.output);
+        QVERIFY(listing);
+        const QJsonObject handles = share["handles"].toObject();
+        QCOMPARE(listing->sourceURL, share["link"].toString());
+        QCOMPARE(listing->shareHandle, share["handle"].toString());
+        QCOMPARE(listing->rootID, handles["root"].toString());
+        QCOMPARE(listing->initialFolderID, listing->rootID);
+        QVERIFY(!listing->initialFileID);
+        QCOMPARE(listing->skippedNodes, 8);
+        QStringList names;
+        for (const MegaFolderNode &n : listing->nodes)
+            names.append(n.name);
+        QCOMPARE(names, QStringList({"Season 2", "Clip 1.mp4", "Shared \u00e9", "two parts.mkv", "no colon", "no size"}));
+        const MegaFolderNode &clip = listing->nodes[1];
+        QCOMPARE(clip.id, handles["clip"].toString());
+        QCOMPARE(clip.parent, handles["sub"].toString());
+        QCOMPARE(clip.size, 43);
+        QCOMPARE(clip.key, share["keys"]["clip"].toString());
+        QCOMPARE(listing->nodes[0].key, QString());
+        QCOMPARE(listing->nodes[5].size, 0);
+
+        const QString base = share["link"].toString();
+        const ToolRun subfolder = runTool({"--list-folder", base + "/folder/" + handles["sub"].toString()});
+        QCOMPARE(MegaFolderListing::fromJsonText(subfolder.output)->initialFolderID, handles["sub"].toString());
+        const ToolRun fileLink = runTool({"--list-folder", base + "/file/" + handles["clip"].toString()});
+        const auto fileListing = MegaFolderListing::fromJsonText(fileLink.output);
+        QCOMPARE(fileListing->initialFolderID, handles["sub"].toString());
+        QCOMPARE(fileListing->initialFileID, handles["clip"].toString());
+        QCOMPARE(fileListing->sourceURL, base);
+    }
+
+    void folderListingFailures_data()
+    {
+        QTest::addColumn<QString>("suffix"); // appended to the share link
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::addColumn<QString>("message");
+        // clang-format off
+        QTest::newRow("subfolder link to a file") << "/folder/@clip" << QJsonObject{} << "The subfolder link points to a file instead of a folder.";
+        QTest::newRow("file link to a folder") << "/file/@sub" << QJsonObject{} << "The file link does not point to an available file.";
+        QTest::newRow("file without a parent") << "/file/@orphan" << QJsonObject{} << "The file link does not point to an available file.";
+        QTest::newRow("missing node") << "/folder/ZZZZZZZZ" << QJsonObject{} << "The linked subfolder or file is missing or could not be decrypted. Paste the root folder link to browse available files.";
+        QTest::newRow("removed") << "" << QJsonObject{{"code", -9}} << "The MEGA link was removed or is no longer available.";
+        QTest::newRow("no f array") << "" << QJsonObject{{"body", "[{\"x\":1}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("empty f array") << "" << QJsonObject{{"body", "[{\"f\":[]}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("f holds a number") << "" << QJsonObject{{"body", "[{\"f\":[{},1]}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("bad key") << "!wrongkey" << QJsonObject{} << "The MEGA folder key is missing or invalid. Paste the full link including everything after #.";
+        // clang-format on
+    }
+    void folderListingFailures()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QJsonObject, fault);
+        QFETCH(QString, message);
+        const QJsonObject share = m_emulator.addShare({
+            node("root", "folder", "Share"),
+            node("sub", "folder", "Sub", "root"),
+            node("clip", "file", "clip.mp4", "sub"),
+            node("orphan", "file", "orphan.mp4", "elsewhere"),
+        });
+        if (!fault.isEmpty())
+            m_emulator.setFaults({{"api", fault}});
+        QString link = share["link"].toString();
+        if (suffix == "!wrongkey")
+            link.chop(1);
+        else if (suffix.contains('@'))
+            link += suffix.section('@', 0, 0) + share["handles"][suffix.section('@', 1)].toString();
+        else
+            link += suffix;
+        const ToolRun run = runTool({"--list-folder", link});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines(), QStringList{"ERROR: " + message});
+    }
+
+    void wrongFolderKey()
+    {
+        const QJsonObject share = m_emulator.addShare({node("root", "folder", "Share")});
+        const QString link = share["link"].toString().section('#', 0, 0) + "#AAAAAAAAAAAAAAAAAAAAAA";
+        const ToolRun run = runTool({"--list-folder", link});
+        QCOMPARE(run.lines(),
+                 QStringList{"ERROR: Could not decrypt this folder. Check that the full link and key are correct."});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMegaTool)
+#include "tst_megatool.moc"
