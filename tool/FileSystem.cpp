@@ -50,6 +50,11 @@ bool writeAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
+void startWriteback(int fd, qint64 offset, qint64 size)
+{
+    ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
+}
+
 qsizetype readFull(int fd, char *data, qsizetype size)
 {
     qsizetype total = 0;

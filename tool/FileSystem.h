@@ -15,6 +15,9 @@ void removeQuietly(const QString &path);
 
 // Writes all of size bytes to fd.
 bool writeAll(int fd, const char *data, qsizetype size);
+// Starts writing a just-appended range to storage in the background, so the
+// final flush finds little left to do.
+void startWriteback(int fd, qint64 offset, qint64 size);
 // Reads until size bytes arrived or the file ended; returns the count, or -1.
 qsizetype readFull(int fd, char *data, qsizetype size);
 

@@ -51,6 +51,7 @@ MegaResult<Done> decryptFile(const QString &input, const QString &output, const 
 
     QByteArray mac(16, '\0');
     QByteArray chunk(largestChunk, Qt::Uninitialized);
+    qint64 position = 0;
     for (qint64 request = firstChunk;; request = nextRequest(request)) {
         const qsizetype count = FileSystem::readFull(in.get(), chunk.data(), request);
         if (count < 0)
@@ -62,6 +63,8 @@ MegaResult<Done> decryptFile(const QString &input, const QString &output, const 
             return megaError("MEGA decryption failed.");
         if (!FileSystem::writeAll(out.get(), chunk.constData(), count))
             return FileSystem::error(QStringLiteral("Could not write"), output);
+        FileSystem::startWriteback(out.get(), position, count);
+        position += count;
         const auto blockMac = (*chunkMac)->mac(chunk.constData(), count);
         if (!blockMac)
             return blockMac.error();

@@ -206,6 +206,7 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
             return megaError("Incomplete MEGA chunk. Resume to retry.");
         if (!FileSystem::writeAll(partial.get(), range->body.constData(), expected))
             return FileSystem::error(QStringLiteral("Could not write"), partialPath);
+        FileSystem::startWriteback(partial.get(), first, expected);
         const qint64 written = first + expected;
 
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

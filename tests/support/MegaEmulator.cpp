@@ -63,10 +63,10 @@ QString MegaEmulator::start()
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(QStringLiteral("node"), {QStringLiteral(LARK_EMULATOR_SCRIPT), QStringLiteral("--cert"),
-                                              m_directory.filePath(QStringLiteral("server.pem")),
-                                              QStringLiteral("--key"),
-                                              m_directory.filePath(QStringLiteral("server.key"))});
+    m_process->start(QStringLiteral("node"),
+                     {QStringLiteral(LARK_EMULATOR_SCRIPT), QStringLiteral("--cert"),
+                      m_directory.filePath(QStringLiteral("server.pem")), QStringLiteral("--key"),
+                      m_directory.filePath(QStringLiteral("server.key"))});
     if (!m_process->waitForStarted(10000))
         return QStringLiteral("cannot start node: ") + m_process->errorString();
     QByteArray ready;
@@ -85,8 +85,7 @@ QString MegaEmulator::start()
 QJsonValue MegaEmulator::control(const QString &path, const QJsonObject &body)
 {
     HttpClient client(std::chrono::seconds(120));
-    const auto response =
-        client.postJson(m_apiUrl + QStringLiteral("/_control/") + path, QJsonDocument(body).toJson());
+    const auto response = client.postJson(m_apiUrl + QStringLiteral("/_control/") + path, QJsonDocument(body).toJson());
     if (!response || response->status != 200)
         qFatal("emulator control request %s failed", qPrintable(path));
     const QJsonDocument document = QJsonDocument::fromJson(response->body);
@@ -100,8 +99,7 @@ QJsonObject MegaEmulator::addFile(const QString &path, const QString &name)
 
 QJsonObject MegaEmulator::addShare(const QJsonArray &nodes, const QJsonArray &raw)
 {
-    return control(QStringLiteral("share"), {{QLatin1String("nodes"), nodes}, {QLatin1String("raw"), raw}})
-        .toObject();
+    return control(QStringLiteral("share"), {{QLatin1String("nodes"), nodes}, {QLatin1String("raw"), raw}}).toObject();
 }
 
 void MegaEmulator::setFaults(const QJsonObject &faults)

@@ -154,8 +154,8 @@ private Q_SLOTS:
             starts.append(start);
             start += megaChunkSize(k);
         }
-        QCOMPARE(starts.mid(0, 10), QList<qint64>({0, 131072, 393216, 786432, 1310720, 1966080, 2752512, 3670016,
-                                                   4718592, 5767168}));
+        QCOMPARE(starts.mid(0, 10),
+                 QList<qint64>({0, 131072, 393216, 786432, 1310720, 1966080, 2752512, 3670016, 4718592, 5767168}));
     }
 
     void decryptKnownVectors_data()

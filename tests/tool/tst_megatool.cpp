@@ -13,8 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <QUuid>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -134,7 +134,8 @@ private Q_SLOTS:
     {
         const ToolRun run = runTool({"--self-test"});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.output, QByteArray("PASS: AES known-answer, decryption, MEGA file key parsing, folder rejection\n"));
+        QCOMPARE(run.output,
+                 QByteArray("PASS: AES known-answer, decryption, MEGA file key parsing, folder rejection\n"));
     }
 
     void downloadsFileLinks_data()
@@ -182,8 +183,7 @@ private Q_SLOTS:
         QTemporaryDir folder;
         const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
         QCOMPARE(run.exitCode, 0);
-        const QRegularExpression format(
-            R"(^LARK_PROGRESS\|(\d+\.\d)%\|\d+\.\d\d MiB/s\|\d+:\d\d\|9\.0 MiB$)");
+        const QRegularExpression format(R"(^LARK_PROGRESS\|(\d+\.\d)%\|\d+\.\d\d MiB/s\|\d+:\d\d\|9\.0 MiB$)");
         QStringList percents;
         for (const QString &line : run.lines()) {
             if (line.startsWith("LARK_PROGRESS|")) {
@@ -269,8 +269,8 @@ private Q_SLOTS:
     {
         qputenv("LARK_MEGA_API_URL", "https://127.0.0.1:1");
         QTemporaryDir folder;
-        const ToolRun run = runTool({"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0",
-                                     folder.path(), newJob()});
+        const ToolRun run = runTool(
+            {"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0", folder.path(), newJob()});
         qputenv("LARK_MEGA_API_URL", m_emulator.apiUrl().toUtf8());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.output.startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
@@ -342,9 +342,8 @@ private Q_SLOTS:
         QVERIFY(tool.waitForStarted());
         QByteArray seen;
         const auto progressLines = [&seen] { return seen.count("LARK_PROGRESS|"); };
-        QTRY_VERIFY_WITH_TIMEOUT((seen += tool.readAll(), seen.contains("LARK_TITLE|") &&
-                                                              progressLines() == rangesBeforeKill),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (seen += tool.readAll(), seen.contains("LARK_TITLE|") && progressLines() == rangesBeforeKill), 20000);
         QTRY_VERIFY(rangePaths().size() == rangesBeforeKill + 1);
         ::kill(static_cast<pid_t>(tool.processId()), SIGKILL);
         QVERIFY(tool.waitForFinished());
@@ -357,8 +356,9 @@ private Q_SLOTS:
         QCOMPARE(resumed.exitCode, 0);
         QCOMPARE(readFile(folder.filePath("ten.bin")), original);
         QCOMPARE(workingFiles(folder.path()), QStringList());
-        QCOMPARE(rangePaths(logSize).first(), QString("%1-%2").arg(rangesBeforeKill * 4194304).arg(
-                                                  qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
+        QCOMPARE(rangePaths(logSize).first(), QString("%1-%2")
+                                                  .arg(rangesBeforeKill * 4194304)
+                                                  .arg(qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
     }
 
     void resumeCountsFromThePartialLength()
@@ -372,8 +372,7 @@ private Q_SLOTS:
         const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
         QCOMPARE(rangePaths(), QStringList{"10-4194304"});
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.lines().last(),
-                 "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry.");
+        QCOMPARE(run.lines().last(), "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry.");
         QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
     }
 
@@ -399,7 +398,8 @@ private Q_SLOTS:
         const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.lines().mid(run.lines().size() - 2),
-                 QStringList({statusLine, "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry."}));
+                 QStringList(
+                     {statusLine, "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry."}));
         QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
         QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194305);
         QVERIFY(!QFileInfo::exists(folder.filePath("tampered.bin")));
@@ -467,8 +467,8 @@ private Q_SLOTS:
     void rejectsJobsThatAreNotOneName()
     {
         QTemporaryDir folder;
-        const ToolRun run = runTool({"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0",
-                                     folder.path(), "../escape"});
+        const ToolRun run = runTool(
+            {"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0", folder.path(), "../escape"});
         QCOMPARE(run.lines(), QStringList{"ERROR: Invalid job identifier."});
         QCOMPARE(m_emulator.requestLog().size(), 0);
     }
@@ -479,14 +479,17 @@ private Q_SLOTS:
         const QByteArray notes = randomBytes(3);
         const QJsonObject share = m_emulator.addShare({
             node("root", "folder", "Share"),
-            QJsonObject{{"id", "movie"}, {"type", "file"}, {"name", "movie.mkv"}, {"parent", "root"},
+            QJsonObject{{"id", "movie"},
+                        {"type", "file"},
+                        {"name", "movie.mkv"},
+                        {"parent", "root"},
                         {"path", source("5000", movie)}},
-            QJsonObject{{"id", "notes"}, {"type", "file"}, {"name", "notes"}, {"parent", "root"},
-                        {"path", source("3", notes)}},
+            QJsonObject{
+                {"id", "notes"}, {"type", "file"}, {"name", "notes"}, {"parent", "root"}, {"path", source("3", notes)}},
         });
         QTemporaryDir folder;
-        for (const auto &[id, name, bytes] : {std::tuple{"movie", "movie [%1].mkv", movie},
-                                               std::tuple{"notes", "notes [%1]", notes}}) {
+        for (const auto &[id, name, bytes] :
+             {std::tuple{"movie", "movie [%1].mkv", movie}, std::tuple{"notes", "notes [%1]", notes}}) {
             const QString handle = share["handles"][id].toString();
             const MegaNodeDownload download{share["handle"].toString(), handle, share["keys"][id].toString(),
                                             QString::fromUtf8(name).section(' ', 0, 0), bytes.size()};
@@ -540,21 +543,28 @@ private Q_SLOTS:
         const QJsonObject share = m_emulator.addShare(
             {
                 node("sub", "folder", "Season 2", "root"),
-                QJsonObject{{"id", "clip"}, {"type", "file"}, {"name", "Clip 1.mp4"}, {"parent", "sub"},
+                QJsonObject{{"id", "clip"},
+                            {"type", "file"},
+                            {"name", "Clip 1.mp4"},
+                            {"parent", "sub"},
                             {"path", source("43", randomBytes(43))}},
                 node("root", "folder", "Shared \u00e9"),
-                QJsonObject{{"id", "decoy"}, {"type", "file"}, {"name", "two parts.mkv"}, {"parent", "root"},
+                QJsonObject{{"id", "decoy"},
+                            {"type", "file"},
+                            {"name", "two parts.mkv"},
+                            {"parent", "root"},
                             {"decoyKeyPart", true}},
-                QJsonObject{{"id", "bare"}, {"type", "folder"}, {"name", "no colon"}, {"parent", "root"},
-                            {"noColon", true}},
-                QJsonObject{{"id", "nosize"}, {"type", "file"}, {"name", "no size"}, {"parent", "root"},
-                            {"fault", "noSize"}},
+                QJsonObject{
+                    {"id", "bare"}, {"type", "folder"}, {"name", "no colon"}, {"parent", "root"}, {"noColon", true}},
+                QJsonObject{
+                    {"id", "nosize"}, {"type", "file"}, {"name", "no size"}, {"parent", "root"}, {"fault", "noSize"}},
                 QJsonObject{{"id", "t2"}, {"type", "file"}, {"name", "type 2"}, {"fault", "badType"}},
                 QJsonObject{{"id", "bad"}, {"type", "file"}, {"name", "unreadable"}, {"fault", "unreadable"}},
                 QJsonObject{{"id", "short"}, {"type", "file"}, {"name", "16-byte key"}, {"fault", "wrongKeyLength"}},
                 QJsonObject{{"id", "long"}, {"type", "folder"}, {"name", "32-byte key"}, {"fault", "wrongKeyLength"}},
                 QJsonObject{{"id", "neg"}, {"type", "file"}, {"name", "negative"}, {"fault", "negativeSize"}},
-                QJsonObject{{"id", "dup1"}, {"type", "file"}, {"name", "dup"}, {"fault", "unreadable"}, {"handle", "DUPhandl"}},
+                QJsonObject{
+                    {"id", "dup1"}, {"type", "file"}, {"name", "dup"}, {"fault", "unreadable"}, {"handle", "DUPhandl"}},
                 QJsonObject{{"id", "dup2"}, {"type", "file"}, {"name", "dup"}, {"handle", "DUPhandl"}},
             },
             {QJsonObject{{"h", "bad"}, {"t", 0}}});
@@ -573,7 +583,8 @@ private Q_SLOTS:
         QStringList names;
         for (const MegaFolderNode &n : listing->nodes)
             names.append(n.name);
-        QCOMPARE(names, QStringList({"Season 2", "Clip 1.mp4", "Shared \u00e9", "two parts.mkv", "no colon", "no size"}));
+        QCOMPARE(names,
+                 QStringList({"Season 2", "Clip 1.mp4", "Shared \u00e9", "two parts.mkv", "no colon", "no size"}));
         const MegaFolderNode &clip = listing->nodes[1];
         QCOMPARE(clip.id, handles["clip"].toString());
         QCOMPARE(clip.parent, handles["sub"].toString());

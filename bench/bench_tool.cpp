@@ -1,0 +1,313 @@
+// The tool's hot paths against the plain tools that bound them: raw OpenSSL
+// for decryption with verification, curl for the transfer, and the tool's
+// peak memory on a 1 GiB file.
+#include "tests/support/MegaEmulator.h"
+#include "tool/MegaCrypto.h"
+#include "tool/MegaDecrypt.h"
+#include "tool/MegaLink.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr qint64 mebibyte = 1048576;
+
+QByteArray randomBytes(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// CTR decryption and the chunked CBC-MAC, straight on OpenSSL over memory;
+// returns the condensed MAC.
+QByteArray rawDecryptAndMac(const QByteArray &cipherText, QByteArray &plain, const QByteArray &aesKey,
+                            const QByteArray &nonce)
+{
+    const auto *key = reinterpret_cast<const unsigned char *>(aesKey.constData());
+    const QByteArray counter = nonce + QByteArray(8, '\0');
+    const QByteArray macIv = nonce + nonce;
+    EVP_CIPHER_CTX *ctr = EVP_CIPHER_CTX_new();
+    EVP_CIPHER_CTX *cbc = EVP_CIPHER_CTX_new();
+    EVP_CIPHER_CTX *ecb = EVP_CIPHER_CTX_new();
+    EVP_DecryptInit_ex(ctr, EVP_aes_128_ctr(), nullptr, key, reinterpret_cast<const unsigned char *>(counter.data()));
+    EVP_EncryptInit_ex(ecb, EVP_aes_128_ecb(), nullptr, key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ecb, 0);
+    plain.resize(cipherText.size());
+    QByteArray scratch(mebibyte + 16, '\0');
+    unsigned char mac[16] = {};
+    qint64 request = 131072;
+    for (qint64 at = 0; at < cipherText.size(); at += request, request = std::min<qint64>(request, 917504) + 131072) {
+        const int length = static_cast<int>(std::min<qint64>(request, cipherText.size() - at));
+        auto *out = reinterpret_cast<unsigned char *>(plain.data() + at);
+        int moved = 0;
+        EVP_DecryptUpdate(ctr, out, &moved, reinterpret_cast<const unsigned char *>(cipherText.constData() + at),
+                          length);
+        EVP_EncryptInit_ex(cbc, EVP_aes_128_cbc(), nullptr, key, reinterpret_cast<const unsigned char *>(macIv.data()));
+        EVP_CIPHER_CTX_set_padding(cbc, 0);
+        const int whole = length - length % 16;
+        EVP_EncryptUpdate(cbc, reinterpret_cast<unsigned char *>(scratch.data()), &moved, out, whole);
+        unsigned char block[16];
+        std::memcpy(block, scratch.constData() + whole - 16, 16);
+        if (whole < length) {
+            unsigned char tail[16] = {};
+            std::memcpy(tail, out + whole, static_cast<size_t>(length - whole));
+            EVP_EncryptUpdate(cbc, block, &moved, tail, 16);
+        }
+        for (int i = 0; i < 16; ++i)
+            mac[i] ^= block[i];
+        EVP_EncryptUpdate(ecb, mac, &moved, mac, 16);
+    }
+    EVP_CIPHER_CTX_free(ctr);
+    EVP_CIPHER_CTX_free(cbc);
+    EVP_CIPHER_CTX_free(ecb);
+    QByteArray condensed(8, '\0');
+    for (int i = 0; i < 4; ++i) {
+        condensed[i] = static_cast<char>(mac[i] ^ mac[i + 4]);
+        condensed[i + 4] = static_cast<char>(mac[i + 8] ^ mac[i + 12]);
+    }
+    return condensed;
+}
+
+// Argument 0 works in the temporary directory on disk, 1 in memory (/dev/shm),
+// which shows the cost of the routine apart from the disk's write speed.
+QString workArea(const benchmark::State &state)
+{
+    return state.range(0) == 1 ? QStringLiteral("/dev/shm/lark-bench-XXXXXX") : QString();
+}
+
+// The same crypto as a plain program would run it file to file: read 1 MiB,
+// decrypt and MAC it, write it, flush at the end.
+QByteArray rawFileToFile(const QString &input, const QString &output, const QByteArray &aesKey,
+                         const QByteArray &nonce)
+{
+    QFile in(input);
+    QFile out(output);
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    const auto *key = reinterpret_cast<const unsigned char *>(aesKey.constData());
+    const QByteArray counter = nonce + QByteArray(8, '\0');
+    const QByteArray macIv = nonce + nonce;
+    EVP_CIPHER_CTX *ctr = EVP_CIPHER_CTX_new();
+    EVP_CIPHER_CTX *cbc = EVP_CIPHER_CTX_new();
+    EVP_DecryptInit_ex(ctr, EVP_aes_128_ctr(), nullptr, key, reinterpret_cast<const unsigned char *>(counter.data()));
+    QByteArray chunk(mebibyte, Qt::Uninitialized);
+    QByteArray scratch(mebibyte + 16, Qt::Uninitialized);
+    unsigned char mac[16] = {};
+    for (qint64 request = 131072;; request = std::min<qint64>(request, 917504) + 131072) {
+        const auto length = static_cast<int>(in.read(chunk.data(), request));
+        if (length <= 0)
+            break;
+        auto *data = reinterpret_cast<unsigned char *>(chunk.data());
+        int moved = 0;
+        EVP_DecryptUpdate(ctr, data, &moved, data, length);
+        out.write(chunk.constData(), length);
+        EVP_EncryptInit_ex(cbc, EVP_aes_128_cbc(), nullptr, key, reinterpret_cast<const unsigned char *>(macIv.data()));
+        EVP_CIPHER_CTX_set_padding(cbc, 0);
+        EVP_EncryptUpdate(cbc, reinterpret_cast<unsigned char *>(scratch.data()), &moved, data, length - length % 16);
+        for (int i = 0; i < 16; ++i)
+            mac[i] ^= static_cast<unsigned char>(scratch[moved - 16 + i]);
+    }
+    out.flush();
+    ::fsync(out.handle());
+    EVP_CIPHER_CTX_free(ctr);
+    EVP_CIPHER_CTX_free(cbc);
+    return QByteArray(reinterpret_cast<const char *>(mac), 16);
+}
+
+void BM_DecryptAndVerify256MiB(benchmark::State &state)
+{
+    QTemporaryDir dir(workArea(state));
+    const QByteArray cipherText = randomBytes(256 * mebibyte);
+    const QString input = dir.filePath(QStringLiteral("in"));
+    writeFile(input, cipherText);
+    const QByteArray aesKey = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+    const QByteArray nonce = QByteArray::fromHex("1011121314151617");
+    QByteArray plain;
+    const QByteArray condensed = rawDecryptAndMac(cipherText, plain, aesKey, nonce);
+    // A key whose MAC matches, so the tool's routine runs to a verified file.
+    const QByteArray secondHalf = nonce + condensed;
+    QByteArray fileKey(16, '\0');
+    for (int i = 0; i < 16; ++i)
+        fileKey[i] = static_cast<char>(aesKey[i] ^ secondHalf[i]);
+    const auto link = MegaLink::fromParts(QStringLiteral("abcdefgh"), fileKey + secondHalf);
+
+    double toolSeconds = 0;
+    double rawSeconds = 0;
+    double fileSeconds = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto result = decryptFile(input, dir.filePath(QStringLiteral("out")), *link);
+        toolSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        if (!result)
+            state.SkipWithError(qPrintable(result.error().message));
+        timer.restart();
+        benchmark::DoNotOptimize(rawDecryptAndMac(cipherText, plain, aesKey, nonce));
+        rawSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        timer.restart();
+        benchmark::DoNotOptimize(rawFileToFile(input, dir.filePath(QStringLiteral("raw-out")), aesKey, nonce));
+        fileSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    }
+    const double megabytes = 256.0 * static_cast<double>(state.iterations());
+    state.counters["tool_MiB_per_s"] = megabytes / toolSeconds;
+    state.counters["openssl_memory_MiB_per_s"] = megabytes / rawSeconds;
+    state.counters["openssl_file_MiB_per_s"] = megabytes / fileSeconds;
+    state.counters["ratio_to_memory"] = rawSeconds / toolSeconds;
+    state.counters["ratio_to_file"] = fileSeconds / toolSeconds;
+}
+BENCHMARK(BM_DecryptAndVerify256MiB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()->Arg(0)->Arg(1);
+
+struct ChildRun {
+    double seconds = 0;
+    long peakResidentKiB = 0;
+    int status = -1;
+};
+
+long highWaterKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+// Runs a program to its end. Its peak resident memory is sampled from the
+// kernel's high-water mark while it runs: the rusage figure would also count
+// this (large) process, whose memory the child shares until it execs.
+ChildRun runChild(const QStringList &arguments)
+{
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    ChildRun run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        return run;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        run.peakResidentKiB = std::max(run.peakResidentKiB, highWaterKiB(pid));
+        usleep(5000);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+    run.status = status;
+    return run;
+}
+
+MegaEmulator *sharedEmulator()
+{
+    static MegaEmulator emulator;
+    static const QString error = emulator.start();
+    return error.isEmpty() ? &emulator : nullptr;
+}
+
+void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
+{
+    MegaEmulator *emulator = sharedEmulator();
+    if (!emulator)
+        return state.SkipWithError("the MEGA emulator did not start");
+    QTemporaryDir dir;
+    const qint64 size = 256 * mebibyte;
+    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
+    const QJsonObject file = emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("big.bin"));
+
+    double toolSeconds = 0;
+    double curlSeconds = 0;
+    for (auto _ : state) {
+        QTemporaryDir folder(workArea(state));
+        const ChildRun tool = runChild({toolPath(), file[QLatin1String("link")].toString(), folder.path(),
+                                        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()});
+        if (tool.status != 0)
+            return state.SkipWithError("lark-mega failed");
+        toolSeconds += tool.seconds;
+
+        // curl fetches the same ranges over one connection, as the tool does.
+        QString rangeBase;
+        for (const QJsonValue &entry : emulator->requestLog()) {
+            const QString path = entry.toObject().value(QLatin1String("path")).toString();
+            if (path.startsWith(QLatin1String("/dl/")))
+                rangeBase = emulator->apiUrl() + path.section(QLatin1Char('/'), 0, 2);
+        }
+        QStringList curl{QStringLiteral("/usr/bin/curl"), QStringLiteral("-sf"), QStringLiteral("--cacert"),
+                         emulator->caFile()};
+        for (qint64 first = 0; first < size; first += 4 * mebibyte)
+            curl << QStringLiteral("%1/%2-%3").arg(rangeBase).arg(first).arg(first + 4 * mebibyte - 1)
+                 << QStringLiteral("-o") << folder.filePath(QStringLiteral("curl-range"));
+        const ChildRun fetched = runChild(curl);
+        if (fetched.status != 0)
+            return state.SkipWithError("curl failed");
+        curlSeconds += fetched.seconds;
+    }
+    const double megabytes = 256.0 * static_cast<double>(state.iterations());
+    state.counters["tool_MiB_per_s"] = megabytes / toolSeconds;
+    state.counters["curl_MiB_per_s"] = megabytes / curlSeconds;
+    state.counters["ratio"] = curlSeconds / toolSeconds;
+}
+BENCHMARK(BM_Transfer256MiBAgainstCurl)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(0)->Arg(1);
+
+void BM_PeakMemory1GiB(benchmark::State &state)
+{
+    MegaEmulator *emulator = sharedEmulator();
+    if (!emulator)
+        return state.SkipWithError("the MEGA emulator did not start");
+    QTemporaryDir dir;
+    {
+        QFile source(dir.filePath(QStringLiteral("source")));
+        source.open(QIODevice::WriteOnly);
+        const QByteArray block = randomBytes(16 * mebibyte);
+        for (int i = 0; i < 64; ++i)
+            source.write(block);
+    }
+    const QJsonObject file = emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("huge.bin"));
+    QFile::remove(dir.filePath(QStringLiteral("source")));
+    long peak = 0;
+    for (auto _ : state) {
+        QTemporaryDir folder;
+        const ChildRun tool = runChild({toolPath(), file[QLatin1String("link")].toString(), folder.path(),
+                                        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()});
+        if (tool.status != 0)
+            return state.SkipWithError("lark-mega failed");
+        peak = std::max(peak, tool.peakResidentKiB);
+    }
+    state.counters["peak_MiB"] = static_cast<double>(peak) / 1024.0;
+}
+BENCHMARK(BM_PeakMemory1GiB)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
