@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 # Warnings are errors in CI.
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
-SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps configure build test test-sanitize bench fuzz format format-check clean
 

@@ -99,8 +99,7 @@ QString workArea(const benchmark::State &state)
 
 // The same crypto as a plain program would run it file to file: read 1 MiB,
 // decrypt and MAC it, write it, flush at the end.
-QByteArray rawFileToFile(const QString &input, const QString &output, const QByteArray &aesKey,
-                         const QByteArray &nonce)
+QByteArray rawFileToFile(const QString &input, const QString &output, const QByteArray &aesKey, const QByteArray &nonce)
 {
     QFile in(input);
     QFile out(output);
