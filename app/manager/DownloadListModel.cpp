@@ -1,0 +1,71 @@
+#include "app/manager/DownloadListModel.h"
+
+#include "app/manager/DownloadManager.h"
+
+DownloadListModel::DownloadListModel(const DownloadManager &manager, QObject *parent) :
+    QAbstractListModel(parent),
+    m_manager(manager)
+{}
+
+int DownloadListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_manager.count();
+}
+
+QVariant DownloadListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const DownloadItem &item = m_manager.itemAt(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case TitleRole:
+        return item.title;
+    case IdRole:
+        return item.id;
+    case UrlRole:
+        return item.url;
+    case FolderRole:
+        return item.folder;
+    case QualityRole:
+        return item.quality;
+    case BrowserRole:
+        return item.browser;
+    case StateRole:
+        return static_cast<int>(item.state);
+    case ProgressRole:
+        return item.progress;
+    case SpeedRole:
+        return item.speed;
+    case EtaRole:
+        return item.eta;
+    case SizeRole:
+        return item.size;
+    case DetailRole:
+        return item.detail;
+    case FileRole:
+        return item.file ? QVariant(*item.file) : QVariant();
+    case CreatedRole:
+        return item.created;
+    case PlatformRole:
+        return item.platform();
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> DownloadListModel::roleNames() const
+{
+    return {
+        {IdRole, "id"},           {UrlRole, "url"},         {TitleRole, "title"},       {FolderRole, "folder"},
+        {QualityRole, "quality"}, {BrowserRole, "browser"}, {StateRole, "state"},       {ProgressRole, "progress"},
+        {SpeedRole, "speed"},     {EtaRole, "eta"},         {SizeRole, "size"},         {DetailRole, "detail"},
+        {FileRole, "file"},       {CreatedRole, "created"}, {PlatformRole, "platform"},
+    };
+}
+
+void DownloadListModel::rowChanged(int row)
+{
+    const QModelIndex changed = index(row);
+    Q_EMIT dataChanged(changed, changed);
+}

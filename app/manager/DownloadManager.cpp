@@ -1,0 +1,714 @@
+#include "app/manager/DownloadManager.h"
+
+#include "app/manager/CompletionNotifier.h"
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/Worker.h"
+#include "app/manager/YtDlpCommand.h"
+#include "app/records/LinkIntake.h"
+#include "app/records/WorkerLine.h"
+#include "model/MegaFolderLink.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace {
+
+const QString folderKey = QStringLiteral("folder");
+const QString concurrencyKey = QStringLiteral("concurrency");
+const QString notificationsKey = QStringLiteral("notificationsEnabled");
+const QString waitingDetail = QStringLiteral("Waiting for a download slot");
+const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
+
+QString plural(qsizetype count, const QString &noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+// The installed layout keeps the tools under libexec; the build tree keeps them beside the executable.
+QString defaultToolDirectory()
+{
+    const QString binary = QCoreApplication::applicationDirPath();
+    const QString installed = QDir(binary).filePath(QStringLiteral("../libexec/lark-downloader"));
+    const QString resources =
+        QFileInfo::exists(installed + QStringLiteral("/Tools")) ? QDir::cleanPath(installed) : binary;
+    return resources + QStringLiteral("/Tools");
+}
+
+QString defaultDownloadFolder()
+{
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (downloads.isEmpty())
+        downloads = QDir::homePath() + QStringLiteral("/Downloads");
+    return QDir(downloads).absoluteFilePath(QStringLiteral("Lark"));
+}
+
+// INI settings read back as text: a boolean is a bool, or exactly "true" or "false".
+std::optional<bool> storedBoolean(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    if (value.typeId() == QMetaType::QString) {
+        if (value.toString() == QLatin1String("true"))
+            return true;
+        if (value.toString() == QLatin1String("false"))
+            return false;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+DownloadManager::DownloadManager(QObject *parent) : DownloadManager(Options{}, parent)
+{}
+
+DownloadManager::DownloadManager(Options options, QObject *parent) :
+    QObject(parent),
+    m_model(std::make_unique<DownloadListModel>(*this)),
+    m_saveDelayMs(options.saveDelayMs),
+    m_searchDirectories(std::move(options.searchDirectories))
+{
+    if (options.settings) {
+        m_settings = options.settings;
+    } else {
+        m_ownedSettings = std::make_unique<QSettings>(QStringLiteral("Lark"), QStringLiteral("Lark Downloader"));
+        m_settings = m_ownedSettings.get();
+    }
+    m_notificationsEnabled = storedBoolean(m_settings->value(notificationsKey)).value_or(true);
+
+    m_support = options.storageDirectory;
+    if (m_support.isEmpty())
+        m_support = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                        .filePath(QStringLiteral("Lark Downloader"));
+    m_storage = QDir(m_support).filePath(QStringLiteral("queue.json"));
+    m_toolDirectory = options.toolDirectory.isEmpty() ? defaultToolDirectory() : options.toolDirectory;
+
+    const QString storedFolder = m_settings->value(folderKey).toString();
+    m_folder = storedFolder.isEmpty() ? defaultDownloadFolder() : storedFolder;
+
+    bool isNumber = false;
+    const int storedConcurrency = m_settings->value(concurrencyKey).toInt(&isNumber);
+    m_concurrency = !isNumber || storedConcurrency == 0 ? 3 : storedConcurrency;
+    if (m_concurrency < 2)
+        m_concurrency = 1;
+
+    // The history is private: its folder is too, so no temporary file is ever readable by others.
+    if (QDir().mkpath(m_support))
+        QFile::setPermissions(m_support, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    m_saveTimer.setSingleShot(true);
+    connect(&m_saveTimer, &QTimer::timeout, this, [this] {
+        const qint64 left = m_saveDeadline.remainingTime();
+        if (left > 0)
+            m_saveTimer.start(static_cast<int>(left));
+        else
+            writeQueue();
+    });
+    loadHistory();
+}
+
+DownloadManager::~DownloadManager()
+{
+    for (Worker *worker : std::as_const(m_workers))
+        worker->abandon();
+    qDeleteAll(m_workers);
+}
+
+void DownloadManager::loadHistory()
+{
+    QFile file(m_storage);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isArray())
+        return;
+    const QJsonArray array = document.array();
+    std::vector<DownloadItem> loaded;
+    loaded.reserve(static_cast<size_t>(array.size()));
+    // The file runs newest first; the list is kept oldest first.
+    for (qsizetype i = array.size() - 1; i >= 0; --i) {
+        const QJsonValue element = array.at(i);
+        if (!element.isObject())
+            return;
+        auto item = DownloadItem::fromJson(element.toObject());
+        if (!item)
+            return;
+        if (item->state == DownloadState::queued || item->state == DownloadState::downloading) {
+            item->state = DownloadState::paused;
+            item->detail = QStringLiteral("Ready to resume");
+            item->speed = noValue;
+            item->eta = noValue;
+        }
+        loaded.push_back(std::move(*item));
+    }
+    m_items = std::move(loaded);
+    rebuildIndex();
+}
+
+QList<DownloadItem> DownloadManager::items() const
+{
+    QList<DownloadItem> list;
+    list.reserve(count());
+    for (auto it = m_items.crbegin(); it != m_items.crend(); ++it)
+        list.append(*it);
+    return list;
+}
+
+const DownloadItem &DownloadManager::itemAt(int row) const
+{
+    return m_items[m_items.size() - 1 - static_cast<size_t>(row)];
+}
+
+const DownloadItem *DownloadManager::item(const QUuid &id) const
+{
+    const qsizetype index = indexOf(id);
+    return index < 0 ? nullptr : &m_items[static_cast<size_t>(index)];
+}
+
+qsizetype DownloadManager::indexOf(const QUuid &id) const
+{
+    return m_index.value(id, -1);
+}
+
+void DownloadManager::rebuildIndex()
+{
+    // "The first item with this id" is the newest one, so walk from the newest.
+    m_index.clear();
+    m_index.reserve(static_cast<qsizetype>(m_items.size()));
+    for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
+        if (!m_index.contains(m_items[static_cast<size_t>(i)].id))
+            m_index.insert(m_items[static_cast<size_t>(i)].id, i);
+    }
+}
+
+void DownloadManager::insertItem(DownloadItem item)
+{
+    m_model->beginInsertAtTop();
+    m_index.insert(item.id, static_cast<qsizetype>(m_items.size()));
+    m_items.push_back(std::move(item));
+    m_model->endInsertAtTop();
+    Q_EMIT countsChanged();
+}
+
+void DownloadManager::removeItemsWithID(const QUuid &id)
+{
+    bool removed = false;
+    for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
+        if (m_items[static_cast<size_t>(i)].id != id)
+            continue;
+        m_model->beginRemove(rowOf(i));
+        m_items.erase(m_items.begin() + i);
+        m_model->endRemove();
+        removed = true;
+    }
+    if (removed) {
+        rebuildIndex();
+        Q_EMIT countsChanged();
+    }
+}
+
+int DownloadManager::active() const
+{
+    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(), [](const DownloadItem &item) {
+        return item.state == DownloadState::downloading;
+    }));
+}
+
+int DownloadManager::finished() const
+{
+    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(), [](const DownloadItem &item) {
+        return item.state == DownloadState::completed;
+    }));
+}
+
+int DownloadManager::waiting() const
+{
+    return static_cast<int>(std::count_if(
+        m_items.begin(), m_items.end(), [](const DownloadItem &item) { return item.state == DownloadState::queued; }));
+}
+
+void DownloadManager::setFolder(const QString &folder)
+{
+    m_folder = folder;
+    m_settings->setValue(folderKey, folder);
+    Q_EMIT folderChanged();
+}
+
+void DownloadManager::setConcurrency(int concurrency)
+{
+    m_concurrency = concurrency;
+    m_settings->setValue(concurrencyKey, concurrency);
+    Q_EMIT concurrencyChanged();
+    pump();
+}
+
+void DownloadManager::setQuality(const QString &quality)
+{
+    m_quality = quality;
+    Q_EMIT qualityChanged();
+}
+
+void DownloadManager::setBrowser(const QString &browser)
+{
+    m_browser = browser;
+    Q_EMIT browserChanged();
+}
+
+void DownloadManager::setNotificationsEnabled(bool enabled)
+{
+    m_notificationsEnabled = enabled;
+    m_settings->setValue(notificationsKey, enabled);
+    Q_EMIT notificationsEnabledChanged();
+    configureNotifications();
+}
+
+void DownloadManager::setNotice(const QString &notice)
+{
+    m_notice = notice;
+    Q_EMIT noticeChanged();
+}
+
+void DownloadManager::change(const QUuid &id, const std::function<void(DownloadItem &)> &mutation)
+{
+    const qsizetype index = indexOf(id);
+    if (index < 0)
+        return;
+    DownloadItem &item = m_items[static_cast<size_t>(index)];
+    const DownloadState before = item.state;
+    mutation(item);
+    m_model->rowChanged(rowOf(index));
+    if (item.state != before)
+        Q_EMIT countsChanged();
+    save();
+}
+
+bool DownloadManager::add(const QString &text)
+{
+    const AcceptedURLs accepted = acceptedURLs(text);
+    if (accepted.urls.isEmpty()) {
+        setNotice(QStringLiteral("Paste a complete http:// or https:// video link."));
+        return false;
+    }
+    int folders = 0;
+    int added = 0;
+    for (const QString &url : accepted.urls) {
+        if (MegaFolderLink::recognizes(url)) {
+            if ((m_folderRequest && m_folderRequest->url == url) || m_pendingFolderLinks.contains(url))
+                continue;
+            m_pendingFolderLinks.append(url);
+            ++folders;
+            continue;
+        }
+        const bool active = std::any_of(m_items.begin(), m_items.end(), [&url](const DownloadItem &item) {
+            return item.url == url && (item.state == DownloadState::queued ||
+                                       item.state == DownloadState::downloading || item.state == DownloadState::paused);
+        });
+        if (active)
+            continue;
+        const QString host = QUrl(url).host();
+        insertItem(
+            DownloadItem(url, host.isEmpty() ? QStringLiteral("New download") : host, m_folder, m_quality, m_browser));
+        ++added;
+    }
+    QString notice = QStringLiteral("Added ") + plural(added, QStringLiteral("download"));
+    if (accepted.invalid > 0)
+        notice += QStringLiteral(" \u2022 %1 invalid link(s) skipped").arg(accepted.invalid);
+    if (folders > 0) {
+        const QString folderText =
+            QStringLiteral("Choose files from ") + plural(folders, QStringLiteral("MEGA folder"));
+        notice = added > 0 ? notice + QStringLiteral(" \u2022 ") + folderText : folderText;
+    }
+    setNotice(notice);
+    save();
+    pump();
+    presentNextFolder();
+    return true;
+}
+
+void DownloadManager::pump()
+{
+    if (m_isClosing)
+        return;
+    while (m_workers.size() < m_concurrency) {
+        const auto next = std::find_if(m_items.begin(), m_items.end(), [this](const DownloadItem &item) {
+            return item.state == DownloadState::queued && !m_workers.contains(item.id);
+        });
+        if (next == m_items.end())
+            return;
+        start(*next);
+    }
+}
+
+QStringList DownloadManager::searchDirectories() const
+{
+    if (m_searchDirectories)
+        return *m_searchDirectories;
+    return {m_toolDirectory, QDir::homePath() + QStringLiteral("/.local/bin"), QStringLiteral("/opt/homebrew/bin"),
+            QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")};
+}
+
+std::optional<QString> DownloadManager::executable(const QString &name) const
+{
+    for (const QString &directory : searchDirectories()) {
+        const QFileInfo candidate(directory + QLatin1Char('/') + name);
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.filePath();
+    }
+    return std::nullopt;
+}
+
+void DownloadManager::fail(const QUuid &id, const QString &message)
+{
+    change(id, [&message](DownloadItem &item) {
+        item.state = DownloadState::failed;
+        item.detail = message;
+    });
+}
+
+void DownloadManager::start(const DownloadItem &queued)
+{
+    const DownloadItem item = queued; // start may change the list under the reference
+    QDir folder(item.folder);
+    if (!folder.mkpath(QStringLiteral("."))) {
+        const QString reason = QFileInfo(item.folder).exists() ? QStringLiteral("Not a writable folder")
+                                                               : QStringLiteral("The folder could not be created");
+        fail(item.id, QStringLiteral("Cannot write to folder: ") + reason + QStringLiteral(" (") + item.folder +
+                          QStringLiteral(")"));
+        return;
+    }
+
+    QString program;
+    QStringList arguments;
+    std::optional<QByteArray> input;
+    if (item.platform() == QLatin1String("MEGA")) {
+        program = m_toolDirectory + QStringLiteral("/lark-mega");
+        if (item.megaNode) {
+            if (const auto invalid = item.megaNode->validate()) {
+                fail(item.id, invalid->message);
+                return;
+            }
+            input = item.megaNode->toJsonText();
+            arguments = {QStringLiteral("--folder-file"), item.folder, item.jobID()};
+        } else {
+            arguments = {item.url, item.folder, item.jobID()};
+        }
+    } else {
+        const auto ytDlp = executable(QStringLiteral("yt-dlp"));
+        if (!ytDlp) {
+            fail(item.id, QStringLiteral("yt-dlp engine is missing. Rebuild or reinstall Lark."));
+            return;
+        }
+        const auto ffmpeg = executable(QStringLiteral("ffmpeg"));
+        if (item.quality == audioQuality && !ffmpeg) {
+            fail(item.id, QStringLiteral("MP3 requires FFmpeg. Choose a video quality or install FFmpeg."));
+            return;
+        }
+        program = *ytDlp;
+        arguments = ytDlpArguments(item, executable(QStringLiteral("deno")), ffmpeg);
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), searchDirectories().join(QLatin1Char(':')) + QStringLiteral(":/bin"));
+    environment.insert(QStringLiteral("PYTHONUNBUFFERED"), QStringLiteral("1"));
+
+    auto *worker = new Worker(item.id, this);
+    m_workers.insert(item.id, worker);
+    change(item.id, [](DownloadItem &started) {
+        started.state = DownloadState::downloading;
+        started.detail = QStringLiteral("Connecting\u2026");
+        started.speed = noValue;
+        started.eta = noValue;
+    });
+    worker->launch(program, arguments, environment, input);
+}
+
+void DownloadManager::launchFailed(const QUuid &id, const QString &description)
+{
+    if (Worker *worker = m_workers.take(id))
+        worker->deleteLater();
+    fail(id, description);
+    pump();
+}
+
+void DownloadManager::consume(const QUuid &id, const QString &line)
+{
+    const qsizetype index = indexOf(id);
+    if (index < 0)
+        return;
+    if (applyWorkerLine(m_items[static_cast<size_t>(index)], line)) {
+        m_model->rowChanged(rowOf(index));
+        save();
+    }
+}
+
+void DownloadManager::ended(const QUuid &id, int status)
+{
+    const DownloadItem *current = item(id);
+    const bool notify = status == 0 && current && current->state == DownloadState::downloading && !m_isClosing &&
+                        m_notificationsEnabled;
+    if (Worker *worker = m_workers.take(id))
+        worker->deleteLater();
+    if (current) {
+        change(id, [status](DownloadItem &finished) {
+            if (finished.state == DownloadState::downloading) {
+                if (status != 0) {
+                    finished.state = DownloadState::failed;
+                    if (!finished.detail.startsWith(QLatin1String("ERROR:")))
+                        finished.detail = QStringLiteral("Download stopped (%1). Check the link, connection, or "
+                                                         "browser sign-in, then retry.")
+                                              .arg(status);
+                } else {
+                    finished.state = DownloadState::completed;
+                    finished.progress = 100;
+                    finished.detail = QStringLiteral("Saved to your Mac");
+                }
+            }
+            finished.speed = noValue;
+            finished.eta = noValue;
+        });
+    }
+    if (notify && m_notifier) {
+        if (const DownloadItem *done = item(id); done && done->state == DownloadState::completed)
+            m_notifier->completed(*done);
+    }
+    if (m_pendingResume.remove(id)) {
+        change(id, [](DownloadItem &requeued) { requeued.state = DownloadState::queued; });
+    }
+    pump();
+}
+
+void DownloadManager::interrupt(const QUuid &id)
+{
+    if (Worker *worker = m_workers.value(id))
+        worker->interrupt();
+}
+
+void DownloadManager::pause(const QUuid &id)
+{
+    m_pendingResume.remove(id);
+    change(id, [](DownloadItem &paused) {
+        paused.state = DownloadState::paused;
+        paused.speed = noValue;
+        paused.eta = noValue;
+        paused.detail = pausedDetail;
+    });
+    interrupt(id);
+}
+
+void DownloadManager::resume(const QUuid &id)
+{
+    if (m_workers.contains(id)) {
+        m_pendingResume.insert(id);
+        return;
+    }
+    change(id, [](DownloadItem &resumed) {
+        resumed.state = DownloadState::queued;
+        resumed.detail = waitingDetail;
+    });
+    pump();
+}
+
+void DownloadManager::remove(const QUuid &id)
+{
+    interrupt(id);
+    m_pendingResume.remove(id);
+    removeItemsWithID(id);
+    save();
+}
+
+void DownloadManager::pauseAll()
+{
+    for (const DownloadItem &item : items()) {
+        if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
+            pause(item.id);
+    }
+}
+
+void DownloadManager::resumeAll()
+{
+    for (const DownloadItem &item : items()) {
+        if (item.state == DownloadState::paused || item.state == DownloadState::failed)
+            change(item.id, [](DownloadItem &resumed) { resumed.state = DownloadState::queued; });
+    }
+    pump();
+}
+
+void DownloadManager::clearAll()
+{
+    for (const DownloadItem &item : items())
+        remove(item.id);
+    setNotice(QStringLiteral("Queue cleared. Downloaded and partial files remain on disk."));
+}
+
+void DownloadManager::clearCompleted()
+{
+    bool removed = false;
+    for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
+        if (m_items[static_cast<size_t>(i)].state != DownloadState::completed)
+            continue;
+        m_model->beginRemove(rowOf(i));
+        m_items.erase(m_items.begin() + i);
+        m_model->endRemove();
+        removed = true;
+    }
+    if (removed) {
+        rebuildIndex();
+        Q_EMIT countsChanged();
+    }
+    save();
+}
+
+void DownloadManager::shutdown()
+{
+    m_isClosing = true;
+    Q_EMIT isClosingChanged();
+    pauseAll();
+    m_saveTimer.stop();
+    writeQueue();
+}
+
+void DownloadManager::save()
+{
+    m_saveDeadline.setRemainingTime(m_saveDelayMs);
+    if (!m_saveTimer.isActive())
+        m_saveTimer.start(m_saveDelayMs);
+}
+
+void DownloadManager::writeQueue()
+{
+    QJsonArray array;
+    for (auto it = m_items.crbegin(); it != m_items.crend(); ++it)
+        array.append(it->toJson());
+    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
+
+    QDir().mkpath(m_support);
+    QSaveFile file(m_storage);
+    // Private from the first byte: the permissions go on before anything is written.
+    const bool ok = file.open(QIODevice::WriteOnly) &&
+                    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                    file.write(bytes) == bytes.size() && file.commit();
+    if (!ok) {
+        setNotice(QStringLiteral("Could not save history: ") + file.errorString());
+        return;
+    }
+    Q_EMIT historyWritten();
+}
+
+void DownloadManager::setNotifier(CompletionNotifier *notifier)
+{
+    m_notifier = notifier;
+}
+
+void DownloadManager::configureNotifications()
+{
+    if (!m_notifier)
+        return;
+    QPointer<DownloadManager> self(this);
+    m_notifier->configure(m_notificationsEnabled, [self](const QString &status) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, status] {
+                if (!self)
+                    return;
+                self->m_notificationStatus = status;
+                Q_EMIT self->notificationStatusChanged();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void DownloadManager::chooseFolder()
+{
+    Q_EMIT folderPanelRequested();
+}
+
+void DownloadManager::saveChosenFolder(const QString &path)
+{
+    setFolder(path);
+    setNotice(QStringLiteral("New downloads will be saved to ") + path);
+}
+
+void DownloadManager::reveal(const DownloadItem &target)
+{
+    const bool haveFile = target.file && QFileInfo::exists(*target.file);
+    const QString folder = target.folder;
+    const auto openFolder = [folder] {
+        QProcess::startDetached(QStringLiteral("xdg-open"), {QUrl::fromLocalFile(folder).toString()});
+    };
+    if (!haveFile) {
+        openFolder();
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(*target.file).toString()} << QString();
+    // Never wait on the bus from the main thread; fall back when the file manager does not answer.
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, openFolder] {
+        if (watcher->isError())
+            openFolder();
+        watcher->deleteLater();
+    });
+}
+
+void DownloadManager::clearFolderRequest()
+{
+    if (!m_folderRequest)
+        return;
+    m_folderRequest.reset();
+    Q_EMIT folderRequestChanged();
+}
+
+void DownloadManager::presentNextFolder()
+{
+    if (m_folderRequest || m_pendingFolderLinks.isEmpty())
+        return;
+    m_folderRequest = MegaFolderRequest(m_pendingFolderLinks.takeFirst());
+    Q_EMIT folderRequestChanged();
+}
+
+void DownloadManager::folderBrowserDismissed()
+{
+    QMetaObject::invokeMethod(this, &DownloadManager::presentNextFolder, Qt::QueuedConnection);
+}
+
+void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const MegaFolderListing &listing)
+{
+    int added = 0;
+    for (const MegaFolderNode &node : nodes) {
+        if (node.isFolder)
+            continue;
+        const MegaNodeDownload download{listing.shareHandle, node.id, node.key, node.name, node.size};
+        if (download.validate())
+            continue;
+        const QString identity = download.identity();
+        const bool active = std::any_of(m_items.begin(), m_items.end(), [&identity](const DownloadItem &item) {
+            return item.megaNode && item.megaNode->identity() == identity &&
+                   (item.state == DownloadState::queued || item.state == DownloadState::downloading ||
+                    item.state == DownloadState::paused);
+        });
+        if (active)
+            continue;
+        DownloadItem item(listing.sourceURL + QStringLiteral("/file/") + node.id, node.name, m_folder,
+                          QStringLiteral("Original file"), QStringLiteral("None"));
+        item.megaNode = download;
+        item.size = node.formattedSize();
+        insertItem(std::move(item));
+        ++added;
+    }
+    setNotice(QStringLiteral("Added ") + plural(added, QStringLiteral("selected MEGA file")) +
+              QStringLiteral(" to the queue"));
+    save();
+    pump();
+}

@@ -1,0 +1,185 @@
+#pragma once
+
+#include "app/records/DownloadItem.h"
+#include "model/MegaFolderListing.h"
+#include "model/MegaFolderRequest.h"
+
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CompletionNotifier;
+class DownloadListModel;
+class QSettings;
+class Worker;
+
+// The one object that owns the download queue: scheduling, worker processes,
+// pause and resume, the history file and the settings, and the MEGA folder
+// links waiting for the browser. Main thread only.
+class DownloadManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString folder READ folder WRITE setFolder NOTIFY folderChanged)
+    Q_PROPERTY(int concurrency READ concurrency WRITE setConcurrency NOTIFY concurrencyChanged)
+    Q_PROPERTY(QString quality READ quality WRITE setQuality NOTIFY qualityChanged)
+    Q_PROPERTY(QString browser READ browser WRITE setBrowser NOTIFY browserChanged)
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(QString notificationStatus READ notificationStatus NOTIFY notificationStatusChanged)
+    Q_PROPERTY(bool notificationsEnabled READ notificationsEnabled WRITE setNotificationsEnabled NOTIFY
+                   notificationsEnabledChanged)
+    Q_PROPERTY(bool isClosing READ isClosing NOTIFY isClosingChanged)
+
+public:
+    // Seams for tests; the application passes none of them.
+    struct Options {
+        QString storageDirectory;                     // default: the data directory + "Lark Downloader"
+        QSettings *settings = nullptr;                // default: QSettings("Lark", "Lark Downloader")
+        QString toolDirectory;                        // default: the resources directory + "Tools"
+        std::optional<QStringList> searchDirectories; // default: tool directory, ~/.local/bin, ...
+        int saveDelayMs = 400;
+    };
+
+    explicit DownloadManager(QObject *parent = nullptr);
+    explicit DownloadManager(Options options, QObject *parent = nullptr);
+    ~DownloadManager() override;
+
+    // Items, newest first.
+    QList<DownloadItem> items() const;
+    int count() const { return static_cast<int>(m_items.size()); }
+    const DownloadItem &itemAt(int row) const;
+    const DownloadItem *item(const QUuid &id) const;
+    DownloadListModel *model() const { return m_model.get(); }
+
+    QString folder() const { return m_folder; }
+    void setFolder(const QString &folder);
+    int concurrency() const { return m_concurrency; }
+    void setConcurrency(int concurrency);
+    QString quality() const { return m_quality; }
+    void setQuality(const QString &quality);
+    QString browser() const { return m_browser; }
+    void setBrowser(const QString &browser);
+    QString notice() const { return m_notice; }
+    QString notificationStatus() const { return m_notificationStatus; }
+    bool notificationsEnabled() const { return m_notificationsEnabled; }
+    void setNotificationsEnabled(bool enabled);
+    bool isClosing() const { return m_isClosing; }
+    const std::optional<MegaFolderRequest> &folderRequest() const { return m_folderRequest; }
+    void clearFolderRequest();
+    QStringList pendingFolderLinks() const { return m_pendingFolderLinks; }
+
+    int active() const;
+    int finished() const;
+    int waiting() const;
+    int workerCount() const { return static_cast<int>(m_workers.size()); }
+
+    QString storagePath() const { return m_storage; }
+    QString supportDirectory() const { return m_support; }
+    QString toolDirectory() const { return m_toolDirectory; }
+    // The first directory of the search list holding an executable file called name.
+    std::optional<QString> executable(const QString &name) const;
+
+    // Operations of the user interface.
+    bool add(const QString &text);
+    void pump();
+    void pause(const QUuid &id);
+    void resume(const QUuid &id);
+    void remove(const QUuid &id);
+    void pauseAll();
+    void resumeAll();
+    void clearAll();
+    void clearCompleted();
+    void shutdown();
+    void reveal(const DownloadItem &item);
+    void chooseFolder();
+    // What the download-location panel calls with the folder the user picked.
+    void saveChosenFolder(const QString &path);
+    void presentNextFolder();
+    void folderBrowserDismissed();
+    void addMegaFiles(const QList<MegaFolderNode> &nodes, const MegaFolderListing &listing);
+
+    // Completion notices; the manager does not own the notifier.
+    void setNotifier(CompletionNotifier *notifier);
+    void configureNotifications();
+
+    // History.
+    void save();
+    void writeQueue();
+
+    // Applies one mutation to the item with this id and schedules a save.
+    void change(const QUuid &id, const std::function<void(DownloadItem &)> &mutation);
+    // One line of a worker's output.
+    void consume(const QUuid &id, const QString &line);
+    // A worker's exit: its exit code, or the signal that ended it.
+    void ended(const QUuid &id, int status);
+    // A worker whose program could not be started.
+    void launchFailed(const QUuid &id, const QString &description);
+
+Q_SIGNALS:
+    void folderChanged();
+    void concurrencyChanged();
+    void qualityChanged();
+    void browserChanged();
+    void noticeChanged();
+    void notificationStatusChanged();
+    void notificationsEnabledChanged();
+    void isClosingChanged();
+    void folderRequestChanged();
+    // Any item's state changed, or items came or went: the counts may differ.
+    void countsChanged();
+    // The download-location panel should be shown (or brought forward).
+    void folderPanelRequested();
+    void historyWritten();
+
+private:
+    void start(const DownloadItem &item);
+    void fail(const QUuid &id, const QString &message);
+    void setNotice(const QString &notice);
+    void insertItem(DownloadItem item);
+    void removeItemsWithID(const QUuid &id);
+    qsizetype indexOf(const QUuid &id) const;
+    int rowOf(qsizetype index) const { return static_cast<int>(m_items.size() - 1 - index); }
+    void rebuildIndex();
+    void interrupt(const QUuid &id);
+    QStringList searchDirectories() const;
+    void loadHistory();
+
+    // Oldest first, so new items append and the scheduler's search is a forward walk.
+    std::vector<DownloadItem> m_items;
+    QHash<QUuid, qsizetype> m_index;
+    std::unique_ptr<DownloadListModel> m_model;
+
+    QString m_folder;
+    int m_concurrency = 3;
+    QString m_quality = QStringLiteral("Best available");
+    QString m_browser = QStringLiteral("None");
+    QString m_notice;
+    QString m_notificationStatus;
+    bool m_notificationsEnabled = true;
+    bool m_isClosing = false;
+    std::optional<MegaFolderRequest> m_folderRequest;
+    QStringList m_pendingFolderLinks;
+
+    QHash<QUuid, Worker *> m_workers;
+    QSet<QUuid> m_pendingResume;
+
+    QTimer m_saveTimer;
+    QDeadlineTimer m_saveDeadline;
+    int m_saveDelayMs = 400;
+
+    QString m_support;
+    QString m_storage;
+    QString m_toolDirectory;
+    std::optional<QStringList> m_searchDirectories;
+    QSettings *m_settings = nullptr;
+    std::unique_ptr<QSettings> m_ownedSettings;
+    CompletionNotifier *m_notifier = nullptr;
+};

@@ -1,0 +1,97 @@
+#include "app/manager/Worker.h"
+
+#include "app/manager/DownloadManager.h"
+
+#include <csignal>
+
+namespace {
+
+constexpr qint64 sliceBytes = 64 * 1024;
+
+} // namespace
+
+Worker::Worker(const QUuid &id, DownloadManager *manager) : m_id(id), m_manager(manager), m_process(new QProcess(this))
+{
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    connect(m_process, &QProcess::readyRead, this, &Worker::scheduleRead);
+    connect(m_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
+        // For a process ended by a signal, Qt reports the signal number as the exit code.
+        m_status = exitCode;
+        m_exited = true;
+        scheduleRead();
+    });
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && m_manager && !m_reported) {
+            m_reported = true;
+            m_manager->launchFailed(m_id, m_process->errorString());
+        }
+    });
+}
+
+Worker::~Worker() = default;
+
+void Worker::launch(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                    const std::optional<QByteArray> &input)
+{
+    m_process->setProcessEnvironment(environment);
+    if (!input)
+        m_process->setStandardInputFile(QProcess::nullDevice());
+    m_process->start(program, arguments);
+    if (input) {
+        m_process->write(*input);
+        m_process->closeWriteChannel();
+    }
+}
+
+bool Worker::isRunning() const
+{
+    return m_process->state() == QProcess::Running && !m_exited;
+}
+
+void Worker::interrupt()
+{
+    if (isRunning())
+        ::kill(static_cast<pid_t>(m_process->processId()), SIGINT);
+}
+
+void Worker::abandon()
+{
+    m_manager = nullptr;
+    m_process->disconnect(this);
+    if (m_process->state() != QProcess::NotRunning) {
+        // QProcess's destructor would kill the worker; leave it to finish after its SIGINT.
+        m_process->setParent(nullptr);
+        m_process = new QProcess(this);
+    }
+}
+
+void Worker::scheduleRead()
+{
+    if (m_readScheduled)
+        return;
+    m_readScheduled = true;
+    QMetaObject::invokeMethod(this, &Worker::readSome, Qt::QueuedConnection);
+}
+
+void Worker::readSome()
+{
+    m_readScheduled = false;
+    if (m_reported)
+        return;
+    const QByteArray chunk = m_process->read(sliceBytes);
+    for (const QString &line : m_framer.append(chunk)) {
+        if (m_manager)
+            m_manager->consume(m_id, line);
+    }
+    if (m_process->bytesAvailable() > 0) {
+        scheduleRead();
+        return;
+    }
+    if (!m_exited)
+        return;
+    if (const auto last = m_framer.finish(); last && m_manager)
+        m_manager->consume(m_id, *last);
+    m_reported = true;
+    if (m_manager)
+        m_manager->ended(m_id, m_status);
+}
