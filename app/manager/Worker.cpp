@@ -14,6 +14,11 @@ Worker::Worker(const QUuid &id, DownloadManager *manager) : m_id(id), m_manager(
 {
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     connect(m_process, &QProcess::readyRead, this, &Worker::scheduleRead);
+    // A pause that came while the program was still being started takes effect once it runs.
+    connect(m_process, &QProcess::started, this, [this] {
+        if (m_interruptPending)
+            interrupt();
+    });
     connect(m_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
         // For a process ended by a signal, Qt reports the signal number as the exit code.
         m_status = exitCode;
@@ -50,7 +55,9 @@ bool Worker::isRunning() const
 
 void Worker::interrupt()
 {
-    if (isRunning())
+    if (m_process->state() == QProcess::Starting)
+        m_interruptPending = true;
+    else if (isRunning())
         ::kill(static_cast<pid_t>(m_process->processId()), SIGINT);
 }
 

@@ -39,6 +39,7 @@ private:
     QProcess *m_process;
     LineFramer m_framer;
     bool m_readScheduled = false;
+    bool m_interruptPending = false;
     bool m_exited = false;
     bool m_reported = false;
     int m_status = 0;

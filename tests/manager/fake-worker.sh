@@ -1,0 +1,48 @@
+#!/bin/bash
+# Stands in for yt-dlp and lark-mega in manager tests. It records what it was
+# given in $FAKE_WORKER_DIR, named after the last path segment of the link
+# (or of the job for folder files), then behaves as that name asks:
+#   ok*     prints a title, a progress line and a file line, exits 0
+#   fail*   prints an error line, exits 1
+#   exit<N> exits with N, printing nothing
+#   signal* ends itself with SIGTERM
+#   wait*   prints a title and runs until SIGINT
+#   hold*   notes any SIGINT but runs until the file <name>.go appears, then exits with its content
+#           (and removes it, so a restarted worker holds again)
+set -u
+dir="$FAKE_WORKER_DIR"
+last="${*: -1}"
+if [ "${1:-}" = "--folder-file" ]; then
+  name="folder-$3"
+elif [ "${0##*/}" = "lark-mega" ]; then
+  name="${1##*/}"
+else
+  name="${last##*/}"
+fi
+# Set before any other command runs: bash defers a signal that arrives while a child runs.
+on_interrupt() {
+  case "$name" in
+    hold*) echo INT >> "$dir/$name.signals" ;;
+    *) exit 130 ;;
+  esac
+}
+trap on_interrupt INT
+printf '%s\n' "$@" > "$dir/$name.args"
+env > "$dir/$name.env"
+cat > "$dir/$name.stdin"
+case "$name" in
+  ok*) echo "LARK_TITLE|Title $name"; echo "LARK_PROGRESS| 50.0%|1.00MiB/s|00:01|2.00MiB"; echo "LARK_FILE|/tmp/$name.mp4"; exit 0 ;;
+  fail*) echo "ERROR: boom for $name"; exit 1 ;;
+  exit*) exit "${name#exit}" ;;
+  signal*) kill -TERM $$ ;;
+  wait*) echo "LARK_TITLE|waiting"; while [ -d "$dir" ]; do sleep 0.02; done ;;
+  hold*) echo "LARK_TITLE|holding"
+         while [ ! -e "$dir/$name.go" ]; do
+           [ -d "$dir" ] || exit 0 # the test is over
+           sleep 0.02
+         done
+         code=$(cat "$dir/$name.go"); rm -f "$dir/$name.go"
+         exit "$code" ;;
+  folder-*) echo "LARK_FILE|/tmp/from-stdin"; exit 0 ;;
+esac
+exit 0

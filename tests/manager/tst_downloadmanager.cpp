@@ -1,0 +1,820 @@
+#include "app/manager/CompletionNotifier.h"
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/DownloadManager.h"
+#include "app/manager/YtDlpCommand.h"
+
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString waitingDetail = "Waiting for a download slot";
+const QString pausedDetail = "Paused \u2022 partial file kept for resume";
+const QString fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
+
+class RecordingNotifier : public CompletionNotifier {
+public:
+    void configure(bool enabled, std::function<void(const QString &)> status) override
+    {
+        configured.append(enabled);
+        status(enabled ? "on" : "off");
+    }
+    void completed(const DownloadItem &item) override { completedIDs.append(item.id); }
+
+    QList<bool> configured;
+    QList<QUuid> completedIDs;
+};
+
+enum Tool { ytDlp = 1, ffmpeg = 2, megaTool = 4, deno = 8 };
+
+// A manager over a private storage directory, settings file and tool
+// directory in which the fake worker stands in for the chosen programs.
+struct Fixture {
+    explicit Fixture(int tools = ytDlp | ffmpeg | megaTool, int saveDelayMs = 400)
+    {
+        QDir(dir.path()).mkpath("tools");
+        QDir(dir.path()).mkpath("record");
+        const QString script = QFINDTESTDATA("fake-worker.sh");
+        const QList<std::pair<int, QString>> names{
+            {ytDlp, "yt-dlp"}, {ffmpeg, "ffmpeg"}, {megaTool, "lark-mega"}, {deno, "deno"}};
+        for (const auto &[flag, name] : names) {
+            if (tools & flag)
+                QFile::copy(script, toolDirectory() + "/" + name);
+        }
+        qputenv("FAKE_WORKER_DIR", recordDirectory().toUtf8());
+        settings = std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
+        this->saveDelayMs = saveDelayMs;
+    }
+
+    DownloadManager &create()
+    {
+        DownloadManager::Options options;
+        options.storageDirectory = dir.filePath("storage");
+        options.settings = settings.get();
+        options.toolDirectory = toolDirectory();
+        options.searchDirectories = QStringList{toolDirectory()};
+        options.saveDelayMs = saveDelayMs;
+        manager.reset();
+        manager = std::make_unique<DownloadManager>(options);
+        manager->setNotifier(&notifier);
+        manager->setFolder(dir.filePath("downloads"));
+        tester = std::make_unique<QAbstractItemModelTester>(manager->model(),
+                                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+        return *manager;
+    }
+
+    QString toolDirectory() const { return dir.filePath("tools"); }
+    QString recordDirectory() const { return dir.filePath("record"); }
+    QStringList recorded(const QString &name, const char *kind = "args") const
+    {
+        QFile file(recordDirectory() + "/" + name + "." + kind);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    void release(const QString &name, int status)
+    {
+        QFile file(recordDirectory() + "/" + name + ".go");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(status));
+    }
+    QJsonArray history() const
+    {
+        QFile file(manager->storagePath());
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).array() : QJsonArray();
+    }
+    const DownloadItem &byTitle(const QString &urlEnd) const
+    {
+        for (int row = 0; row < manager->count(); ++row) {
+            if (manager->itemAt(row).url.endsWith(urlEnd))
+                return manager->itemAt(row);
+        }
+        qFatal("no item for %s", qPrintable(urlEnd));
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    RecordingNotifier notifier;
+    std::unique_ptr<DownloadManager> manager;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+    int saveDelayMs = 400;
+};
+
+DownloadState stateOf(const DownloadManager &manager, const QString &urlEnd)
+{
+    for (const DownloadItem &item : manager.items()) {
+        if (item.url.endsWith(urlEnd))
+            return item.state;
+    }
+    return DownloadState::failed;
+}
+
+QString link(const QString &name)
+{
+    return "https://example.com/v/" + name;
+}
+
+} // namespace
+
+class TestDownloadManager : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void addingLinks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("items");
+        QTest::addColumn<QString>("notice");
+        // clang-format off
+        QTest::newRow("one link") << link("hold1") << true << 1 << "Added 1 download";
+        QTest::newRow("one invalid") << link("hold1") + " nonsense " + link("hold2") << true << 2 << "Added 2 downloads \u2022 1 invalid link(s) skipped";
+        QTest::newRow("same link twice") << link("hold1") + "\n" + link("hold1") << true << 1 << "Added 1 download";
+        QTest::newRow("nothing usable") << "just words" << false << 0 << "Paste a complete http:// or https:// video link.";
+        QTest::newRow("two folders") << "https://mega.nz/folder/AAAAAAAA#k https://mega.nz/folder/BBBBBBBB#k" << true << 0 << "Choose files from 2 MEGA folders";
+        QTest::newRow("folder and video") << link("hold1") + " https://mega.nz/folder/AAAAAAAA#k" << true << 1 << "Added 1 download \u2022 Choose files from 1 MEGA folder";
+        QTest::newRow("folder hides invalid count") << "bad https://mega.nz/folder/AAAAAAAA#k" << true << 0 << "Choose files from 1 MEGA folder";
+        // clang-format on
+    }
+    void addingLinks()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QFETCH(int, items);
+        QFETCH(QString, notice);
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        QCOMPARE(manager.add(text), accepted);
+        QCOMPARE(manager.count(), items);
+        QCOMPARE(manager.notice(), notice);
+        if (items > 0) {
+            const DownloadItem &first = manager.itemAt(items - 1);
+            QCOMPARE(first.title, "example.com");
+            QCOMPARE(first.folder, fixture.dir.filePath("downloads"));
+            QCOMPARE(first.quality, "Best available");
+            QCOMPARE(first.browser, "None");
+        }
+        for (const DownloadItem &item : manager.items())
+            fixture.release(item.url.section('/', -1), 0);
+    }
+
+    void newItemsGoToTheTopAndStartOldestFirst()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(2);
+        QVERIFY(manager.add(link("hold1")));
+        QVERIFY(manager.add(link("hold2") + " " + link("hold3") + " " + link("hold4") + " " + link("hold5")));
+        QCOMPARE(manager.itemAt(0).url, link("hold5"));
+        QCOMPARE(manager.itemAt(4).url, link("hold1"));
+        QCOMPARE(manager.active(), 2);
+        QCOMPARE(manager.waiting(), 3);
+        QCOMPARE(stateOf(manager, "hold1"), DownloadState::downloading);
+        QCOMPARE(stateOf(manager, "hold2"), DownloadState::downloading);
+        QCOMPARE(manager.itemAt(4).detail, "Connecting\u2026");
+        QTRY_VERIFY(!fixture.recorded("hold1").isEmpty());
+
+        fixture.release("hold1", 0);
+        QTRY_COMPARE(stateOf(manager, "hold1"), DownloadState::completed);
+        QCOMPARE(stateOf(manager, "hold3"), DownloadState::downloading);
+        QCOMPARE(stateOf(manager, "hold4"), DownloadState::queued);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 1);
+
+        // Raising the limit starts more at once; lowering it stops nothing.
+        manager.setConcurrency(4);
+        QCOMPARE(manager.active(), 4);
+        manager.setConcurrency(1);
+        QCOMPARE(manager.active(), 4);
+        QCOMPARE(fixture.settings->value("concurrency").toInt(), 1);
+        for (const char *name : {"hold2", "hold3", "hold4", "hold5"})
+            fixture.release(name, 0);
+        QTRY_COMPARE(manager.finished(), 5);
+        QCOMPARE(manager.workerCount(), 0);
+    }
+
+    void duplicatesOfActiveItemsAreSkipped()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        manager.add(link("ok1") + " " + link("hold1"));
+        QTRY_COMPARE(stateOf(manager, "ok1"), DownloadState::completed);
+        manager.pause(fixture.byTitle("hold1").id);
+        QVERIFY(manager.add(link("hold1")));
+        QCOMPARE(manager.notice(), "Added 0 downloads");
+        QVERIFY(manager.add(link("ok1")));
+        QCOMPARE(manager.count(), 3);
+        fixture.release("hold1", 0);
+    }
+
+    void workerOutputReachesTheItem()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        QSignalSpy rows(manager.model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy resets(manager.model(), &QAbstractItemModel::modelReset);
+        manager.add(link("ok1"));
+        QTRY_COMPARE(stateOf(manager, "ok1"), DownloadState::completed);
+        const DownloadItem &item = manager.itemAt(0);
+        QCOMPARE(item.title, "Title ok1");
+        QCOMPARE(item.file, "/tmp/ok1.mp4");
+        QCOMPARE(item.progress, 100.0);
+        QCOMPARE(item.size, "2.00MiB");
+        QCOMPARE(item.speed, "\u2014");
+        QCOMPARE(item.detail, "Saved to your Mac");
+        QVERIFY(rows.size() >= 4);
+        for (const auto &arguments : rows)
+            QCOMPARE(arguments[0].toModelIndex().row(), 0);
+        QCOMPARE(resets.size(), 0);
+    }
+
+    void exitStatuses_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("detail");
+        // clang-format off
+        QTest::newRow("error line kept") << "fail1" << "ERROR: boom for fail1";
+        QTest::newRow("plain failure") << "exit1" << "Download stopped (1). Check the link, connection, or browser sign-in, then retry.";
+        QTest::newRow("other status") << "exit42" << "Download stopped (42). Check the link, connection, or browser sign-in, then retry.";
+        QTest::newRow("ended by a signal") << "signal1" << "Download stopped (15). Check the link, connection, or browser sign-in, then retry.";
+        // clang-format on
+    }
+    void exitStatuses()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, detail);
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link(name));
+        QTRY_COMPARE(stateOf(manager, name), DownloadState::failed);
+        QCOMPARE(manager.itemAt(0).detail, detail);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 0);
+        QCOMPARE(manager.workerCount(), 0);
+    }
+
+    void startFailures_data()
+    {
+        QTest::addColumn<int>("tools");
+        QTest::addColumn<QString>("quality");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("detailStart");
+        // clang-format off
+        QTest::newRow("folder not creatable") << int(ytDlp | ffmpeg) << "Best available" << "/dev/null/sub" << "Cannot write to folder: ";
+        QTest::newRow("engine missing") << int(ffmpeg) << "Best available" << "" << "yt-dlp engine is missing. Rebuild or reinstall Lark.";
+        QTest::newRow("MP3 without FFmpeg") << int(ytDlp) << "Audio \u2022 MP3" << "" << "MP3 requires FFmpeg. Choose a video quality or install FFmpeg.";
+        // clang-format on
+    }
+    void startFailures()
+    {
+        QFETCH(int, tools);
+        QFETCH(QString, quality);
+        QFETCH(QString, folder);
+        QFETCH(QString, detailStart);
+        Fixture fixture(tools);
+        DownloadManager &manager = fixture.create();
+        if (!folder.isEmpty())
+            manager.setFolder(folder);
+        manager.setQuality(quality);
+        manager.setConcurrency(1);
+        manager.add(link("ok1") + " " + link("ok2"));
+        // Neither could start; no slot was taken, so the scheduler went on to the next.
+        QCOMPARE(stateOf(manager, "ok1"), DownloadState::failed);
+        QCOMPARE(stateOf(manager, "ok2"), DownloadState::failed);
+        QVERIFY2(manager.itemAt(0).detail.startsWith(detailStart), qPrintable(manager.itemAt(0).detail));
+        QCOMPARE(manager.workerCount(), 0);
+    }
+
+    void launchFailure()
+    {
+        Fixture fixture(ytDlp | ffmpeg);
+        QFile broken(fixture.toolDirectory() + "/yt-dlp");
+        QVERIFY(broken.remove());
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("#!/nonexistent/interpreter\n");
+        broken.close();
+        broken.setPermissions(broken.permissions() | QFile::ExeOwner);
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        manager.add(link("ok1") + " " + link("ok2"));
+        QTRY_COMPARE(stateOf(manager, "ok2"), DownloadState::failed);
+        QVERIFY(!manager.itemAt(0).detail.isEmpty());
+        QCOMPARE(manager.workerCount(), 0);
+    }
+
+    void missingMegaToolFailsTheLaunch()
+    {
+        Fixture fixture(ytDlp);
+        DownloadManager &manager = fixture.create();
+        manager.add("https://mega.nz/file/AbCdEfGh#key");
+        QTRY_COMPARE(manager.itemAt(0).state, DownloadState::failed);
+        QVERIFY2(manager.itemAt(0).detail.contains("No such file"), qPrintable(manager.itemAt(0).detail));
+    }
+
+    void ytDlpArgumentsAndEnvironment()
+    {
+        Fixture fixture(ytDlp | ffmpeg | deno);
+        DownloadManager &manager = fixture.create();
+        manager.setQuality("1080p");
+        manager.setBrowser("Safari");
+        manager.add(link("ok1"));
+        QTRY_COMPARE(stateOf(manager, "ok1"), DownloadState::completed);
+        const DownloadItem &item = manager.itemAt(0);
+        const QString tools = fixture.toolDirectory();
+        const QStringList expected{"--ignore-config",
+                                   "--no-playlist",
+                                   "--newline",
+                                   "--no-colors",
+                                   "--continue",
+                                   "--no-overwrites",
+                                   "--no-simulate",
+                                   "--progress",
+                                   "--socket-timeout",
+                                   "30",
+                                   "--retries",
+                                   "5",
+                                   "--fragment-retries",
+                                   "5",
+                                   "--print",
+                                   "before_dl:LARK_TITLE|%(title)s",
+                                   "--print",
+                                   "after_move:LARK_FILE|%(filepath)s",
+                                   "--progress-template",
+                                   "download:LARK_PROGRESS|%(progress._percent_str)s|%(progress._speed_str)s|%("
+                                   "progress._eta_str)s|%(progress._total_bytes_str)s",
+                                   "-P",
+                                   item.folder,
+                                   "-o",
+                                   "%(title).180B [%(id)s] [" + item.jobID().left(8) + "].%(ext)s",
+                                   "--js-runtimes",
+                                   "deno:" + tools + "/deno",
+                                   "--ffmpeg-location",
+                                   tools + "/ffmpeg",
+                                   "-f",
+                                   "bv*[height<=1080]+ba/b[height<=1080]/best",
+                                   "--merge-output-format",
+                                   "mp4/mkv",
+                                   "--cookies-from-browser",
+                                   "safari",
+                                   "--",
+                                   link("ok1")};
+        QCOMPARE(fixture.recorded("ok1"), expected);
+        const QStringList environment = fixture.recorded("ok1", "env");
+        QVERIFY(environment.contains("PATH=" + tools + ":/bin"));
+        QVERIFY(environment.contains("PYTHONUNBUFFERED=1"));
+        QVERIFY(QDir(item.folder).exists());
+    }
+
+    void formats_data()
+    {
+        QTest::addColumn<QString>("quality");
+        QTest::addColumn<bool>("ffmpeg");
+        QTest::addColumn<QString>("format");
+        // clang-format off
+        QTest::newRow("best with") << "Best available" << true << "bv*+ba/b/best";
+        QTest::newRow("1080 with") << "1080p" << true << "bv*[height<=1080]+ba/b[height<=1080]/best";
+        QTest::newRow("720 with") << "720p" << true << "bv*[height<=720]+ba/b[height<=720]/best";
+        QTest::newRow("best without") << "Best available" << false << "best/best";
+        QTest::newRow("1080 without") << "1080p" << false << "best[height<=1080]/best";
+        QTest::newRow("720 without") << "720p" << false << "best[height<=720]/best";
+        QTest::newRow("unknown") << "4K" << true << "bv*+ba/b/best";
+        // clang-format on
+    }
+    void formats()
+    {
+        QFETCH(QString, quality);
+        QFETCH(bool, ffmpeg);
+        QFETCH(QString, format);
+        QCOMPARE(ytDlpFormat(quality, ffmpeg), format);
+    }
+
+    void audioArguments()
+    {
+        DownloadItem item(link("a"), "t", "/tmp", audioQuality, "None");
+        const QStringList arguments = ytDlpArguments(item, std::nullopt, QString("/usr/bin/ffmpeg"));
+        const qsizetype at = arguments.indexOf("-f");
+        QCOMPARE(arguments.mid(at),
+                 QStringList({"-f", "bestaudio/best", "-x", "--audio-format", "mp3", "--", link("a")}));
+        QVERIFY(!arguments.contains("--js-runtimes") && !arguments.contains("--cookies-from-browser"));
+    }
+
+    void megaWorkerArguments()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add("https://mega.nz/file/okMEGAAA#key");
+        QTRY_COMPARE(manager.itemAt(0).state, DownloadState::completed);
+        QCOMPARE(fixture.recorded("okMEGAAA#key"), QStringList({"https://mega.nz/file/okMEGAAA#key",
+                                                                manager.itemAt(0).folder, manager.itemAt(0).jobID()}));
+        QCOMPARE(fixture.recorded("okMEGAAA#key", "stdin"), QStringList());
+
+        MegaFolderListing listing;
+        listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
+        listing.shareHandle = "AbCdEfGh";
+        manager.addMegaFiles({{"0aB1cD2e", "root", "clip.mp4", false, 1500000, fileKey}}, listing);
+        QTRY_COMPARE(manager.itemAt(0).state, DownloadState::completed);
+        const DownloadItem &item = manager.itemAt(0);
+        QCOMPARE(fixture.recorded("folder-" + item.jobID()), QStringList({"--folder-file", item.folder, item.jobID()}));
+        const QByteArray input = fixture.recorded("folder-" + item.jobID(), "stdin").join('\n').toUtf8();
+        QCOMPARE(MegaNodeDownload::fromJsonText(input), item.megaNode);
+    }
+
+    void pausingAndResuming()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        manager.add(link("wait1") + " " + link("hold2"));
+        const QUuid id = fixture.byTitle("wait1").id;
+        QTRY_COMPARE(manager.itemAt(1).title, "waiting");
+
+        manager.pause(id);
+        QCOMPARE(manager.item(id)->state, DownloadState::paused);
+        QCOMPARE(manager.item(id)->detail, pausedDetail);
+        // The worker ends on SIGINT; the item stays paused and the slot goes to the next one.
+        QTRY_COMPARE(stateOf(manager, "hold2"), DownloadState::downloading);
+        QCOMPARE(manager.item(id)->state, DownloadState::paused);
+        QCOMPARE(manager.item(id)->speed, "\u2014");
+
+        manager.resume(id);
+        QCOMPARE(manager.item(id)->state, DownloadState::queued);
+        QCOMPARE(manager.item(id)->detail, waitingDetail);
+        fixture.release("hold2", 0);
+        QTRY_COMPARE(manager.item(id)->state, DownloadState::downloading);
+        manager.pause(id);
+        QTRY_COMPARE(manager.workerCount(), 0);
+
+        // Pausing a queued item involves no process.
+        manager.add(link("hold3"));
+        manager.setConcurrency(0);
+        manager.add(link("hold4"));
+        const QUuid queued = fixture.byTitle("hold4").id;
+        QCOMPARE(manager.item(queued)->state, DownloadState::queued);
+        manager.pause(queued);
+        QCOMPARE(manager.item(queued)->state, DownloadState::paused);
+        QVERIFY(fixture.recorded("hold4").isEmpty());
+        fixture.release("hold3", 0);
+    }
+
+    void resumeBeforeTheOldWorkerExits()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("hold1"));
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_COMPARE(manager.itemAt(0).title, "holding");
+        manager.pause(id);
+        manager.resume(id);
+        QCOMPARE(manager.item(id)->state, DownloadState::paused);
+        QTRY_COMPARE(fixture.recorded("hold1", "signals"), QStringList{"INT"});
+        QFile::remove(fixture.recordDirectory() + "/hold1.args");
+        fixture.release("hold1", 130);
+        // The exit re-queues it and it starts again with the same id and folder.
+        QTRY_VERIFY(!fixture.recorded("hold1").isEmpty());
+        QCOMPARE(manager.item(id)->state, DownloadState::downloading);
+        QCOMPARE(manager.count(), 1);
+    }
+
+    void pauseResumePauseStaysPaused()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("hold1"));
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_COMPARE(manager.itemAt(0).title, "holding");
+        manager.pause(id);
+        manager.resume(id);
+        manager.pause(id);
+        fixture.release("hold1", 0);
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.item(id)->state, DownloadState::paused);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 0);
+    }
+
+    void removingAndClearing()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(2);
+        manager.add(link("ok1"));
+        QTRY_COMPARE(manager.finished(), 1);
+        manager.add(link("wait2") + " " + link("hold3") + " " + link("hold4"));
+        QTRY_COMPARE(fixture.byTitle("wait2").title, "waiting");
+        manager.remove(fixture.byTitle("wait2").id);
+        QCOMPARE(manager.count(), 3);
+        QCOMPARE(manager.workerCount(), 2); // the slot frees only when the worker has exited
+        QTRY_COMPARE(stateOf(manager, "hold4"), DownloadState::downloading);
+
+        manager.clearCompleted();
+        QCOMPARE(manager.count(), 2);
+        manager.clearAll();
+        QCOMPARE(manager.count(), 0);
+        QCOMPARE(manager.notice(), "Queue cleared. Downloaded and partial files remain on disk.");
+        fixture.release("hold3", 0);
+        fixture.release("hold4", 0);
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.count(), 0);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 1);
+    }
+
+    void pauseAllAndResumeAll()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        manager.add(link("ok1") + " " + link("fail2"));
+        QTRY_COMPARE(manager.workerCount(), 0);
+        manager.add(link("hold3") + " " + link("hold4"));
+        manager.pauseAll();
+        QCOMPARE(stateOf(manager, "ok1"), DownloadState::completed);
+        QCOMPARE(stateOf(manager, "fail2"), DownloadState::failed);
+        QCOMPARE(stateOf(manager, "hold3"), DownloadState::paused);
+        QCOMPARE(stateOf(manager, "hold4"), DownloadState::paused);
+        fixture.release("hold3", 0);
+        QTRY_COMPARE(manager.workerCount(), 0);
+
+        QFile::remove(fixture.recordDirectory() + "/fail2.args");
+        manager.setConcurrency(3);
+        manager.resumeAll();
+        QCOMPARE(stateOf(manager, "ok1"), DownloadState::completed);
+        QTRY_VERIFY(!fixture.recorded("fail2").isEmpty()); // failed items are resumed too
+        QCOMPARE(stateOf(manager, "hold4"), DownloadState::downloading);
+        fixture.release("hold4", 0);
+        fixture.release("hold3", 0);
+        QTRY_COMPARE(manager.workerCount(), 0);
+    }
+
+    void shutdownWritesPausedItemsAtOnce()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        manager.add(link("ok1"));
+        QTRY_COMPARE(manager.finished(), 1);
+        manager.add(link("hold2") + " " + link("hold3"));
+        manager.shutdown();
+        QVERIFY(manager.isClosing());
+        const QJsonArray history = fixture.history();
+        QCOMPARE(history.size(), 3);
+        for (const QJsonValue &item : history)
+            QVERIFY(item.toObject()["state"] == "Paused" || item.toObject()["state"] == "Completed");
+        fixture.release("hold2", 0);
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.active(), 0);
+        manager.pump();
+        QCOMPARE(manager.workerCount(), 0);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 1);
+    }
+
+    void historyRoundTripAndPrivacy()
+    {
+        Fixture fixture;
+        {
+            DownloadManager &manager = fixture.create();
+            manager.setConcurrency(1);
+            manager.add(link("ok1"));
+            QTRY_COMPARE(manager.finished(), 1);
+            manager.add(link("hold2") + " " + link("hold3"));
+            QTRY_COMPARE(fixture.byTitle("hold2").title, "holding");
+            manager.writeQueue();
+            struct stat status;
+            QCOMPARE(::stat(QFile::encodeName(manager.storagePath()).constData(), &status), 0);
+            QCOMPARE(status.st_mode & 0777, 0600u);
+            QCOMPARE(::stat(QFile::encodeName(manager.supportDirectory()).constData(), &status), 0);
+            QCOMPARE(status.st_mode & 0777, 0700u);
+            fixture.release("hold2", 0);
+        }
+        DownloadManager &restored = fixture.create();
+        QCOMPARE(restored.count(), 3);
+        QCOMPARE(restored.itemAt(0).url, link("hold3"));
+        QCOMPARE(stateOf(restored, "ok1"), DownloadState::completed);
+        QCOMPARE(fixture.byTitle("ok1").detail, "Saved to your Mac");
+        for (const char *name : {"hold2", "hold3"}) {
+            const DownloadItem &item = fixture.byTitle(name);
+            QCOMPARE(item.state, DownloadState::paused);
+            QCOMPARE(item.detail, "Ready to resume");
+            QCOMPARE(item.speed, "\u2014");
+        }
+        QCOMPARE(fixture.byTitle("hold2").title, "holding");
+        QCOMPARE(restored.workerCount(), 0);
+    }
+
+    void unreadableHistoryGivesAnEmptyList()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("ok1"));
+        QTRY_COMPARE(manager.finished(), 1);
+        manager.writeQueue();
+        QJsonArray history = fixture.history();
+        QJsonObject item = history[0].toObject();
+        item["state"] = "queued";
+        history.append(item);
+        QFile file(manager.storagePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(history).toJson());
+        file.close();
+        QCOMPARE(fixture.create().count(), 0);
+    }
+
+    void writesAreDebounced()
+    {
+        Fixture fixture(ytDlp, 300);
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(0);
+        manager.add(link("queued"));
+        QSignalSpy writes(&manager, &DownloadManager::historyWritten);
+        const QUuid id = manager.itemAt(0).id;
+        QElapsedTimer timer;
+        for (int i = 0; i < 8; ++i) {
+            manager.change(id, [i](DownloadItem &item) { item.title = QString::number(i); });
+            timer.start();
+            QTest::qWait(60);
+        }
+        QVERIFY(writes.wait(2000));
+        QVERIFY(timer.elapsed() >= 290);
+        QTest::qWait(400);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(fixture.history()[0].toObject()["title"].toString(), "7");
+        manager.change(QUuid::createUuid(), [](DownloadItem &item) { item.title = "never"; });
+        QTest::qWait(400);
+        QCOMPARE(writes.size(), 1);
+    }
+
+    void failedWriteSetsTheNotice()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        QVERIFY(QDir().rmpath(manager.supportDirectory()) || true);
+        QFile::remove(manager.storagePath());
+        QDir().rmdir(manager.supportDirectory());
+        QFile blocker(manager.supportDirectory());
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        manager.writeQueue();
+        QVERIFY2(manager.notice().startsWith("Could not save history: "), qPrintable(manager.notice()));
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<QVariant>("concurrency");
+        QTest::addColumn<int>("loaded");
+        QTest::addColumn<QVariant>("notifications");
+        QTest::addColumn<bool>("enabled");
+        // clang-format off
+        QTest::newRow("absent") << QVariant() << 3 << QVariant() << true;
+        QTest::newRow("zero") << QVariant(0) << 3 << QVariant("false") << false;
+        QTest::newRow("five") << QVariant(5) << 5 << QVariant("true") << true;
+        QTest::newRow("one") << QVariant(1) << 1 << QVariant("yes") << true;
+        QTest::newRow("negative") << QVariant(-2) << 1 << QVariant(0) << true;
+        QTest::newRow("ten") << QVariant(10) << 10 << QVariant(false) << false;
+        // clang-format on
+    }
+    void settings()
+    {
+        QFETCH(QVariant, concurrency);
+        QFETCH(int, loaded);
+        QFETCH(QVariant, notifications);
+        QFETCH(bool, enabled);
+        Fixture fixture;
+        if (concurrency.isValid())
+            fixture.settings->setValue("concurrency", concurrency);
+        if (notifications.isValid())
+            fixture.settings->setValue("notificationsEnabled", notifications);
+        fixture.settings->sync();
+        // Read back through a fresh settings object, as a new run would.
+        fixture.settings = std::make_unique<QSettings>(fixture.dir.filePath("settings.ini"), QSettings::IniFormat);
+        DownloadManager &manager = fixture.create();
+        QCOMPARE(manager.concurrency(), loaded);
+        QCOMPARE(manager.notificationsEnabled(), enabled);
+        QCOMPARE(manager.quality(), "Best available");
+        QCOMPARE(manager.browser(), "None");
+    }
+
+    void defaultFolderAndChosenFolder()
+    {
+        Fixture fixture;
+        DownloadManager::Options options;
+        options.storageDirectory = fixture.dir.filePath("storage");
+        options.settings = fixture.settings.get();
+        options.toolDirectory = fixture.toolDirectory();
+        DownloadManager manager(options);
+        QVERIFY(manager.folder().endsWith("/Lark"));
+        QVERIFY(QDir::isAbsolutePath(manager.folder()));
+        QVERIFY(!fixture.settings->contains("folder"));
+
+        manager.add(link("hold1"));
+        manager.saveChosenFolder("/srv/videos");
+        QCOMPARE(manager.folder(), "/srv/videos");
+        QCOMPARE(fixture.settings->value("folder").toString(), "/srv/videos");
+        QCOMPARE(manager.notice(), "New downloads will be saved to /srv/videos");
+        QVERIFY(manager.itemAt(0).folder.endsWith("/Lark"));
+        manager.pause(manager.itemAt(0).id);
+        fixture.release("hold1", 0);
+    }
+
+    void notificationSettingReachesTheNotifier()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.configureNotifications();
+        QTRY_COMPARE(manager.notificationStatus(), "on");
+        manager.setNotificationsEnabled(false);
+        QCOMPARE(fixture.settings->value("notificationsEnabled").toBool(), false);
+        QTRY_COMPARE(manager.notificationStatus(), "off");
+        QCOMPARE(fixture.notifier.configured, QList<bool>({true, false}));
+        manager.add(link("ok1"));
+        QTRY_COMPARE(manager.finished(), 1);
+        QCOMPARE(fixture.notifier.completedIDs.size(), 0);
+    }
+
+    void folderRequestsOneAtATime()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        const QString a = "https://mega.nz/folder/AAAAAAAA#k";
+        const QString b = "https://mega.nz/folder/BBBBBBBB#k";
+        const QString c = "https://mega.nz/folder/CCCCCCCC#k";
+        QSignalSpy requests(&manager, &DownloadManager::folderRequestChanged);
+        manager.add(a + " " + b + " " + c);
+        QCOMPARE(manager.folderRequest()->url, a);
+        QCOMPARE(manager.pendingFolderLinks(), QStringList({b, c}));
+        manager.add(a + " " + b);
+        QCOMPARE(manager.pendingFolderLinks(), QStringList({b, c}));
+        QCOMPARE(manager.notice(), "Added 0 downloads");
+
+        const QUuid first = manager.folderRequest()->id;
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QVERIFY(!manager.folderRequest()); // deferred to a later turn of the event loop
+        QTRY_VERIFY(manager.folderRequest().has_value());
+        QCOMPARE(manager.folderRequest()->url, b);
+        QVERIFY(manager.folderRequest()->id != first);
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QTRY_COMPARE(manager.folderRequest() ? manager.folderRequest()->url : QString(), c);
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QTest::qWait(20);
+        QVERIFY(!manager.folderRequest());
+    }
+
+    void addingMegaFiles()
+    {
+        Fixture fixture(ytDlp); // no lark-mega: the items fail to start, which is fine here
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(0);
+        MegaFolderListing listing;
+        listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
+        listing.shareHandle = "AbCdEfGh";
+        const MegaFolderNode first{"0aB1cD2e", "root", "first.mp4", false, 1500000, fileKey};
+        const MegaFolderNode second{"1aB1cD2e", "root", "second.mkv", false, 20, fileKey};
+        const MegaFolderNode folder{"2aB1cD2e", "root", "Folder", true, 0, {}};
+        const MegaFolderNode invalid{"3aB1cD2e", "root", "bad key.mp4", false, 1, "short"};
+        manager.addMegaFiles({first, folder, second, invalid}, listing);
+        QCOMPARE(manager.notice(), "Added 2 selected MEGA files to the queue");
+        QCOMPARE(manager.count(), 2);
+        const DownloadItem &top = manager.itemAt(0);
+        QCOMPARE(top.url, listing.sourceURL + "/file/1aB1cD2e");
+        QCOMPARE(top.title, "second.mkv");
+        QCOMPARE(top.quality, "Original file");
+        QCOMPARE(top.browser, "None");
+        QCOMPARE(top.size, "20 bytes");
+        QCOMPARE(top.platform(), "MEGA");
+        QCOMPARE(top.megaNode->identity(), "AbCdEfGh:1aB1cD2e");
+        QCOMPARE(manager.itemAt(1).size, "1.5 MB");
+
+        manager.addMegaFiles({first}, listing);
+        QCOMPARE(manager.notice(), "Added 0 selected MEGA files to the queue");
+        manager.change(manager.itemAt(1).id, [](DownloadItem &item) { item.state = DownloadState::completed; });
+        manager.addMegaFiles({first}, listing);
+        QCOMPARE(manager.notice(), "Added 1 selected MEGA file to the queue");
+        QCOMPARE(manager.count(), 3);
+    }
+
+    void changeOfAnUnknownIdDoesNothing()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        QSignalSpy rows(manager.model(), &QAbstractItemModel::dataChanged);
+        bool called = false;
+        manager.change(QUuid::createUuid(), [&called](DownloadItem &) { called = true; });
+        QVERIFY(!called);
+        QCOMPARE(rows.size(), 0);
+        manager.pause(QUuid::createUuid());
+        manager.resume(QUuid::createUuid());
+        manager.remove(QUuid::createUuid());
+        QCOMPARE(manager.count(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadManager)
+#include "tst_downloadmanager.moc"
