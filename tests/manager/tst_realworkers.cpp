@@ -1,0 +1,196 @@
+// The manager with the workers users have: the real lark-mega against the
+// MEGA emulator, and Debian's yt-dlp against a local HTTP server.
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/DownloadManager.h"
+#include "tests/support/MegaEmulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A local HTTP server for the clip, optionally slowed down.
+class ClipServer {
+public:
+    QString start(const QString &directory, int bytesPerSecond)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start("node", {QStringLiteral(LARK_CLIP_SERVER_SCRIPT), directory, QString::number(bytesPerSecond)});
+        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(10000))
+            return {};
+        return "http://127.0.0.1:" + QString::fromLatin1(m_process.readAll().trimmed().split(' ').value(1));
+    }
+    ~ClipServer()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+};
+
+QJsonArray serverLog(const QString &base)
+{
+    QProcess curl;
+    curl.start("curl", {"-s", base + "/_log"});
+    curl.waitForFinished();
+    return QJsonDocument::fromJson(curl.readAll()).array();
+}
+
+struct Fixture {
+    Fixture()
+    {
+        settings = std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
+        DownloadManager::Options options;
+        options.storageDirectory = dir.filePath("storage");
+        options.settings = settings.get();
+        options.toolDirectory = QFileInfo(toolPath()).absolutePath();
+        manager = std::make_unique<DownloadManager>(options);
+        manager->setFolder(dir.filePath("downloads"));
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::unique_ptr<DownloadManager> manager;
+};
+
+} // namespace
+
+class TestRealWorkers : public QObject {
+    Q_OBJECT
+
+private:
+    MegaEmulator m_emulator;
+    QTemporaryDir m_clips;
+    QByteArray m_clip;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString error = m_emulator.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QProcess ffmpeg;
+        ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+        ffmpeg.start("ffmpeg",
+                     {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=4:size=640x360:rate=25",
+                      "-c:v", "mpeg4", "-q:v", "2", m_clips.filePath("clip.mp4")});
+        QVERIFY2(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0, ffmpeg.readAll().constData());
+        m_clip = readFile(m_clips.filePath("clip.mp4"));
+        QVERIFY(m_clip.size() > 100000);
+    }
+
+    void megaFileLink()
+    {
+        QByteArray original(3 * 1048576 + 17, Qt::Uninitialized);
+        for (char &c : original)
+            c = static_cast<char>(QRandomGenerator::global()->generate());
+        QTemporaryDir sources;
+        QFile source(sources.filePath("source"));
+        QVERIFY(source.open(QIODevice::WriteOnly) && source.write(original) == original.size());
+        source.close();
+        const QJsonObject file = m_emulator.addFile(source.fileName(), "holiday.mkv");
+
+        Fixture fixture;
+        QVERIFY(fixture.manager->add(file["link"].toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 30000);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QCOMPARE(item.title, "holiday.mkv");
+        QCOMPARE(item.file, fixture.dir.filePath("downloads/holiday.mkv"));
+        QCOMPARE(readFile(*item.file), original);
+        QCOMPARE(item.detail, "Saved to your Mac");
+        QCOMPARE(item.size, "3.0 MiB");
+    }
+
+    void megaFolderFiles()
+    {
+        QTemporaryDir sources;
+        QFile source(sources.filePath("clip"));
+        QVERIFY(source.open(QIODevice::WriteOnly) && source.write(m_clip) == m_clip.size());
+        source.close();
+        const QJsonObject share = m_emulator.addShare({
+            QJsonObject{{"id", "root"}, {"type", "folder"}, {"name", "Share"}},
+            QJsonObject{{"id", "clip"},
+                        {"type", "file"},
+                        {"name", "clip.mp4"},
+                        {"parent", "root"},
+                        {"path", source.fileName()}},
+        });
+        const ToolRun listed = runTool({"--list-folder", share["link"].toString()});
+        QCOMPARE(listed.exitCode, 0);
+        const auto listing = MegaFolderListing::fromJsonText(listed.output);
+        QVERIFY(listing);
+
+        Fixture fixture;
+        fixture.manager->addMegaFiles(listing->nodes, *listing);
+        QCOMPARE(fixture.manager->count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 30000);
+        const QString handle = share["handles"]["clip"].toString();
+        QCOMPARE(fixture.manager->itemAt(0).file, fixture.dir.filePath("downloads/clip [" + handle + "].mp4"));
+        QCOMPARE(readFile(*fixture.manager->itemAt(0).file), m_clip);
+    }
+
+    void ytDlpDownload()
+    {
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        QList<double> progress;
+        connect(fixture.manager->model(), &QAbstractItemModel::dataChanged, this,
+                [&] { progress.append(fixture.manager->itemAt(0).progress); });
+        QVERIFY(fixture.manager->add(base + "/clip.mp4"));
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->itemAt(0).state != DownloadState::downloading, 60000);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QCOMPARE(item.detail, "Saved to your Mac");
+        QCOMPARE(item.state, DownloadState::completed);
+        QCOMPARE(item.title, "clip");
+        QVERIFY(item.file);
+        QVERIFY2(item.file->startsWith(fixture.dir.filePath("downloads/clip [clip] [")), qPrintable(*item.file));
+        QCOMPARE(readFile(*item.file), m_clip);
+        QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
+    }
+
+    void ytDlpPauseAndResumeContinues()
+    {
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 60000);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        QVERIFY(fixture.manager->add(base + "/clip.mp4"));
+        const QUuid id = fixture.manager->itemAt(0).id;
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 30000);
+        fixture.manager->pause(id);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 20000);
+        QCOMPARE(fixture.manager->item(id)->state, DownloadState::paused);
+        const QStringList partial = QDir(fixture.dir.filePath("downloads")).entryList({"*.part"}, QDir::Files);
+        QCOMPARE(partial.size(), 1);
+
+        fixture.manager->resume(id);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->item(id)->state, DownloadState::completed, 60000);
+        QCOMPARE(readFile(*fixture.manager->item(id)->file), m_clip);
+        bool continued = false;
+        for (const QJsonValue &request : serverLog(base)) {
+            const QString range = request.toObject()["range"].toString();
+            if (range.startsWith("bytes=") && !range.startsWith("bytes=0-"))
+                continued = true;
+        }
+        QVERIFY2(continued, "the resumed download did not continue from the partial file");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRealWorkers)
+#include "tst_realworkers.moc"
