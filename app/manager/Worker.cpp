@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr qint64 sliceBytes = 64 * 1024;
+constexpr qint64 sliceBytes = 16 * 1024;
 
 } // namespace
 
