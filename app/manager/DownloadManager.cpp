@@ -22,6 +22,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <filesystem>
+
 namespace {
 
 const QString folderKey = QStringLiteral("folder");
@@ -378,12 +380,10 @@ void DownloadManager::fail(const QUuid &id, const QString &message)
 void DownloadManager::start(const DownloadItem &queued)
 {
     const DownloadItem item = queued; // start may change the list under the reference
-    QDir folder(item.folder);
-    if (!folder.mkpath(QStringLiteral("."))) {
-        const QString reason = QFileInfo(item.folder).exists() ? QStringLiteral("Not a writable folder")
-                                                               : QStringLiteral("The folder could not be created");
-        fail(item.id, QStringLiteral("Cannot write to folder: ") + reason + QStringLiteral(" (") + item.folder +
-                          QStringLiteral(")"));
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(item.folder).toStdString(), error);
+    if (error) {
+        fail(item.id, QStringLiteral("Cannot write to folder: ") + QString::fromLocal8Bit(error.message()));
         return;
     }
 

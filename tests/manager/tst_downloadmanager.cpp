@@ -268,7 +268,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("detailStart");
         // clang-format off
-        QTest::newRow("folder not creatable") << int(ytDlp | ffmpeg) << "Best available" << "/dev/null/sub" << "Cannot write to folder: ";
+        QTest::newRow("folder not creatable") << int(ytDlp | ffmpeg) << "Best available" << "/dev/null/sub" << "Cannot write to folder: Not a directory";
         QTest::newRow("engine missing") << int(ffmpeg) << "Best available" << "" << "yt-dlp engine is missing. Rebuild or reinstall Lark.";
         QTest::newRow("MP3 without FFmpeg") << int(ytDlp) << "Audio \u2022 MP3" << "" << "MP3 requires FFmpeg. Choose a video quality or install FFmpeg.";
         // clang-format on
