@@ -2,11 +2,20 @@
 
 #include "app/manager/DownloadManager.h"
 
+#include <QSet>
+
 #include <csignal>
 
 namespace {
 
 constexpr qint64 sliceBytes = 16 * 1024;
+
+// Processes whose manager is gone, kept until they end on their own.
+QSet<QProcess *> &orphans()
+{
+    static QSet<QProcess *> processes;
+    return processes;
+}
 
 } // namespace
 
@@ -67,7 +76,13 @@ void Worker::abandon()
     m_process->disconnect(this);
     if (m_process->state() != QProcess::NotRunning) {
         // QProcess's destructor would kill the worker; leave it to finish after its SIGINT.
-        m_process->setParent(nullptr);
+        QProcess *orphan = m_process;
+        orphan->setParent(nullptr);
+        orphans().insert(orphan);
+        connect(orphan, &QProcess::finished, orphan, [orphan] {
+            orphans().remove(orphan);
+            orphan->deleteLater();
+        });
         m_process = new QProcess(this);
     }
 }
