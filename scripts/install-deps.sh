@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   libcurl4-openssl-dev libssl-dev libicu-dev
   libbenchmark-dev clang-format
-  locales ca-certificates openssl nodejs curl yt-dlp ffmpeg xdg-utils
+  locales ca-certificates openssl nodejs curl yt-dlp ffmpeg xdg-utils dbus-daemon
 )
 
 sudo_cmd=()

@@ -10,11 +10,12 @@ namespace {
 
 constexpr qint64 sliceBytes = 16 * 1024;
 
-// Processes whose manager is gone, kept until they end on their own.
+// Processes whose manager is gone. They run on unwatched; their handles are
+// kept for the rest of the program, which is short: the one manager goes at exit.
 QSet<QProcess *> &orphans()
 {
-    static QSet<QProcess *> processes;
-    return processes;
+    static auto *processes = new QSet<QProcess *>; // never destroyed: the handles outlive static teardown
+    return *processes;
 }
 
 } // namespace
@@ -79,10 +80,6 @@ void Worker::abandon()
         QProcess *orphan = m_process;
         orphan->setParent(nullptr);
         orphans().insert(orphan);
-        connect(orphan, &QProcess::finished, orphan, [orphan] {
-            orphans().remove(orphan);
-            orphan->deleteLater();
-        });
         m_process = new QProcess(this);
     }
 }
