@@ -40,6 +40,19 @@ QList<MegaFolderNode> MegaFolderTree::children(const QString &parentID) const
     return result;
 }
 
+QList<MegaFolderNode> MegaFolderTree::filesAmong(const QSet<QString> &ids) const
+{
+    std::vector<qsizetype> found;
+    for (const QString &id : ids) {
+        const auto entry = m_byID.constFind(id);
+        if (entry != m_byID.cend() && !m_listing.nodes[*entry].isFolder)
+            found.push_back(*entry);
+    }
+    // A set has no order of its own; listing order settles equal names.
+    std::sort(found.begin(), found.end());
+    return sortedByName(std::move(found));
+}
+
 QList<MegaFolderNode> MegaFolderTree::sortedByName(std::vector<qsizetype> indexes) const
 {
     std::stable_sort(indexes.begin(), indexes.end(), [this](qsizetype a, qsizetype b) {

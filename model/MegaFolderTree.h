@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <vector>
@@ -26,6 +27,8 @@ public:
     QList<MegaFolderNode> files(const QString &id, bool recursive, bool videosOnly, const QString &search) const;
     QString relativePath(const MegaFolderNode &node, const QString &fromID) const;
     QList<MegaFolderNode> breadcrumbs(const QString &toID) const;
+    // The file nodes among ids (unknown ids and folders dropped), in name order.
+    QList<MegaFolderNode> filesAmong(const QSet<QString> &ids) const;
 
 private:
     // Path of the folders from fromID down to startID (inclusive), outermost first.

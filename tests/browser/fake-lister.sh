@@ -1,0 +1,26 @@
+#!/bin/bash
+# Stands in for "lark-mega --list-folder URL" in browser tests. The folder
+# handle in the link picks what it does; $FAKE_LISTER_DIR holds the prepared
+# listing (listing.json) and receives a note of every run (runs).
+set -u
+dir="$FAKE_LISTER_DIR"
+handle="${2#*/folder/}"
+handle="${handle%%#*}"
+echo "$$ $handle" >> "$dir/runs"
+case "$handle" in
+  LISTINGS) cat "$dir/listing.json" ;;
+  ERRORMSG) printf '\n  ERROR: \tThe MEGA link was removed.  \n'; exit 1 ;;
+  PREFIXED) printf 'noise ERROR: hidden\n'; exit 1 ;;
+  SILENTNZ) exit 3 ;;
+  EXTRAOUT) cat "$dir/listing.json"; echo "trailing words" ;;
+  EXACTCAP) cat "$dir/listing.json"
+            size=$(stat -c %s "$dir/listing.json")
+            head -c $((67108864 - size)) /dev/zero | tr '\0' ' ' ;;
+  OVERCAPS) cat "$dir/listing.json"
+            size=$(stat -c %s "$dir/listing.json")
+            head -c $((67108865 - size)) /dev/zero | tr '\0' ' '
+            sleep 30 ;;
+  SLEEPING) trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM
+            while true; do sleep 0.05; done ;;
+  SLOWLIST) sleep 0.5; cat "$dir/listing.json" ;;
+esac
