@@ -7,7 +7,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build test test-sanitize bench fuzz format format-check clean
+.PHONY: all deps configure build test test-sanitize bench fuzz format format-check screenshots clean
 
 all: build
 
@@ -39,6 +39,13 @@ bench: deps
 
 fuzz: deps
 	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Pictures of the panels as a user sees them, from the GUI tests under Xvfb.
+screenshots: build
+	@mkdir -p $(BUILD_DIR)/screenshots
+	@LARK_SCREENSHOT_DIR=$(abspath $(BUILD_DIR))/screenshots LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
+		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_megafolderbrowser >/dev/null
+	@ls $(BUILD_DIR)/screenshots
 
 format:
 	@clang-format -i $(SOURCES)

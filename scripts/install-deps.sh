@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libicu-dev
   libbenchmark-dev clang-format
   locales ca-certificates openssl nodejs curl yt-dlp ffmpeg xdg-utils dbus-daemon
+  xvfb xauth fonts-inter fonts-dejavu-core
 )
 
 sudo_cmd=()
@@ -29,6 +30,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# npm ships inside some nodejs builds; Debian's own nodejs needs the separate package.
+if ! command -v npm >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
+
 # Tests and the collator need a real UTF-8 English locale; C.UTF-8 ignores numeric collation.
 if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
   echo "Generating the en_US.UTF-8 locale"
@@ -36,4 +43,11 @@ if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
     echo 'en_US.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
   fi
   "${sudo_cmd[@]}" locale-gen >/dev/null
+fi
+
+# The icon set comes from the npm registry, pinned by package-lock.json.
+cd "$(dirname "$0")/.."
+if [ ! -d node_modules/lucide-static ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  echo "Installing the icon set"
+  npm ci --no-audit --no-fund --loglevel=error >/dev/null
 fi

@@ -1,0 +1,98 @@
+#include "app/manager/Theme.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHash>
+#include <QPainter>
+#include <QPalette>
+#include <QSvgRenderer>
+#include <QWidget>
+
+// Resources in a static library are registered by hand.
+static void registerIcons()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+namespace Theme {
+
+QColor white(double opacity)
+{
+    return withAlpha(Qt::white, opacity);
+}
+
+QColor withAlpha(QColor colour, double opacity)
+{
+    colour.setAlphaF(static_cast<float>(opacity));
+    return colour;
+}
+
+QFont font(double points, QFont::Weight weight)
+{
+    QFont font(QStringLiteral("Inter"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    return font;
+}
+
+QPixmap pixmap(const QString &name, int size, const QColor &colour, bool filled)
+{
+    registerIcons();
+    static QHash<QString, QByteArray> sources;
+    auto source = sources.constFind(name);
+    if (source == sources.cend()) {
+        QFile file(QStringLiteral(":/icons/%1.svg").arg(name));
+        source = sources.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    // The icons draw in currentColor; tinting is a substitution before rendering.
+    QByteArray svg = *source;
+    const QByteArray hex = colour.name(QColor::HexRgb).toLatin1();
+    svg.replace("currentColor", hex);
+    if (filled)
+        svg.replace("fill=\"none\"", "fill=\"" + hex + "\"");
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap image(QSize(size, size) * ratio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setOpacity(colour.alphaF());
+    QSvgRenderer(svg).render(&painter);
+    painter.end();
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+QIcon icon(const QString &name, int size, const QColor &colour, bool filled)
+{
+    QIcon result(pixmap(name, size, colour, filled));
+    result.addPixmap(pixmap(name, size, withAlpha(colour, colour.alphaF() * 0.4), filled), QIcon::Disabled);
+    return result;
+}
+
+void applyPalette(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, base);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    palette.setColor(QPalette::Base, card);
+    palette.setColor(QPalette::AlternateBase, card.lighter(115));
+    palette.setColor(QPalette::Text, Qt::white);
+    palette.setColor(QPalette::PlaceholderText, white(0.35));
+    palette.setColor(QPalette::Button, card);
+    palette.setColor(QPalette::ButtonText, Qt::white);
+    palette.setColor(QPalette::Highlight, mint);
+    palette.setColor(QPalette::HighlightedText, base);
+    palette.setColor(QPalette::ToolTipBase, card);
+    palette.setColor(QPalette::ToolTipText, Qt::white);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, white(0.3));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, white(0.3));
+    palette.setColor(QPalette::Disabled, QPalette::Text, white(0.3));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace Theme

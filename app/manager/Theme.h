@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+// The application's colours, fonts and icons, shared by every view.
+namespace Theme {
+
+inline const QColor mint{0x66, 0xE8, 0xB8};
+inline const QColor base{0x0E, 0x11, 0x16};
+inline const QColor card{0x17, 0x1B, 0x21};
+inline const QColor orange{0xFF, 0x9F, 0x0A};
+
+// White at the given opacity: the secondary and tertiary text colours on base.
+QColor white(double opacity);
+QColor withAlpha(QColor colour, double opacity);
+
+// The application font at a size in points, with a weight.
+QFont font(double points, QFont::Weight weight = QFont::Normal);
+
+// A line icon of the bundled set (by its file name, such as "folder-plus"),
+// drawn in colour; filled draws its shapes solid.
+QPixmap pixmap(const QString &name, int size, const QColor &colour, bool filled = false);
+QIcon icon(const QString &name, int size, const QColor &colour, bool filled = false);
+
+// A dark palette with mint as the accent, for standard controls.
+void applyPalette(class QWidget *widget);
+
+} // namespace Theme

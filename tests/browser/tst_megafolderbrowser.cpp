@@ -1,0 +1,194 @@
+// The folder browser panel on a real X server.
+#include "app/browser/MegaFolderBrowser.h"
+#include "app/browser/MegaFolderBrowserModel.h"
+#include "app/manager/DownloadManager.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+const QString fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
+
+MegaFolderListing listing(qint64 skipped)
+{
+    MegaFolderListing listing;
+    listing.sourceURL = "https://mega.nz/folder/LISTINGS#bqYT8Zdz0BGhr4DVR5LW4w";
+    listing.shareHandle = "LISTINGS";
+    listing.rootID = "rootnode";
+    listing.initialFolderID = "rootnode";
+    listing.skippedNodes = skipped;
+    listing.nodes = {
+        {"rootnode", {}, "Summer trip", true, 0, {}},
+        {"seasonII", "rootnode", "Day 2 \u2014 the coast", true, 0, {}},
+        {"extrasss", "seasonII", "Drone", true, 0, {}},
+        {"clip0002", "rootnode", "Arrival at the station.mp4", false, 182400000, fileKey},
+        {"clip0010", "rootnode", "Clip 10.mkv", false, 1240000000, fileKey},
+        {"readme00", "rootnode", "readme.txt", false, 1200, fileKey},
+        {"episode9", "seasonII", "Sunset over the harbour, filmed from the old lighthouse at the end of the pier.mp4",
+         false, 734000000, fileKey},
+        {"making00", "extrasss", "Flight 3.mov", false, 2100000000, fileKey},
+    };
+    return listing;
+}
+
+template <typename T>
+T *child(QWidget &parent, const QString &text)
+{
+    for (T *widget : parent.findChildren<T *>()) {
+        if (widget->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestMegaFolderBrowser : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<DownloadManager> m_manager;
+
+    void writeListing(qint64 skipped)
+    {
+        QFile file(m_dir.filePath("listing.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(listing(skipped).toJsonText());
+    }
+
+    std::unique_ptr<MegaFolderBrowser> opened(const QString &handle)
+    {
+        auto browser = std::make_unique<MegaFolderBrowser>(
+            *m_manager, MegaFolderRequest("https://mega.nz/folder/" + handle + "#bqYT8Zdz0BGhr4DVR5LW4w"),
+            m_dir.path());
+        browser->show();
+        return browser;
+    }
+
+    void screenshot(QWidget &widget, const char *name)
+    {
+        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+        if (!directory.isEmpty())
+            widget.grab().save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("FAKE_LISTER_DIR", m_dir.path().toUtf8());
+        QVERIFY(QFile::copy(QFINDTESTDATA("fake-lister.sh"), m_dir.filePath("lark-mega")));
+        m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);
+        DownloadManager::Options options;
+        options.storageDirectory = m_dir.filePath("storage");
+        options.settings = m_settings.get();
+        options.toolDirectory = m_dir.path();
+        m_manager = std::make_unique<DownloadManager>(options);
+        m_manager->setFolder("/home/user/Downloads/Lark");
+        m_manager->setConcurrency(0); // nothing handed over starts downloading
+    }
+
+    void bodySwitchesBetweenLoadingErrorAndBrowser()
+    {
+        writeListing(0);
+        auto browser = opened("SLOWLIST");
+        auto *body = browser->findChildren<QStackedWidget *>().first();
+        QVERIFY(child<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
+        screenshot(*browser, "browser-loading");
+        QTRY_VERIFY(child<QLineEdit>(*browser, QString()) && child<QLineEdit>(*browser, QString())->isVisible());
+        QVERIFY(!child<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
+
+        auto failing = opened("ERRORMSG");
+        QTRY_VERIFY(child<QLabel>(*failing, "The MEGA link was removed.") &&
+                    child<QLabel>(*failing, "The MEGA link was removed.")->isVisible());
+        QVERIFY(child<QLabel>(*failing, "Couldn't open this folder")->isVisible());
+        screenshot(*failing, "browser-error");
+        Q_UNUSED(body);
+    }
+
+    void navigationFiltersAndFooter()
+    {
+        writeListing(3);
+        auto browser = opened("LISTINGS");
+        MegaFolderBrowserModel &model = browser->model();
+        QTRY_VERIFY(model.tree());
+        auto *parent = browser->findChildren<QToolButton *>().at(1);
+        QCOMPARE(parent->toolTip(), "Parent folder");
+        QVERIFY(!parent->isEnabled()); // at the root
+        QVERIFY(child<QLabel>(*browser, "\u26a0 3 entries could not be read and are not shown.")->isVisible());
+        QVERIFY(child<QLabel>(*browser, "4 files shown"));
+        auto *download = child<QPushButton>(*browser, "Download selected (0)");
+        QVERIFY(download && !download->isEnabled());
+
+        auto *list = browser->findChild<QListView *>();
+        QCOMPARE(list->model()->rowCount(), 5); // one folder, four videos from every level
+        model.toggle("clip0010");
+        model.toggle("readme00"); // not shown, but selected all the same
+        QVERIFY(child<QLabel>(*browser, "2 selected \u00b7 1.2 GB"));
+        QVERIFY(download->isEnabled() && download->text() == "Download selected (2)");
+        screenshot(*browser, "browser");
+
+        auto *showSelected = child<QCheckBox>(*browser, "Show selected");
+        showSelected->click();
+        QCOMPARE(list->model()->rowCount(), 2); // no folder rows
+        QVERIFY(!child<QCheckBox>(*browser, "Videos only")->isEnabled());
+        QVERIFY(!child<QCheckBox>(*browser, "Include subfolders")->isEnabled());
+        QTest::keyClicks(child<QLineEdit>(*browser, QString()), "nothing like it");
+        QVERIFY(child<QLabel>(*browser, "No selected files match this search.")->isVisible());
+
+        model.navigate("seasonII");
+        QVERIFY(parent->isEnabled());
+        QVERIFY(!showSelected->isChecked());
+        QCOMPARE(child<QLineEdit>(*browser, QString()), child<QLineEdit>(*browser, QString()));
+        QVERIFY(browser->findChild<QLineEdit *>()->text().isEmpty());
+        QVERIFY(child<QLabel>(*browser, "2 files shown"));
+        screenshot(*browser, "browser-subfolder");
+
+        download->click();
+        QVERIFY(!browser->isVisible());
+        QCOMPARE(m_manager->notice(), "Added 2 selected MEGA files to the queue");
+    }
+
+    void cancelClosesThePanel()
+    {
+        writeListing(0);
+        auto browser = opened("SLEEPING");
+        QTRY_VERIFY(browser->model().isLoading());
+        child<QPushButton>(*browser, "Cancel")->click();
+        QVERIFY(!browser->isVisible());
+        QVERIFY(!browser->model().isLoading());
+    }
+
+    void fiftyThousandFiles()
+    {
+        MegaFolderListing big = listing(0);
+        for (int i = 0; i < 50000; ++i)
+            big.nodes.append({QString("f%1").arg(i, 7, 10, QChar('0')), "rootnode", QString("Clip %1.mp4").arg(i),
+                              false, 1000 + i, fileKey});
+        QFile file(m_dir.filePath("listing.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(big.toJsonText());
+        file.close();
+        auto browser = opened("LISTINGS");
+        QTRY_VERIFY_WITH_TIMEOUT(browser->model().tree(), 20000);
+        auto *list = browser->findChild<QListView *>();
+        QCOMPARE(list->model()->rowCount(), 50000 + 5);
+        list->scrollToBottom();
+        QTest::qWait(50);
+        QVERIFY(child<QLabel>(*browser, "50004 files shown"));
+    }
+};
+
+QTEST_MAIN(TestMegaFolderBrowser)
+#include "tst_megafolderbrowser.moc"
