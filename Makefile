@@ -32,10 +32,11 @@ test-sanitize: deps
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target lark_bench lark_bench_tool lark_bench_manager
+	@cmake --build build-bench -j $(JOBS) --target lark_bench lark_bench_tool lark_bench_manager lark_bench_browser
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_tool
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_manager
+	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_browser
 
 fuzz: deps
 	@bash scripts/fuzz.sh $(FUZZ_SECONDS)

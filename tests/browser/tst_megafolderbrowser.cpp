@@ -155,9 +155,22 @@ private Q_SLOTS:
         QVERIFY(child<QLabel>(*browser, "2 files shown"));
         screenshot(*browser, "browser-subfolder");
 
+        model.navigate("extrasss");
+        model.toggle("making00");
+        QVERIFY(child<QLabel>(*browser, "3 selected \u00b7 3.3 GB"));
+        QVERIFY(child<QToolButton>(*browser, "Drone") && child<QToolButton>(*browser, "Summer trip"));
+        screenshot(*browser, "browser-three-levels");
+
+        QTest::keyClicks(browser->findChild<QLineEdit *>(), "no such clip");
+        QVERIFY(child<QLabel>(*browser, "No matching files in this folder.")->isVisible());
+        QVERIFY(child<QLabel>(*browser, "0 files shown"));
+        screenshot(*browser, "browser-empty-result");
+        browser->findChild<QLineEdit *>()->clear();
+        model.setSearch(QString());
+
         download->click();
         QVERIFY(!browser->isVisible());
-        QCOMPARE(m_manager->notice(), "Added 2 selected MEGA files to the queue");
+        QCOMPARE(m_manager->notice(), "Added 3 selected MEGA files to the queue");
     }
 
     void cancelClosesThePanel()

@@ -202,6 +202,12 @@ function handleApi(request, response, body, url, port) {
     return reply(response, 200, -2);
   }
   const share = url.searchParams.get('n') ?? undefined;
+  // A large share's listing is serialised once, as a real server would keep it ready.
+  const found = shares.get(share);
+  if (commands.length === 1 && commands[0].a === 'f' && found) {
+    found.listingText ??= JSON.stringify({ f: found.entries, ok: [], noc: 1 });
+    return reply(response, 200, `[${found.listingText}]`);
+  }
   return reply(response, 200, commands.map((command) => apiCommand(command, share, port)));
 }
 
