@@ -32,6 +32,13 @@ const QString notificationsKey = QStringLiteral("notificationsEnabled");
 const QString waitingDetail = QStringLiteral("Waiting for a download slot");
 const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
 
+// An item that blocks a second download of the same thing.
+bool isUnfinished(const DownloadItem &item)
+{
+    return item.state == DownloadState::queued || item.state == DownloadState::downloading ||
+           item.state == DownloadState::paused;
+}
+
 QString plural(qsizetype count, const QString &noun)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
@@ -202,11 +209,11 @@ void DownloadManager::insertItem(DownloadItem item)
     Q_EMIT countsChanged();
 }
 
-void DownloadManager::removeItemsWithID(const QUuid &id)
+void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate)
 {
     bool removed = false;
     for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
-        if (m_items[static_cast<size_t>(i)].id != id)
+        if (!predicate(m_items[static_cast<size_t>(i)]))
             continue;
         m_model->beginRemove(rowOf(i));
         m_items.erase(m_items.begin() + i);
@@ -219,24 +226,25 @@ void DownloadManager::removeItemsWithID(const QUuid &id)
     }
 }
 
+int DownloadManager::countIn(DownloadState state) const
+{
+    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(),
+                                          [state](const DownloadItem &item) { return item.state == state; }));
+}
+
 int DownloadManager::active() const
 {
-    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(), [](const DownloadItem &item) {
-        return item.state == DownloadState::downloading;
-    }));
+    return countIn(DownloadState::downloading);
 }
 
 int DownloadManager::finished() const
 {
-    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(), [](const DownloadItem &item) {
-        return item.state == DownloadState::completed;
-    }));
+    return countIn(DownloadState::completed);
 }
 
 int DownloadManager::waiting() const
 {
-    return static_cast<int>(std::count_if(
-        m_items.begin(), m_items.end(), [](const DownloadItem &item) { return item.state == DownloadState::queued; }));
+    return countIn(DownloadState::queued);
 }
 
 void DownloadManager::setFolder(const QString &folder)
@@ -312,8 +320,7 @@ bool DownloadManager::add(const QString &text)
             continue;
         }
         const bool active = std::any_of(m_items.begin(), m_items.end(), [&url](const DownloadItem &item) {
-            return item.url == url && (item.state == DownloadState::queued ||
-                                       item.state == DownloadState::downloading || item.state == DownloadState::paused);
+            return item.url == url && isUnfinished(item);
         });
         if (active)
             continue;
@@ -522,7 +529,7 @@ void DownloadManager::remove(const QUuid &id)
 {
     interrupt(id);
     m_pendingResume.remove(id);
-    removeItemsWithID(id);
+    removeItemsWhere([&id](const DownloadItem &item) { return item.id == id; });
     save();
 }
 
@@ -552,19 +559,7 @@ void DownloadManager::clearAll()
 
 void DownloadManager::clearCompleted()
 {
-    bool removed = false;
-    for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
-        if (m_items[static_cast<size_t>(i)].state != DownloadState::completed)
-            continue;
-        m_model->beginRemove(rowOf(i));
-        m_items.erase(m_items.begin() + i);
-        m_model->endRemove();
-        removed = true;
-    }
-    if (removed) {
-        rebuildIndex();
-        Q_EMIT countsChanged();
-    }
+    removeItemsWhere([](const DownloadItem &item) { return item.state == DownloadState::completed; });
     save();
 }
 
@@ -694,9 +689,7 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
             continue;
         const QString identity = download.identity();
         const bool active = std::any_of(m_items.begin(), m_items.end(), [&identity](const DownloadItem &item) {
-            return item.megaNode && item.megaNode->identity() == identity &&
-                   (item.state == DownloadState::queued || item.state == DownloadState::downloading ||
-                    item.state == DownloadState::paused);
+            return item.megaNode && item.megaNode->identity() == identity && isUnfinished(item);
         });
         if (active)
             continue;

@@ -144,7 +144,8 @@ private:
     void fail(const QUuid &id, const QString &message);
     void setNotice(const QString &notice);
     void insertItem(DownloadItem item);
-    void removeItemsWithID(const QUuid &id);
+    void removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate);
+    int countIn(DownloadState state) const;
     qsizetype indexOf(const QUuid &id) const;
     int rowOf(qsizetype index) const { return static_cast<int>(m_items.size() - 1 - index); }
     void rebuildIndex();
