@@ -7,7 +7,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build test test-sanitize bench fuzz format format-check screenshots clean
+.PHONY: all deps configure build run install test test-sanitize bench fuzz format format-check screenshots clean
 
 all: build
 
@@ -19,6 +19,14 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Installs what is missing, builds and starts the application.
+run: build
+	@$(BUILD_DIR)/bin/LarkDownloader
+
+PREFIX ?= $(HOME)/.local
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
@@ -46,6 +54,8 @@ screenshots: build
 	@mkdir -p $(BUILD_DIR)/screenshots
 	@LARK_SCREENSHOT_DIR=$(abspath $(BUILD_DIR))/screenshots LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
 		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_megafolderbrowser >/dev/null
+	@LARK_SCREENSHOT_DIR=$(abspath $(BUILD_DIR))/screenshots LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
+		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_mainwindow >/dev/null
 	@ls $(BUILD_DIR)/screenshots
 
 format:

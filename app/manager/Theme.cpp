@@ -35,7 +35,8 @@ QFont font(double points, QFont::Weight weight)
 {
     QFont font(QStringLiteral("Inter"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
+    // Design sizes are in points of a 72-per-inch logical grid, which are device-independent pixels here.
+    font.setPixelSize(qRound(points));
     font.setWeight(weight);
     return font;
 }

@@ -18,7 +18,7 @@ inline const QColor orange{0xFF, 0x9F, 0x0A};
 QColor white(double opacity);
 QColor withAlpha(QColor colour, double opacity);
 
-// The application font at a size in points, with a weight.
+// The application font at a design size (logical pixels), with a weight.
 QFont font(double points, QFont::Weight weight = QFont::Normal);
 
 // A line icon of the bundled set (by its file name, such as "folder-plus"),

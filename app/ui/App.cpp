@@ -1,0 +1,73 @@
+// LarkDownloader: one manager, one window; every way of quitting pauses the
+// running downloads and writes the history first.
+#include "app/manager/DownloadManager.h"
+#include "app/manager/Theme.h"
+#include "app/ui/MainWindow.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+// SIGTERM from the desktop (logout, shutdown) quits through the event loop.
+void quitOnTerminate(QApplication &application)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [&application] {
+        char byte;
+        [[maybe_unused]] const ssize_t count = ::read(signalPipe[1], &byte, 1);
+        application.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Banners must be placed and kept on top, which Wayland clients cannot do.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lark Downloader"));
+    QApplication::setOrganizationName(QStringLiteral("Lark"));
+    QApplication::setDesktopFileName(QStringLiteral("lark-downloader"));
+    QApplication::setFont(Theme::font(12));
+    quitOnTerminate(application);
+
+    DownloadManager manager;
+    MainWindow window(manager);
+    bool shown = false;
+    QObject::connect(&window, &MainWindow::firstShown, &manager, [&] {
+        shown = true;
+        manager.configureNotifications();
+        window.raise();
+        window.activateWindow();
+        manager.pump();
+    });
+    QObject::connect(&application, &QApplication::aboutToQuit, &manager, [&] {
+        if (shown)
+            manager.shutdown();
+    });
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,625 @@
+#include "app/ui/ContentView.h"
+
+#include "app/browser/MegaFolderBrowser.h"
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/DownloadManager.h"
+#include "app/manager/Theme.h"
+#include "app/records/LinkIntake.h"
+#include "app/ui/DownloadRowDelegate.h"
+#include "app/ui/QueueFilter.h"
+#include "model/MegaFolderLink.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList qualities{QStringLiteral("Best available"), QStringLiteral("1080p"), QStringLiteral("720p"),
+                            QStringLiteral("Audio \u2022 MP3")};
+const QStringList browsers{QStringLiteral("None"),    QStringLiteral("Chrome"), QStringLiteral("Safari"),
+                           QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave")};
+const QList<int> simultaneous{1, 2, 3, 5, 8, 12, 20, 50};
+
+QLabel *label(const QString &text, double points, QFont::Weight weight = QFont::Normal,
+              const QColor &colour = Qt::white, double letterSpacing = 0)
+{
+    auto *result = new QLabel(text);
+    QFont font = Theme::font(points, weight);
+    if (letterSpacing > 0)
+        font.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
+    result->setFont(font);
+    result->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name(QColor::HexArgb)));
+    return result;
+}
+
+QString rounded(const QColor &fill, int radius, const QColor &outline = Qt::transparent)
+{
+    return QStringLiteral("background: %1; border-radius: %2px; border: 1px solid %3;")
+        .arg(fill.name(QColor::HexArgb))
+        .arg(radius)
+        .arg(outline.name(QColor::HexArgb));
+}
+
+QLabel *iconLabel(const QString &icon, int size, const QColor &colour)
+{
+    auto *result = new QLabel;
+    result->setPixmap(Theme::pixmap(icon, size, colour));
+    result->setStyleSheet(QStringLiteral("background: transparent;"));
+    return result;
+}
+
+const std::array<const char *, 5> sectionIcons{"layout-grid", "circle-arrow-down", "circle-check", "circle-pause",
+                                               "circle-alert"};
+
+} // namespace
+
+ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
+    QWidget(parent),
+    m_manager(manager),
+    m_filter(new QueueFilter(this))
+{
+    m_filter->setSourceModel(m_manager.model());
+    Theme::applyPalette(this);
+    setFont(Theme::font(12));
+    setStyleSheet(
+        QStringLiteral(
+            "QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 5px 11px; }"
+            "QPushButton:hover { background: %3; }"
+            "QComboBox { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 3px 8px; }"
+            "QComboBox QAbstractItemView { background: %1; color: white; selection-background-color: %4; }"
+            "QCheckBox { color: white; } QToolTip { color: white; background: %1; border: 1px solid %2; }"
+            "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+            "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 30px; }"
+            "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+            "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
+            .arg(Theme::card.lighter(130).name(), Theme::white(0.14).name(QColor::HexArgb),
+                 Theme::card.lighter(160).name(), Theme::withAlpha(Theme::mint, 0.3).name(QColor::HexArgb)));
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(buildSidebar());
+    row->addWidget(buildMainColumn(), 1);
+
+    connect(&m_manager, &DownloadManager::countsChanged, this, &ContentView::updateCounts);
+    connect(m_manager.model(), &QAbstractItemModel::rowsInserted, this, &ContentView::updateQueueState);
+    connect(m_manager.model(), &QAbstractItemModel::rowsRemoved, this, &ContentView::updateQueueState);
+    connect(m_manager.model(), &QAbstractItemModel::modelReset, this, &ContentView::updateQueueState);
+    connect(m_filter, &QAbstractItemModel::rowsInserted, this, &ContentView::updateQueueState);
+    connect(m_filter, &QAbstractItemModel::rowsRemoved, this, &ContentView::updateQueueState);
+    connect(m_filter, &QAbstractItemModel::layoutChanged, this, &ContentView::updateQueueState);
+    for (auto signal : {&DownloadManager::noticeChanged, &DownloadManager::folderChanged,
+                        &DownloadManager::notificationsEnabledChanged, &DownloadManager::notificationStatusChanged,
+                        &DownloadManager::concurrencyChanged})
+        connect(&m_manager, signal, this, &ContentView::updateFooter);
+    connect(&m_manager, &DownloadManager::qualityChanged, this,
+            [this] { m_quality->setCurrentText(m_manager.quality()); });
+    connect(&m_manager, &DownloadManager::folderRequestChanged, this, &ContentView::presentFolderBrowser);
+    updateCounts();
+    updateMainButton();
+    updateQueueState();
+    updateFooter();
+}
+
+QWidget *ContentView::buildSidebar()
+{
+    auto *sidebar = new QWidget;
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setFixedWidth(225);
+    sidebar->setStyleSheet(
+        QStringLiteral("#sidebar { background: %1; }").arg(Theme::white(0.025).name(QColor::HexArgb)));
+    sidebar->setAttribute(Qt::WA_StyledBackground);
+    auto *column = new QVBoxLayout(sidebar);
+    column->setContentsMargins(20, 40, 20, 20);
+    column->setSpacing(28);
+
+    auto *brand = new QHBoxLayout;
+    brand->setSpacing(10);
+    auto *tile = new QLabel;
+    tile->setFixedSize(43, 43);
+    tile->setAlignment(Qt::AlignCenter);
+    tile->setPixmap(Theme::pixmap(QStringLiteral("arrow-down-to-line"), 26, Theme::base));
+    tile->setStyleSheet(rounded(Theme::mint, 13));
+    brand->addWidget(tile);
+    auto *words = new QVBoxLayout;
+    words->setSpacing(1);
+    words->addWidget(label(QStringLiteral("lark"), 27, QFont::Bold));
+    words->addWidget(label(QStringLiteral("DOWNLOADER"), 8, QFont::DemiBold, Theme::white(0.55), 2.5));
+    brand->addLayout(words);
+    brand->addStretch();
+    column->addLayout(brand);
+
+    auto *library = new QVBoxLayout;
+    library->setSpacing(7);
+    auto *caption = label(QStringLiteral("LIBRARY"), 10, QFont::Bold, Theme::white(0.55), 2);
+    library->addWidget(caption);
+    library->addSpacing(1);
+    for (qsizetype i = 0; i < QueueFilter::sections.size(); ++i) {
+        const QString title = QueueFilter::sections[i];
+        auto *button = new QPushButton;
+        button->setCursor(Qt::PointingHandCursor);
+        button->setAccessibleName(title);
+        auto *layout = new QHBoxLayout(button);
+        layout->setContentsMargins(12, 10, 12, 10);
+        layout->setSpacing(8);
+        auto *icon = new QLabel;
+        icon->setFixedWidth(18);
+        icon->setObjectName(QStringLiteral("icon"));
+        icon->setProperty("iconName", QString::fromLatin1(sectionIcons[static_cast<size_t>(i)]));
+        layout->addWidget(icon);
+        auto *name = new QLabel(title);
+        name->setObjectName(QStringLiteral("name"));
+        layout->addWidget(name);
+        layout->addStretch();
+        auto *counter = label(QStringLiteral("0"), 10, QFont::Medium, Theme::white(0.55));
+        layout->addWidget(counter);
+        button->setMinimumHeight(38);
+        connect(button, &QPushButton::clicked, this, [this, title] { setSection(title); });
+        library->addWidget(button);
+        m_sectionButtons.append(button);
+        m_sectionCounters.append(counter);
+    }
+    column->addLayout(library);
+
+    auto *card = new QWidget;
+    card->setObjectName(QStringLiteral("promo"));
+    card->setAttribute(Qt::WA_StyledBackground);
+    card->setStyleSheet(QStringLiteral("#promo { %1 }").arg(rounded(Theme::withAlpha(Theme::mint, 0.06), 14)));
+    auto *cardColumn = new QVBoxLayout(card);
+    cardColumn->setContentsMargins(16, 16, 16, 16);
+    cardColumn->setSpacing(12);
+    cardColumn->addWidget(iconLabel(QStringLiteral("zap"), 18, Theme::mint));
+    cardColumn->addWidget(label(QStringLiteral("One place.\nEvery download."), 17, QFont::DemiBold));
+    cardColumn->addWidget(
+        label(QStringLiteral("Paste your links.\nLet Lark take it from here."), 11, QFont::Normal, Theme::white(0.55)));
+    column->addWidget(card);
+    column->addStretch();
+    column->addWidget(label(QStringLiteral("LARK FOR MAC  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
+    setSection(QueueFilter::sections.first());
+    return sidebar;
+}
+
+QWidget *ContentView::buildMainColumn()
+{
+    auto *main = new QWidget;
+    auto *column = new QVBoxLayout(main);
+    column->setContentsMargins(28, 42, 28, 28);
+    column->setSpacing(22);
+
+    auto *header = new QHBoxLayout;
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(7);
+    titles->addWidget(label(QStringLiteral("Your links. Your library."), 29, QFont::DemiBold));
+    titles->addWidget(
+        label(QStringLiteral("Great videos deserve a place on your Mac."), 13, QFont::Normal, Theme::white(0.55)));
+    header->addLayout(titles);
+    header->addStretch();
+    auto *pill = label(QStringLiteral("\u25cf  READY TO DOWNLOAD"), 9, QFont::Bold, Theme::mint, 1);
+    pill->setStyleSheet(pill->styleSheet() + rounded(Theme::withAlpha(Theme::mint, 0.07), 12) +
+                        QStringLiteral("padding: 6px 10px;"));
+    header->addWidget(pill, 0, Qt::AlignTop);
+    column->addLayout(header);
+    column->addWidget(buildComposer());
+    column->addWidget(buildStatistics());
+    column->addWidget(buildQueue(), 1);
+    column->addWidget(buildFooter());
+    return main;
+}
+
+QWidget *ContentView::buildComposer()
+{
+    auto *composer = new QWidget;
+    composer->setObjectName(QStringLiteral("composer"));
+    composer->setAttribute(Qt::WA_StyledBackground);
+    composer->setStyleSheet(QStringLiteral("#composer { %1 }").arg(rounded(Theme::card, 14, Theme::white(0.06))));
+    auto *column = new QVBoxLayout(composer);
+    column->setContentsMargins(19, 19, 19, 19);
+    column->setSpacing(15);
+
+    auto *top = new QHBoxLayout;
+    top->setSpacing(8);
+    top->addWidget(iconLabel(QStringLiteral("link"), 15, Qt::white));
+    top->addWidget(label(QStringLiteral("Add video links"), 14, QFont::DemiBold));
+    top->addStretch();
+    top->addWidget(label(QStringLiteral("ONE LINK OR A WHOLE LIST"), 9, QFont::Medium, Theme::white(0.55), 1.4));
+    column->addLayout(top);
+
+    m_editor = new QPlainTextEdit;
+    m_editor->setFixedHeight(62);
+    m_editor->setFont(Theme::font(12));
+    m_editor->setAccessibleName(QStringLiteral("Video URLs"));
+    m_editor->setStyleSheet(QStringLiteral("QPlainTextEdit { %1 color: white; padding: 4px; }")
+                                .arg(rounded(Theme::base, 9, Theme::white(0.08))));
+    m_placeholder =
+        label(QStringLiteral("Paste video URLs or a MEGA folder link\u2026"), 12, QFont::Normal, Theme::white(0.3));
+    m_placeholder->setParent(m_editor);
+    m_placeholder->move(13, 10);
+    m_placeholder->setAttribute(Qt::WA_TransparentForMouseEvents);
+    connect(m_editor, &QPlainTextEdit::textChanged, this, &ContentView::updateMainButton);
+    column->addWidget(m_editor);
+
+    auto *actions = new QHBoxLayout;
+    actions->setSpacing(12);
+    auto *paste = new QPushButton(Theme::icon(QStringLiteral("clipboard"), 14, Qt::white), QStringLiteral("Paste"));
+    connect(paste, &QPushButton::clicked, this, &ContentView::paste);
+    actions->addWidget(paste);
+    m_quality = new QComboBox;
+    m_quality->addItems(qualities);
+    m_quality->setFixedWidth(158);
+    m_quality->setAccessibleName(QStringLiteral("Quality"));
+    m_quality->setCurrentText(m_manager.quality());
+    connect(m_quality, &QComboBox::currentTextChanged, &m_manager, &DownloadManager::setQuality);
+    actions->addWidget(m_quality);
+    actions->addStretch();
+    m_mainButton = new QPushButton;
+    m_mainButton->setObjectName(QStringLiteral("mainButton"));
+    m_mainButton->setFont(Theme::font(12, QFont::Bold));
+    m_mainButton->setCursor(Qt::PointingHandCursor);
+    m_mainButton->setStyleSheet(QStringLiteral("#mainButton { %1 color: %2; padding: 10px 15px; border: none; }"
+                                               "#mainButton:disabled { background: %3; color: %4; }")
+                                    .arg(rounded(Theme::mint, 8), Theme::base.name(),
+                                         Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
+                                         Theme::withAlpha(Theme::base, 0.6).name(QColor::HexArgb)));
+    connect(m_mainButton, &QPushButton::clicked, this, &ContentView::addLinks);
+    for (const auto &keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (m_mainButton->isEnabled())
+                addLinks();
+        });
+    }
+    actions->addWidget(m_mainButton);
+    column->addLayout(actions);
+
+    auto *sites = new QHBoxLayout;
+    sites->setSpacing(13);
+    for (const char *site : {"YouTube", "Instagram", "TikTok", "Facebook", "MEGA", "+ more"})
+        sites->addWidget(label(QString::fromLatin1(site), 10, QFont::Medium, Theme::white(0.55)));
+    sites->addStretch();
+    column->addLayout(sites);
+    return composer;
+}
+
+QWidget *ContentView::buildStatistics()
+{
+    auto *statistics = new QWidget;
+    auto *row = new QHBoxLayout(statistics);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    const auto card = [&row](const char *icon, const char *title, const char *caption) {
+        auto *widget = new QWidget;
+        widget->setObjectName(QStringLiteral("stat"));
+        widget->setAttribute(Qt::WA_StyledBackground);
+        widget->setStyleSheet(QStringLiteral("#stat { %1 }").arg(rounded(Theme::card, 11)));
+        auto *layout = new QHBoxLayout(widget);
+        layout->setContentsMargins(14, 14, 14, 14);
+        layout->setSpacing(12);
+        auto *tile = new QLabel;
+        tile->setFixedSize(36, 36);
+        tile->setAlignment(Qt::AlignCenter);
+        tile->setPixmap(Theme::pixmap(QString::fromLatin1(icon), 17, Theme::mint));
+        tile->setStyleSheet(rounded(Theme::withAlpha(Theme::mint, 0.08), 10));
+        layout->addWidget(tile);
+        auto *texts = new QVBoxLayout;
+        texts->setSpacing(2);
+        texts->addWidget(label(QString::fromLatin1(title), 8, QFont::Bold, Theme::white(0.55), 1.4));
+        auto *valueRow = new QHBoxLayout;
+        valueRow->setSpacing(7);
+        QLabel *value = label(QStringLiteral("0"), 23, QFont::DemiBold);
+        valueRow->addWidget(value, 0, Qt::AlignBaseline);
+        valueRow->addWidget(label(QString::fromLatin1(caption), 10, QFont::Normal, Theme::white(0.55)), 0,
+                            Qt::AlignBaseline);
+        valueRow->addStretch();
+        texts->addLayout(valueRow);
+        layout->addLayout(texts, 1);
+        row->addWidget(widget, 1);
+        return value;
+    };
+    m_active = card("arrow-down", "ACTIVE", "downloading now");
+    m_waiting = card("layers", "QUEUED", "ready to start");
+    m_finished = card("circle-check", "COMPLETED", "saved to your Mac");
+    return statistics;
+}
+
+QWidget *ContentView::buildQueue()
+{
+    auto *queue = new QWidget;
+    auto *column = new QVBoxLayout(queue);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(15);
+    auto *header = new QHBoxLayout;
+    header->setSpacing(10);
+    m_queueTitle = label(QString(), 17, QFont::DemiBold);
+    header->addWidget(m_queueTitle);
+    m_queueCount = label(QStringLiteral("0"), 10, QFont::DemiBold);
+    m_queueCount->setStyleSheet(m_queueCount->styleSheet() + rounded(Theme::white(0.07), 8) +
+                                QStringLiteral("padding: 3px 7px;"));
+    header->addWidget(m_queueCount);
+    header->addStretch();
+    m_search = new QLineEdit;
+    m_search->setPlaceholderText(QStringLiteral("Search"));
+    m_search->setFixedWidth(120);
+    m_search->setClearButtonEnabled(true);
+    m_search->setStyleSheet(QStringLiteral("QLineEdit { %1 color: white; padding: 4px 8px; }")
+                                .arg(rounded(Theme::card, 8, Theme::white(0.08))));
+    QPalette searchPalette = m_search->palette();
+    searchPalette.setColor(QPalette::PlaceholderText, Theme::white(0.4));
+    m_search->setPalette(searchPalette);
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_filter->setSearch(text);
+        updateQueueState();
+    });
+    header->addWidget(m_search);
+    auto *menuButton = new QToolButton;
+    menuButton->setIcon(Theme::icon(QStringLiteral("ellipsis"), 16, Theme::white(0.75)));
+    menuButton->setFixedWidth(22);
+    menuButton->setAutoRaise(true);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setAccessibleName(QStringLiteral("More actions"));
+    menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    auto *menu = new QMenu(menuButton);
+    QMenu *browserMenu = menu->addMenu(QStringLiteral("Use signed-in browser"));
+    auto *browserGroup = new QActionGroup(browserMenu);
+    for (const QString &browser : browsers) {
+        QAction *choice = browserMenu->addAction(browser);
+        choice->setCheckable(true);
+        choice->setChecked(browser == m_manager.browser());
+        browserGroup->addAction(choice);
+        connect(choice, &QAction::triggered, &m_manager, [this, browser] { m_manager.setBrowser(browser); });
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Pause all"), &m_manager, &DownloadManager::pauseAll);
+    menu->addAction(QStringLiteral("Resume all"), &m_manager, &DownloadManager::resumeAll);
+    menu->addAction(QStringLiteral("Clear completed"), &m_manager, &DownloadManager::clearCompleted);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Clear all\u2026"), this, &ContentView::confirmClearAll);
+    menuButton->setMenu(menu);
+    header->addWidget(menuButton);
+    column->addLayout(header);
+
+    m_queueBody = new QStackedWidget;
+    auto *empty = new QWidget;
+    empty->setObjectName(QStringLiteral("emptyQueue"));
+    empty->setAttribute(Qt::WA_StyledBackground);
+    empty->setStyleSheet(QStringLiteral("#emptyQueue { %1 }").arg(rounded(Theme::withAlpha(Theme::card, 0.45), 12)));
+    auto *emptyColumn = new QVBoxLayout(empty);
+    emptyColumn->setSpacing(13);
+    emptyColumn->addStretch();
+    m_emptyIcon = new QLabel;
+    m_emptyIcon->setStyleSheet(QStringLiteral("background: transparent;"));
+    emptyColumn->addWidget(m_emptyIcon, 0, Qt::AlignHCenter);
+    m_emptyTitle = label(QString(), 14, QFont::Medium);
+    emptyColumn->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
+    m_emptyLine = label(QString(), 12, QFont::Normal, Theme::white(0.55));
+    emptyColumn->addWidget(m_emptyLine, 0, Qt::AlignHCenter);
+    emptyColumn->addStretch();
+    m_queueBody->addWidget(empty);
+
+    m_list = new QListView;
+    m_list->setObjectName(QStringLiteral("queue"));
+    m_list->setModel(m_filter);
+    m_list->setItemDelegate(new DownloadRowDelegate(m_manager, m_list));
+    m_list->setUniformItemSizes(true);
+    m_list->setMouseTracking(true);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_list->setStyleSheet(
+        QStringLiteral("QListView { background: transparent; } QListView::item:selected { background: transparent; }"));
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The status text of a row can be copied: from the context menu, or with the copy key.
+    const auto copyDetail = [this](const QModelIndex &index) {
+        if (const DownloadItem *item = m_manager.item(index.data(DownloadListModel::IdRole).toUuid()))
+            QApplication::clipboard()->setText(item->detail);
+    };
+    connect(m_list, &QListView::customContextMenuRequested, this, [this, copyDetail](const QPoint &point) {
+        const QModelIndex index = m_list->indexAt(point);
+        if (!index.isValid())
+            return;
+        QMenu context;
+        context.addAction(QStringLiteral("Copy status"), this, [index, copyDetail] { copyDetail(index); });
+        context.exec(m_list->viewport()->mapToGlobal(point));
+    });
+    auto *copy = new QShortcut(QKeySequence::Copy, m_list);
+    connect(copy, &QShortcut::activated, this, [this, copyDetail] { copyDetail(m_list->currentIndex()); });
+    m_queueBody->addWidget(m_list);
+    column->addWidget(m_queueBody, 1);
+    return queue;
+}
+
+QWidget *ContentView::buildFooter()
+{
+    auto *footer = new QWidget;
+    auto *column = new QVBoxLayout(footer);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+    m_notice = label(QString(), 11, QFont::Normal, Theme::mint);
+    m_notice->setWordWrap(true);
+    m_notice->setMaximumHeight(m_notice->fontMetrics().lineSpacing() * 2 + 2);
+    column->addWidget(m_notice);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    row->addWidget(iconLabel(QStringLiteral("folder"), 13, Theme::white(0.55)));
+    m_saveTo = label(QString(), 11, QFont::Normal, Theme::white(0.75));
+    m_saveTo->setMaximumWidth(360);
+    row->addWidget(m_saveTo);
+    auto *change = new QPushButton(QStringLiteral("Change folder\u2026"));
+    change->setFont(Theme::font(11));
+    connect(change, &QPushButton::clicked, &m_manager, &DownloadManager::chooseFolder);
+    row->addWidget(change);
+    m_notify = new QCheckBox(QStringLiteral("Notify when done"));
+    m_notify->setFont(Theme::font(11));
+    connect(m_notify, &QCheckBox::clicked, &m_manager, &DownloadManager::setNotificationsEnabled);
+    row->addWidget(m_notify);
+    row->addWidget(label(QStringLiteral("Simultaneous"), 11, QFont::Normal, Theme::white(0.55)));
+    m_concurrency = new QComboBox;
+    m_concurrency->setFixedWidth(65);
+    m_concurrency->setAccessibleName(QStringLiteral("Simultaneous downloads"));
+    for (int count : simultaneous)
+        m_concurrency->addItem(QString::number(count), count);
+    connect(m_concurrency, &QComboBox::activated, this,
+            [this](int index) { m_manager.setConcurrency(m_concurrency->itemData(index).toInt()); });
+    row->addWidget(m_concurrency);
+    row->addStretch();
+    column->addLayout(row);
+    return footer;
+}
+
+QString ContentView::section() const
+{
+    return m_filter->section();
+}
+
+void ContentView::setSection(const QString &section)
+{
+    m_filter->setSection(section);
+    for (qsizetype i = 0; i < m_sectionButtons.size(); ++i) {
+        QPushButton *button = m_sectionButtons[i];
+        const bool selected = QueueFilter::sections[i] == section;
+        const QColor colour = selected ? Theme::mint : Theme::white(0.6);
+        button->setStyleSheet(QStringLiteral("QPushButton { %1 text-align: left; }")
+                                  .arg(rounded(selected ? Theme::withAlpha(Theme::mint, 0.1) : Qt::transparent, 9)));
+        auto *icon = button->findChild<QLabel *>(QStringLiteral("icon"));
+        icon->setPixmap(Theme::pixmap(icon->property("iconName").toString(), 15, colour));
+        auto *name = button->findChild<QLabel *>(QStringLiteral("name"));
+        name->setFont(Theme::font(12, selected ? QFont::DemiBold : QFont::Normal));
+        name->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name(QColor::HexArgb)));
+    }
+    if (m_queueTitle)
+        updateQueueState();
+    Q_EMIT sectionChanged();
+}
+
+QString ContentView::links() const
+{
+    return m_editor->toPlainText();
+}
+
+void ContentView::setLinks(const QString &links)
+{
+    m_editor->setPlainText(links);
+}
+
+void ContentView::paste()
+{
+    const QString pasted = QApplication::clipboard()->text();
+    if (pasted.isEmpty())
+        return;
+    setLinks(links().isEmpty() ? pasted : links() + QLatin1Char('\n') + pasted);
+}
+
+void ContentView::addLinks()
+{
+    if (m_manager.add(links())) {
+        setLinks(QString());
+        setSection(QueueFilter::sections.first());
+    }
+}
+
+bool ContentView::confirmClearAll()
+{
+    QMessageBox alert(QMessageBox::Warning, QStringLiteral("Clear all downloads?"),
+                      QStringLiteral("Clear all downloads?"), QMessageBox::NoButton, this);
+    alert.setInformativeText(QStringLiteral(
+        "Active downloads will stop and history will be removed. Saved videos and partial files stay on disk."));
+    alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *clear = alert.addButton(QStringLiteral("Clear queue"), QMessageBox::DestructiveRole);
+    alert.exec();
+    if (alert.clickedButton() != clear)
+        return false;
+    m_manager.clearAll();
+    return true;
+}
+
+void ContentView::updateCounts()
+{
+    int paused = 0;
+    int failed = 0;
+    for (int row = 0; row < m_manager.count(); ++row) {
+        paused += m_manager.itemAt(row).state == DownloadState::paused;
+        failed += m_manager.itemAt(row).state == DownloadState::failed;
+    }
+    const int counts[] = {m_manager.count(), m_manager.active() + m_manager.waiting(), m_manager.finished(), paused,
+                          failed};
+    for (qsizetype i = 0; i < m_sectionCounters.size(); ++i)
+        m_sectionCounters[i]->setText(QString::number(counts[i]));
+    m_active->setText(QString::number(m_manager.active()));
+    m_waiting->setText(QString::number(m_manager.waiting()));
+    m_finished->setText(QString::number(m_manager.finished()));
+    updateQueueState();
+}
+
+void ContentView::updateMainButton()
+{
+    const QString text = links();
+    m_placeholder->setVisible(text.isEmpty());
+    const QStringList urls = acceptedURLs(text).urls;
+    const bool folder = std::any_of(urls.begin(), urls.end(), &MegaFolderLink::recognizes);
+    m_mainButton->setText(folder ? QStringLiteral("Fetch folder") : QStringLiteral("Download"));
+    m_mainButton->setIcon(
+        Theme::icon(folder ? QStringLiteral("folder-search") : QStringLiteral("arrow-down"), 14, Theme::base));
+    m_mainButton->setEnabled(!text.trimmed().isEmpty());
+}
+
+void ContentView::updateQueueState()
+{
+    const int shown = m_filter->rowCount();
+    m_queueTitle->setText(section());
+    m_queueCount->setText(QString::number(shown));
+    const bool searching = !m_search->text().isEmpty();
+    m_emptyIcon->setPixmap(Theme::pixmap(searching ? QStringLiteral("search") : QStringLiteral("inbox"), 35,
+                                         Theme::withAlpha(Theme::mint, 0.6)));
+    m_emptyTitle->setText(searching ? QStringLiteral("No matching downloads")
+                                    : QStringLiteral("A little less streaming. A little more keeping."));
+    m_emptyLine->setText(searching ? QStringLiteral("Try another title or platform.")
+                                   : QStringLiteral("Add a link above to start building your library."));
+    m_queueBody->setCurrentIndex(shown == 0 ? 0 : 1);
+}
+
+void ContentView::updateFooter()
+{
+    m_notice->setText(m_manager.notice());
+    m_notice->setVisible(!m_manager.notice().isEmpty());
+    const QString folder = m_manager.folder();
+    m_saveTo->setToolTip(folder);
+    m_saveTo->setText(m_saveTo->fontMetrics().elidedText(QStringLiteral("Save to: ") + folder, Qt::ElideMiddle,
+                                                         m_saveTo->maximumWidth()));
+    m_notify->setChecked(m_manager.notificationsEnabled());
+    m_notify->setToolTip(m_manager.notificationStatus());
+    const int index = m_concurrency->findData(m_manager.concurrency());
+    if (index >= 0)
+        m_concurrency->setCurrentIndex(index);
+    else
+        m_concurrency->setCurrentText(QString::number(m_manager.concurrency()));
+}
+
+void ContentView::presentFolderBrowser()
+{
+    const auto &request = m_manager.folderRequest();
+    if (!request || m_browser)
+        return;
+    m_browser = new MegaFolderBrowser(m_manager, *request, m_manager.toolDirectory(), window());
+    m_browser->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_browser, &QDialog::finished, this, [this] {
+        m_browser = nullptr;
+        m_manager.clearFolderRequest();
+        m_manager.folderBrowserDismissed();
+    });
+    m_browser->open();
+}

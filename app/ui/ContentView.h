@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QWidget>
+
+class DownloadManager;
+class DownloadRowDelegate;
+class MegaFolderBrowser;
+class QueueFilter;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+
+// The whole content of the main window: the sidebar, the composer, the
+// statistics, the queue and the footer.
+class ContentView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ContentView(DownloadManager &manager, QWidget *parent = nullptr);
+
+    QString section() const;
+    void setSection(const QString &section);
+    QString links() const;
+    void setLinks(const QString &links);
+    void paste();
+    void addLinks();
+    // Shows the clear-all confirmation; answers whether the queue was cleared.
+    bool confirmClearAll();
+
+Q_SIGNALS:
+    void sectionChanged();
+
+private:
+    QWidget *buildSidebar();
+    QWidget *buildMainColumn();
+    QWidget *buildComposer();
+    QWidget *buildStatistics();
+    QWidget *buildQueue();
+    QWidget *buildFooter();
+    void updateCounts();
+    void updateMainButton();
+    void updateQueueState();
+    void updateFooter();
+    void presentFolderBrowser();
+
+    DownloadManager &m_manager;
+    QueueFilter *m_filter;
+    QList<QPushButton *> m_sectionButtons;
+    QList<QLabel *> m_sectionCounters;
+    QPlainTextEdit *m_editor = nullptr;
+    QLabel *m_placeholder = nullptr;
+    QComboBox *m_quality = nullptr;
+    QPushButton *m_mainButton = nullptr;
+    QLabel *m_active = nullptr;
+    QLabel *m_waiting = nullptr;
+    QLabel *m_finished = nullptr;
+    QLabel *m_queueTitle = nullptr;
+    QLabel *m_queueCount = nullptr;
+    QLineEdit *m_search = nullptr;
+    QStackedWidget *m_queueBody = nullptr;
+    QLabel *m_emptyIcon = nullptr;
+    QLabel *m_emptyTitle = nullptr;
+    QLabel *m_emptyLine = nullptr;
+    QListView *m_list = nullptr;
+    QLabel *m_notice = nullptr;
+    QLabel *m_saveTo = nullptr;
+    QCheckBox *m_notify = nullptr;
+    QComboBox *m_concurrency = nullptr;
+    MegaFolderBrowser *m_browser = nullptr;
+};

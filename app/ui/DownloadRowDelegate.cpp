@@ -1,0 +1,229 @@
+#include "app/ui/DownloadRowDelegate.h"
+
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/DownloadManager.h"
+#include "app/manager/Theme.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+namespace {
+
+constexpr int cardHeight = 112;
+constexpr int rowGap = 10;
+constexpr int padding = 15;
+constexpr int buttonSize = 25;
+
+} // namespace
+
+DownloadRowDelegate::DownloadRowDelegate(DownloadManager &manager, QObject *parent) :
+    QStyledItemDelegate(parent),
+    m_manager(manager)
+{}
+
+QColor DownloadRowDelegate::stateColour(DownloadState state)
+{
+    switch (state) {
+    case DownloadState::failed:
+        return Theme::orange;
+    case DownloadState::paused:
+        return QColor(0xFF, 0xD6, 0x0A);
+    default:
+        return Theme::mint;
+    }
+}
+
+const DownloadItem *DownloadRowDelegate::itemAt(const QModelIndex &index) const
+{
+    return m_manager.item(index.data(DownloadListModel::IdRole).toUuid());
+}
+
+QList<DownloadRowDelegate::Action> DownloadRowDelegate::actions(const DownloadItem &item) const
+{
+    QList<Action> result;
+    const QUuid id = item.id;
+    DownloadManager *manager = &m_manager;
+    if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
+        result.append({QStringLiteral("Pause"), QStringLiteral("pause"), [manager, id] { manager->pause(id); }});
+    if (item.state == DownloadState::paused || item.state == DownloadState::failed)
+        result.append({QStringLiteral("Resume or retry"),
+                       item.state == DownloadState::failed ? QStringLiteral("rotate-cw") : QStringLiteral("play"),
+                       [manager, id] { manager->resume(id); }});
+    if (item.state == DownloadState::completed)
+        result.append(
+            {QStringLiteral("Show in Finder"), QStringLiteral("folder"), [manager, item] { manager->reveal(item); }});
+    result.append({QStringLiteral("Remove from queue"), QStringLiteral("x"), [manager, id] { manager->remove(id); }});
+    return result;
+}
+
+QList<QRect> DownloadRowDelegate::actionRects(const QRect &row, qsizetype count) const
+{
+    QList<QRect> rects;
+    const QRect card = row.adjusted(0, 0, 0, -rowGap);
+    int x = card.right() - padding - static_cast<int>(count) * (buttonSize + 8) + 8;
+    for (qsizetype i = 0; i < count; ++i) {
+        rects.append(QRect(x, card.top() + padding + 21, buttonSize, buttonSize));
+        x += buttonSize + 8;
+    }
+    return rects;
+}
+
+QSize DownloadRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
+{
+    return {option.rect.width(), cardHeight + rowGap};
+}
+
+void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const DownloadItem *found = itemAt(index);
+    if (!found)
+        return;
+    const DownloadItem &item = *found;
+    const QColor colour = stateColour(item.state);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QRect card = option.rect.adjusted(0, 0, -2, -rowGap);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(card), 12, 12);
+    painter->fillPath(shape, Theme::card);
+
+    // Thumbnail.
+    const QRectF thumb(card.left() + padding, card.top() + padding, 67, 66);
+    QPainterPath thumbShape;
+    thumbShape.addRoundedRect(thumb, 10, 10);
+    QLinearGradient gradient(thumb.topLeft(), thumb.bottomRight());
+    gradient.setColorAt(0, Theme::withAlpha(colour, 0.18));
+    gradient.setColorAt(1, Theme::white(0.025));
+    painter->fillPath(thumbShape, gradient);
+    const QString symbol =
+        item.platform() == QLatin1String("MEGA") ? QStringLiteral("cloud") : QStringLiteral("square-play");
+    painter->drawPixmap(thumb.center() - QPointF(12, 12), Theme::pixmap(symbol, 24, colour));
+
+    const QList<Action> buttons = actions(item);
+    const QList<QRect> buttonRects = actionRects(option.rect, buttons.size());
+    const qreal left = thumb.right() + 14;
+    const qreal right = buttonRects.first().left() - 14;
+    const qreal width = right - left;
+    qreal y = card.top() + padding;
+
+    // Title row with the state badge.
+    const QString badge = rawValue(item.state);
+    painter->setFont(Theme::font(9, QFont::Medium));
+    const int badgeWidth = painter->fontMetrics().horizontalAdvance(badge) + 16;
+    const QRectF badgeRect(right - badgeWidth, y, badgeWidth, 18);
+    QPainterPath capsule;
+    capsule.addRoundedRect(badgeRect, 9, 9);
+    painter->fillPath(capsule, Theme::withAlpha(colour, 0.09));
+    painter->setPen(colour);
+    painter->drawText(badgeRect, Qt::AlignCenter, badge);
+    painter->setFont(Theme::font(12, QFont::DemiBold));
+    painter->setPen(Qt::white);
+    const QRectF titleRect(left, y, width - badgeWidth - 10, 18);
+    painter->drawText(
+        titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+        painter->fontMetrics().elidedText(item.title, Qt::ElideRight, static_cast<int>(titleRect.width())));
+    y += 18 + 8;
+
+    // Meta row.
+    painter->setFont(Theme::font(10));
+    const QString dot = QStringLiteral("  \u00b7  ");
+    const QString meta = item.platform() + dot + item.quality + dot + item.size;
+    painter->setPen(Theme::white(0.55));
+    const int metaWidth = painter->fontMetrics().horizontalAdvance(meta);
+    painter->drawText(QRectF(left, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, meta);
+    if (item.state == DownloadState::downloading) {
+        painter->setPen(Theme::mint);
+        painter->drawText(QRectF(left + metaWidth + 7, y, 80, 14), Qt::AlignLeft | Qt::AlignVCenter,
+                          QString::asprintf("%.1f%%", item.progress));
+    }
+    y += 14 + 8;
+
+    // Progress bar, slim.
+    const QRectF track(left, y, width, 4);
+    QPainterPath trackShape;
+    trackShape.addRoundedRect(track, 2, 2);
+    painter->fillPath(trackShape, Theme::white(0.08));
+    const double fraction = std::clamp(item.progress, 0.0, 100.0) / 100.0;
+    if (fraction > 0) {
+        QPainterPath bar;
+        bar.addRoundedRect(QRectF(track.left(), track.top(), track.width() * fraction, track.height()), 2, 2);
+        painter->fillPath(bar, colour);
+    }
+    y += 4 + 8;
+
+    // Status row.
+    painter->setFont(Theme::font(10));
+    const QColor statusColour = item.state == DownloadState::failed ? Theme::orange : Theme::white(0.55);
+    painter->setPen(statusColour);
+    qreal x = left;
+    if (item.state == DownloadState::downloading) {
+        painter->drawPixmap(QPointF(x, y + 1), Theme::pixmap(QStringLiteral("arrow-down"), 12, statusColour));
+        x += 14;
+        const int speedWidth = painter->fontMetrics().horizontalAdvance(item.speed);
+        painter->drawText(QRectF(x, y, speedWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, item.speed);
+        x += speedWidth + 12;
+        const QString eta = QStringLiteral("ETA ") + item.eta;
+        const int etaWidth = painter->fontMetrics().horizontalAdvance(eta);
+        painter->drawText(QRectF(x, y, etaWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, eta);
+        x += etaWidth + 12;
+    }
+    const QRectF detailRect(x, y, right - x, 28);
+    painter->drawText(
+        detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+        painter->fontMetrics().elidedText(item.detail, Qt::ElideRight, static_cast<int>(detailRect.width() * 2 - 20)));
+
+    // Buttons.
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        const QRectF button(buttonRects[i]);
+        QPainterPath buttonShape;
+        buttonShape.addRoundedRect(button, 6, 6);
+        const bool hovered = (option.state & QStyle::State_MouseOver) && option.widget &&
+                             button.contains(option.widget->mapFromGlobal(QCursor::pos()));
+        painter->fillPath(buttonShape, Theme::white(hovered ? 0.1 : 0.04));
+        painter->drawPixmap(button.center() - QPointF(6, 6), Theme::pixmap(buttons[i].icon, 12, Theme::white(0.6)));
+    }
+    painter->restore();
+}
+
+bool DownloadRowDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                      const QModelIndex &index)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (const DownloadItem *item = itemAt(index)) {
+            const QList<Action> buttons = actions(*item);
+            const QList<QRect> rects = actionRects(option.rect, buttons.size());
+            for (qsizetype i = 0; i < buttons.size(); ++i) {
+                if (rects[i].contains(mouse->position().toPoint())) {
+                    buttons[i].run();
+                    return true;
+                }
+            }
+        }
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool DownloadRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index)
+{
+    const DownloadItem *item = itemAt(index);
+    if (!item || event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QList<Action> buttons = actions(*item);
+    const QList<QRect> rects = actionRects(option.rect, buttons.size());
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        if (rects[i].contains(event->pos())) {
+            QToolTip::showText(event->globalPos(), buttons[i].title, view);
+            return true;
+        }
+    }
+    // Anywhere else on the row: the whole status text.
+    QToolTip::showText(event->globalPos(), item->detail, view);
+    return true;
+}

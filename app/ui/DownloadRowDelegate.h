@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/records/DownloadItem.h"
+
+#include <QStyledItemDelegate>
+
+class DownloadManager;
+
+// Paints one download as a card (thumbnail, title and badge, meta row,
+// progress, status and the buttons its state allows) and handles clicks on
+// those buttons. Rows are painted, not built, so long queues stay smooth.
+class DownloadRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    DownloadRowDelegate(DownloadManager &manager, QObject *parent = nullptr);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+    struct Action {
+        QString title; // tooltip and accessible name
+        QString icon;
+        std::function<void()> run;
+    };
+    // The buttons a row shows for its item, in order.
+    QList<Action> actions(const DownloadItem &item) const;
+    static QColor stateColour(DownloadState state);
+
+private:
+    const DownloadItem *itemAt(const QModelIndex &index) const;
+    QList<QRect> actionRects(const QRect &row, qsizetype count) const;
+
+    DownloadManager &m_manager;
+};

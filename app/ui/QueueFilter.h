@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QSortFilterProxyModel>
+
+// The queue as the window shows it: the items of one sidebar section whose
+// title or site label contains the search text.
+class QueueFilter : public QSortFilterProxyModel {
+    Q_OBJECT
+
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    static const QStringList sections;
+
+    void setSection(const QString &section);
+    void setSearch(const QString &search);
+    QString section() const { return m_section; }
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+
+private:
+    QString m_section = sections.first();
+    QString m_search;
+};
+
+// Whether an item in a state belongs to a sidebar section.
+bool sectionShows(const QString &section, int state);
