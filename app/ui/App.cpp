@@ -1,8 +1,7 @@
 // LarkDownloader: one manager, one window; every way of quitting pauses the
 // running downloads and writes the history first.
-#include "app/manager/DownloadManager.h"
 #include "app/manager/Theme.h"
-#include "app/ui/MainWindow.h"
+#include "app/ui/LarkApp.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -54,20 +53,7 @@ int main(int argc, char **argv)
     QApplication::setFont(Theme::font(12));
     quitOnTerminate(application);
 
-    DownloadManager manager;
-    MainWindow window(manager);
-    bool shown = false;
-    QObject::connect(&window, &MainWindow::firstShown, &manager, [&] {
-        shown = true;
-        manager.configureNotifications();
-        window.raise();
-        window.activateWindow();
-        manager.pump();
-    });
-    QObject::connect(&application, &QApplication::aboutToQuit, &manager, [&] {
-        if (shown)
-            manager.shutdown();
-    });
-    window.show();
+    LarkApp lark;
+    lark.show();
     return application.exec();
 }

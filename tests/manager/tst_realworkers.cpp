@@ -2,6 +2,7 @@
 // MEGA emulator, and Debian's yt-dlp against a local HTTP server.
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "tests/support/ClipServer.h"
 #include "tests/support/MegaEmulator.h"
 
 #include <QDir>
@@ -21,35 +22,6 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// A local HTTP server for the clip, optionally slowed down.
-class ClipServer {
-public:
-    QString start(const QString &directory, int bytesPerSecond)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start("node", {QStringLiteral(LARK_CLIP_SERVER_SCRIPT), directory, QString::number(bytesPerSecond)});
-        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(10000))
-            return {};
-        return "http://127.0.0.1:" + QString::fromLatin1(m_process.readAll().trimmed().split(' ').value(1));
-    }
-    ~ClipServer()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-
-private:
-    QProcess m_process;
-};
-
-QJsonArray serverLog(const QString &base)
-{
-    QProcess curl;
-    curl.start("curl", {"-s", base + "/_log"});
-    curl.waitForFinished();
-    return QJsonDocument::fromJson(curl.readAll()).array();
 }
 
 struct Fixture {
@@ -183,7 +155,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->item(id)->state, DownloadState::completed, 60000);
         QCOMPARE(readFile(*fixture.manager->item(id)->file), m_clip);
         bool continued = false;
-        for (const QJsonValue &request : serverLog(base)) {
+        for (const QJsonValue &request : server.log()) {
             const QString range = request.toObject()["range"].toString();
             if (range.startsWith("bytes=") && !range.startsWith("bytes=0-"))
                 continued = true;

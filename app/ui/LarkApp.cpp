@@ -1,0 +1,34 @@
+#include "app/ui/LarkApp.h"
+
+#include "app/ui/MainWindow.h"
+
+#include <QApplication>
+
+LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
+    QObject(parent),
+    m_manager(std::make_unique<DownloadManager>(std::move(options))),
+    m_window(std::make_unique<MainWindow>(*m_manager))
+{
+    connect(m_window.get(), &MainWindow::firstShown, this, [this] {
+        m_shown = true;
+        m_manager->configureNotifications();
+        m_window->raise();
+        m_window->activateWindow();
+        m_manager->pump();
+    });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &LarkApp::aboutToQuit);
+}
+
+void LarkApp::aboutToQuit()
+{
+    // Before the window ever appeared there is nothing to stop or save.
+    if (m_shown)
+        m_manager->shutdown();
+}
+
+LarkApp::~LarkApp() = default;
+
+void LarkApp::show()
+{
+    m_window->show();
+}

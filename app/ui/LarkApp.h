@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/manager/DownloadManager.h"
+
+#include <QObject>
+
+#include <memory>
+
+class MainWindow;
+
+// The application: one manager, one window. When the window first appears
+// the manager is configured and pumped; every way of quitting runs the
+// manager's shutdown first, so running downloads are paused and saved.
+class LarkApp : public QObject {
+    Q_OBJECT
+
+public:
+    explicit LarkApp(DownloadManager::Options options = {}, QObject *parent = nullptr);
+    ~LarkApp() override;
+
+    DownloadManager &manager() { return *m_manager; }
+    MainWindow &window() { return *m_window; }
+    void show();
+    // What every way of quitting runs first.
+    void aboutToQuit();
+
+private:
+    std::unique_ptr<DownloadManager> m_manager;
+    std::unique_ptr<MainWindow> m_window;
+    bool m_shown = false;
+};
