@@ -40,11 +40,13 @@ test-sanitize: deps
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
-	@cmake --build build-bench -j $(JOBS) --target lark_bench lark_bench_tool lark_bench_manager lark_bench_browser
+	@cmake --build build-bench -j $(JOBS) --target lark_bench lark_bench_tool lark_bench_manager lark_bench_browser lark_bench_window
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_tool
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_manager
 	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 build-bench/bin/lark_bench_browser
+	@LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1440x900x24" \
+		build-bench/bin/lark_bench_window
 
 fuzz: deps
 	@bash scripts/fuzz.sh $(FUZZ_SECONDS)

@@ -536,6 +536,10 @@ bool ContentView::confirmClearAll()
 {
     QMessageBox alert(QMessageBox::Warning, QStringLiteral("Clear all downloads?"),
                       QStringLiteral("Clear all downloads?"), QMessageBox::NoButton, this);
+    Theme::applyPalette(&alert);
+    alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+    alert.setIconPixmap(Theme::pixmap(QStringLiteral("triangle-alert"), 36, Theme::orange));
+    alert.setText(QStringLiteral("<b>Clear all downloads?</b>"));
     alert.setInformativeText(QStringLiteral(
         "Active downloads will stop and history will be removed. Saved videos and partial files stay on disk."));
     alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);

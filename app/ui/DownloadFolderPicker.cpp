@@ -45,7 +45,8 @@ DownloadFolderPicker::DownloadFolderPicker(const QString &path, std::function<vo
     Theme::applyPalette(this);
     setFont(Theme::font(12));
     setStyleSheet(
-        QStringLiteral("QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 6px;"
+        QStringLiteral("QLabel { color: white; } QPushButton { background: %1; color: white; border: 1px solid %2; "
+                       "border-radius: 6px;"
                        " padding: 5px 12px; } QPushButton:default { background: %3; color: %4; border: none; }"
                        "QLineEdit { background: %5; color: white; border: 1px solid %2; border-radius: 7px;"
                        " padding: 5px 8px; }")

@@ -12,11 +12,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -218,6 +221,47 @@ private Q_SLOTS:
             QVERIFY(QDir(saved).exists());
         if (typed.contains("lark-picker-test"))
             QDir(QDir::homePath() + "/lark-picker-test").removeRecursively();
+    }
+
+    void clearAllConfirmation_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("remaining");
+        QTest::newRow("cancel") << "Cancel" << 5;
+        QTest::newRow("clear") << "Clear queue" << 0;
+    }
+    void clearAllConfirmation()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, remaining);
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        fill(*manager);
+        QTimer::singleShot(200, this, [&] {
+            auto *alert = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(alert);
+            QCOMPARE(alert->windowTitle(), "Clear all downloads?");
+            QCOMPARE(alert->text(), "<b>Clear all downloads?</b>");
+            QCOMPARE(alert->informativeText(), "Active downloads will stop and history will be removed. Saved videos "
+                                               "and partial files stay on disk.");
+            if (remaining == 0) {
+                // The alert is a window of its own: take the screen around the main window.
+                const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+                if (!directory.isEmpty())
+                    QGuiApplication::primaryScreen()
+                        ->grabWindow(0, window.x(), window.y(), window.frameGeometry().width(),
+                                     window.frameGeometry().height())
+                        .save(QString::fromLocal8Bit(directory) + "/window-clear-alert.png");
+            }
+            child<QPushButton>(*alert, button)->click();
+        });
+        QCOMPARE(window.content().confirmClearAll(), remaining == 0);
+        QCOMPARE(manager->count(), remaining);
+        if (remaining == 0) {
+            QCOMPARE(manager->notice(), "Queue cleared. Downloaded and partial files remain on disk.");
+            screenshot(window, "window-notice");
+        }
     }
 
     void folderPanelSavesAndShowsErrors()

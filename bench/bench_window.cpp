@@ -1,0 +1,146 @@
+// The window under load: start-up with a large history, and a queue that is
+// repainted while twenty workers report progress as fast as they can.
+#include "app/manager/DownloadManager.h"
+#include "app/ui/LarkApp.h"
+#include "app/ui/MainWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QListView>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void writeHistory(const QString &path, int count)
+{
+    QJsonArray array;
+    for (int i = 0; i < count; ++i) {
+        DownloadItem item(QStringLiteral("https://www.youtube.com/watch?v=%1").arg(i),
+                          QStringLiteral("A video with a title of ordinary length, number %1").arg(i),
+                          QStringLiteral("/home/user/Downloads/Lark"), QStringLiteral("Best available"),
+                          QStringLiteral("None"));
+        item.state = DownloadState::completed;
+        item.progress = 100;
+        array.append(item.toJson());
+    }
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+struct Setup {
+    Setup()
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("storage"));
+        QDir(dir.path()).mkpath(QStringLiteral("tools"));
+        writeHistory(dir.filePath(QStringLiteral("storage/queue.json")), 10000);
+        QFile script(dir.filePath(QStringLiteral("tools/yt-dlp")));
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\nyes 'LARK_PROGRESS| 42.0%|1.00MiB/s|00:01|2.00MiB' | head -n 50000\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    }
+    DownloadManager::Options options(QSettings &settings) const
+    {
+        DownloadManager::Options options;
+        options.storageDirectory = dir.filePath(QStringLiteral("storage"));
+        options.settings = &settings;
+        options.toolDirectory = dir.filePath(QStringLiteral("tools"));
+        options.searchDirectories = QStringList{options.toolDirectory};
+        return options;
+    }
+    QTemporaryDir dir;
+};
+
+void BM_StartUpWith10000Items(benchmark::State &state)
+{
+    Setup setup;
+    QSettings settings(setup.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        LarkApp app(setup.options(settings));
+        PaintCounter counter;
+        auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
+        queue->viewport()->installEventFilter(&counter);
+        app.show();
+        while (counter.paints == 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
+        if (app.manager().count() != 10000)
+            state.SkipWithError("the history did not load");
+    }
+}
+BENCHMARK(BM_StartUpWith10000Items)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void BM_QueueRepaintsUnderLoad(benchmark::State &state)
+{
+    Setup setup;
+    QSettings settings(setup.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    double framesPerSecond = 0;
+    qint64 longestStall = 0;
+    for (auto _ : state) {
+        LarkApp app(setup.options(settings));
+        app.show();
+        QCoreApplication::processEvents();
+        PaintCounter counter;
+        auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
+        queue->viewport()->installEventFilter(&counter);
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        qint64 stall = 0;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { stall = std::max(stall, sinceTick.restart()); });
+        DownloadManager &manager = app.manager();
+        manager.setConcurrency(20);
+        QString links;
+        for (int i = 0; i < 20; ++i)
+            links += QStringLiteral("https://example.com/v/%1 ").arg(i);
+        QElapsedTimer timer;
+        timer.start();
+        sinceTick.start();
+        ticker.start(1);
+        manager.add(links); // the new items are at the top, in view
+        while (manager.finished() < 10020)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        ticker.stop();
+        framesPerSecond = counter.paints / seconds;
+        longestStall = std::max(longestStall, stall);
+        app.aboutToQuit();
+        QFile::remove(setup.dir.filePath(QStringLiteral("storage/queue.json")));
+        writeHistory(setup.dir.filePath(QStringLiteral("storage/queue.json")), 10000);
+    }
+    state.counters["frames_per_s"] = framesPerSecond;
+    state.counters["longest_stall_ms"] = static_cast<double>(longestStall);
+}
+BENCHMARK(BM_QueueRepaintsUnderLoad)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
