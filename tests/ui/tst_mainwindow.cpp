@@ -9,17 +9,23 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <QTimer>
+#include <csignal>
 
 namespace {
 
@@ -262,6 +268,57 @@ private Q_SLOTS:
             QCOMPARE(manager->notice(), "Queue cleared. Downloaded and partial files remain on disk.");
             screenshot(window, "window-notice");
         }
+    }
+
+    void folderBrowserForEachFolderLink()
+    {
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        manager->add("https://mega.nz/folder/AAAAAAAA#bqYT8Zdz0BGhr4DVR5LW4w "
+                     "https://mega.nz/folder/BBBBBBBB#bqYT8Zdz0BGhr4DVR5LW4w");
+        QDialog *browser = nullptr;
+        QTRY_VERIFY((browser = window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)) &&
+                    browser->isVisible() && browser->windowTitle() == "Choose from MEGA");
+        QCOMPARE(manager->folderRequest()->url, "https://mega.nz/folder/AAAAAAAA#bqYT8Zdz0BGhr4DVR5LW4w");
+        browser->reject();
+        // The next waiting link gets a browser of its own.
+        QTRY_COMPARE(manager->folderRequest() ? manager->folderRequest()->url : QString(),
+                     "https://mega.nz/folder/BBBBBBBB#bqYT8Zdz0BGhr4DVR5LW4w");
+        QTRY_VERIFY(window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly) &&
+                    window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)->isVisible());
+        window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)->reject();
+        QTRY_VERIFY(!manager->folderRequest());
+    }
+
+    void terminateSignalQuitsThroughShutdown()
+    {
+        // The real program, in a home of its own: SIGTERM must still write the history.
+        QTemporaryDir home;
+        QDir(home.path()).mkpath("data/Lark Downloader");
+        DownloadItem item("https://example.com/clip", "clip", home.filePath("downloads"), "Best available", "None");
+        item.state = DownloadState::queued;
+        QFile history(home.filePath("data/Lark Downloader/queue.json"));
+        QVERIFY(history.open(QIODevice::WriteOnly));
+        history.write(QJsonDocument(QJsonArray{item.toJson()}).toJson(QJsonDocument::Indented));
+        history.close();
+        QProcess app;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_DATA_HOME", home.filePath("data"));
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        app.setProcessEnvironment(environment);
+        app.start(QStringLiteral(LARK_APP_PATH), {});
+        QVERIFY(app.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(app.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QByteArray written = history.readAll();
+        QVERIFY2(!written.contains('\n'), written.constData()); // rewritten compactly by the shutdown
+        QCOMPARE(QJsonDocument::fromJson(written).array().first().toObject()["state"].toString(), "Paused");
     }
 
     void folderPanelSavesAndShowsErrors()
