@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   libcurl4-openssl-dev libssl-dev libicu-dev
-  libbenchmark-dev clang-format
+  libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl yt-dlp ffmpeg xdg-utils dbus-daemon
   xvfb xauth fonts-inter fonts-dejavu-core
 )

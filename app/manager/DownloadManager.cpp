@@ -2,6 +2,7 @@
 
 #include "app/manager/CompletionNotifier.h"
 #include "app/manager/DownloadListModel.h"
+#include "app/manager/FileManager.h"
 #include "app/manager/Worker.h"
 #include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
@@ -9,9 +10,6 @@
 #include "model/MegaFolderLink.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -635,26 +633,7 @@ void DownloadManager::saveChosenFolder(const QString &path)
 
 void DownloadManager::reveal(const DownloadItem &target)
 {
-    const bool haveFile = target.file && QFileInfo::exists(*target.file);
-    const QString folder = target.folder;
-    const auto openFolder = [folder] {
-        QProcess::startDetached(QStringLiteral("xdg-open"), {QUrl::fromLocalFile(folder).toString()});
-    };
-    if (!haveFile) {
-        openFolder();
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(*target.file).toString()} << QString();
-    // Never wait on the bus from the main thread; fall back when the file manager does not answer.
-    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, openFolder] {
-        if (watcher->isError())
-            openFolder();
-        watcher->deleteLater();
-    });
+    revealInFileManager(target.file, target.folder, this);
 }
 
 void DownloadManager::clearFolderRequest()

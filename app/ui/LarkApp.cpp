@@ -1,5 +1,6 @@
 #include "app/ui/LarkApp.h"
 
+#include "app/notifications/DownloadNotifications.h"
 #include "app/ui/MainWindow.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
     m_manager(std::make_unique<DownloadManager>(std::move(options))),
     m_window(std::make_unique<MainWindow>(*m_manager))
 {
+    m_manager->setNotifier(&DownloadNotifications::shared());
     connect(m_window.get(), &MainWindow::firstShown, this, [this] {
         m_shown = true;
         m_manager->configureNotifications();

@@ -1,0 +1,268 @@
+// Completion notices against a notification server on a private session bus,
+// and the in-app banners on a real X server.
+#include "app/notifications/CompletionBanners.h"
+#include "app/notifications/DownloadNotifications.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+// A stand-in for the desktop's notification server.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Notice {
+        uint replaces;
+        QString summary;
+        QString body;
+        QStringList actions;
+        QVariantMap hints;
+    };
+    QList<Notice> notices;
+    QList<uint> closed;
+    QStringList capabilities{"body", "actions"};
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint replaces, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int)
+    {
+        notices.append({replaces, summary, body, actions, hints});
+        return replaces ? replaces : static_cast<uint>(notices.size()) + 100;
+    }
+    QStringList GetCapabilities() { return capabilities; }
+    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion)
+    {
+        vendor = "Lark tests";
+        version = "1";
+        specVersion = "1.2";
+        return "fake";
+    }
+    void CloseNotification(uint id) { closed.append(id); }
+};
+
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QList<QStringList> shown;
+
+public Q_SLOTS:
+    void ShowItems(const QStringList &uris, const QString &) { shown.append(uris); }
+};
+
+class TestNotifications : public QObject {
+    Q_OBJECT
+
+private:
+    QProcess m_bus;
+    QTemporaryDir m_dir;
+    FakeNotificationServer m_server;
+    FakeFileManager m_fileManager;
+    QString m_address;
+
+    QDBusConnection serverBus() { return QDBusConnection::connectToBus(m_address, "server"); }
+
+    QString configure(DownloadNotifications &service, bool enabled)
+    {
+        QString status;
+        service.configure(enabled, [&status](const QString &text) { status = text; });
+        QElapsedTimer waited;
+        waited.start();
+        while (status.isEmpty() && waited.elapsed() < 5000)
+            QTest::qWait(10);
+        return status;
+    }
+
+    DownloadItem item(const QString &title, const QString &file = {})
+    {
+        DownloadItem item("https://example.com/v", title, m_dir.filePath("Movies/Clips"), "Best available", "None");
+        item.state = DownloadState::completed;
+        if (!file.isEmpty())
+            item.file = file;
+        return item;
+    }
+
+    QStringList opened() const
+    {
+        QFile file(m_dir.filePath("opened"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(m_bus.waitForStarted() && m_bus.waitForReadyRead(10000));
+        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+        QDBusConnection bus = serverBus();
+        QVERIFY(bus.isConnected());
+        QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &m_server, QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &m_fileManager, QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+        QFile opener(m_dir.filePath("xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/opened\"\n");
+        opener.close();
+        opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+        qputenv("PATH", m_dir.path().toUtf8() + ":" + qgetenv("PATH"));
+        CompletionBanners::shared().setLifetime(400);
+    }
+
+    void cleanupTestCase()
+    {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    void withoutADesktopIdentity()
+    {
+        QGuiApplication::setDesktopFileName(QString());
+        DownloadNotifications service;
+        QCOMPARE(configure(service, true), "Notifications are available in the installed app.");
+        service.completed(item("nothing"));
+        QTest::qWait(100);
+        QCOMPARE(m_server.notices.size(), 0);
+        QGuiApplication::setDesktopFileName("lark-downloader");
+    }
+
+    void notificationsThroughTheServer()
+    {
+        DownloadNotifications service;
+        QCOMPARE(configure(service, true), "Download notifications are on.");
+        QVERIFY(!service.usesBanners());
+        QFile file(m_dir.filePath("clip.mp4"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        service.completed(item("Holiday clip", file.fileName()));
+        QTRY_COMPARE(m_server.notices.size(), 1);
+        const auto &notice = m_server.notices.first();
+        QCOMPARE(notice.summary, "Download complete");
+        QCOMPARE(notice.body, "Saved to Clips\nHoliday clip");
+        QVERIFY(notice.actions.contains("default"));
+        QCOMPARE(notice.hints.value("desktop-entry").toString(), "lark-downloader");
+        QVERIFY(!notice.hints.contains("sound-name")); // the server plays no sounds: the app does
+        QCOMPARE(notice.replaces, 0u);
+
+        // A click on the notice shows the file.
+        QDBusConnection bus = serverBus();
+        QDBusMessage click = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                        "org.freedesktop.Notifications", "ActionInvoked");
+        click << 101u << QString("default");
+        QVERIFY(bus.send(click));
+        QTRY_COMPARE(m_fileManager.shown.size(), 1);
+        QCOMPARE(m_fileManager.shown.first(), QStringList{"file://" + file.fileName()});
+        // Another client's notice is none of our business.
+        QDBusMessage foreign = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                          "org.freedesktop.Notifications", "ActionInvoked");
+        foreign << 999u << QString("default");
+        bus.send(foreign);
+        QTest::qWait(100);
+        QCOMPARE(m_fileManager.shown.size(), 1);
+    }
+
+    void sameDownloadReplacesItsNotice()
+    {
+        DownloadNotifications service;
+        configure(service, true);
+        m_server.capabilities.append("sound");
+        const DownloadItem done = item("Twice");
+        const int before = static_cast<int>(m_server.notices.size());
+        service.completed(done);
+        QTRY_COMPARE(m_server.notices.size(), before + 1);
+        QCOMPARE(m_server.notices.last().hints.value("sound-name").toString(), "complete");
+        service.completed(done);
+        QTRY_COMPARE(m_server.notices.size(), before + 2);
+        QCOMPARE(m_server.notices.last().replaces, static_cast<uint>(before + 1 + 100));
+        m_server.capabilities.removeAll("sound");
+
+        // A click whose file is gone opens the folder instead.
+        QDBusMessage click = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                        "org.freedesktop.Notifications", "ActionInvoked");
+        click << static_cast<uint>(before + 101) << QString("default");
+        serverBus().send(click);
+        QTRY_COMPARE(opened(), QStringList{"file://" + m_dir.filePath("Movies/Clips")});
+
+        // Switched off: the notices are withdrawn and nothing more is sent.
+        QCOMPARE(configure(service, false), "Download notifications are off.");
+        QTRY_VERIFY(m_server.closed.contains(static_cast<uint>(before + 101)));
+        service.completed(item("Not sent"));
+        QTest::qWait(100);
+        QCOMPARE(m_server.notices.size(), before + 2);
+    }
+
+    void bannersWhenNoServerAnswers()
+    {
+        QDBusConnection bus = serverBus();
+        QVERIFY(bus.unregisterService("org.freedesktop.Notifications"));
+        DownloadNotifications service;
+        QCOMPARE(configure(service, true),
+                 "Completion popups are on. This local build uses app popups instead of Notification Center.");
+        QVERIFY(service.usesBanners());
+        CompletionBanners &banners = CompletionBanners::shared();
+        CompletionBanners::shared().setLifetime(60000);
+        for (const char *title : {"first", "second", "third", "fourth"})
+            service.completed(item(QString::fromLatin1(title)));
+        QCOMPARE(banners.banners().size(), 3);
+        const auto titles = [&banners] {
+            QStringList result;
+            for (QWidget *banner : banners.banners())
+                result.append(banner->findChildren<QLabel *>().at(2)->text());
+            return result;
+        };
+        QCOMPARE(titles(), QStringList({"second", "third", "fourth"}));
+        const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+        for (int i = 0; i < 3; ++i) {
+            QWidget *banner = banners.banners().at(i);
+            QCOMPARE(banner->size(), QSize(372, 114));
+            QCOMPARE(banner->pos(), QPoint(visible.right() + 1 - 392, visible.top() + 20 + 126 * i));
+        }
+        QTest::qWait(200);
+        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+        if (!directory.isEmpty())
+            QGuiApplication::primaryScreen()
+                ->grabWindow(0, visible.right() - 420, visible.top(), 420, 420)
+                .save(QString::fromLocal8Bit(directory) + "/banners.png");
+
+        // Closing the middle one moves the third up.
+        QWidget *third = banners.banners().at(2);
+        banners.banners().at(1)->findChildren<QAbstractButton *>().last()->click();
+        QCOMPARE(banners.banners().size(), 2);
+        QCOMPARE(third->pos().y(), visible.top() + 20 + 126);
+
+        // Switching off closes them all.
+        QCOMPARE(configure(service, false), "Download notifications are off.");
+        QTRY_COMPARE(banners.banners().size(), 0);
+        QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+    }
+
+    void bannersCloseThemselves()
+    {
+        CompletionBanners &banners = CompletionBanners::shared();
+        banners.setLifetime(300);
+        banners.show(item("short-lived"));
+        QTest::qWait(100);
+        banners.show(item("later"));
+        QCOMPARE(banners.banners().size(), 2);
+        QTRY_COMPARE(banners.banners().size(), 1);
+        QTRY_COMPARE(banners.banners().size(), 0);
+    }
+};
+
+QTEST_MAIN(TestNotifications)
+#include "tst_notifications.moc"
