@@ -6,7 +6,8 @@ seconds=${1:-60}
 cd "$(dirname "$0")/.."
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLARK_FUZZ=ON -DLARK_TESTS=OFF -DLARK_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+targets=$(sed -n 's/^ *foreach(target \(.*\)/\1/p; s/^ *\(fuzz_[a-z_ ]*\))$/\1/p' fuzz/CMakeLists.txt | tr -d ')')
+cmake --build build-fuzz -j "$(nproc)" --target $targets
 export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for target in build-fuzz/fuzz/fuzz_*; do

@@ -373,6 +373,18 @@ private Q_SLOTS:
         QVERIFY(QDir(item.folder).exists());
     }
 
+    void linksReachWorkersAsSingleArguments()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        const QString link = "https://example.com/v/ok;$(touch$HOME)&x='1'";
+        QVERIFY(manager.add(link));
+        QTRY_COMPARE(manager.itemAt(0).state, DownloadState::completed);
+        const QStringList arguments = fixture.recorded("ok;$(touch$HOME)&x='1'");
+        // Unexpanded: no shell stood between the manager and the worker.
+        QCOMPARE(arguments.mid(arguments.size() - 2), QStringList({"--", link}));
+    }
+
     void formats_data()
     {
         QTest::addColumn<QString>("quality");

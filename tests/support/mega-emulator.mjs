@@ -76,8 +76,9 @@ function attributeKey(key) {
   return key.length === 32 ? xor(key.subarray(0, 16), key.subarray(16)) : key;
 }
 
-function encryptAttributes(object, key) {
-  const plain = padToBlock(Buffer.concat([Buffer.from('MEGA'), Buffer.from(JSON.stringify(object), 'utf8')]));
+function encryptAttributes(object, key, rawJson) {
+  const json = rawJson ?? Buffer.from(JSON.stringify(object), 'utf8');
+  const plain = padToBlock(Buffer.concat([Buffer.from('MEGA'), json]));
   return b64url(aes('cbc', attributeKey(key), Buffer.alloc(16), plain));
 }
 
@@ -127,7 +128,11 @@ function addShare(spec) {
     } else {
       key = crypto.randomBytes(16);
     }
-    const attributes = encryptAttributes({ n: node.name }, node.fault === 'unreadable' ? crypto.randomBytes(key.length) : key);
+    // nameBytes (base64) puts raw bytes, valid UTF-8 or not, into the name.
+    const rawJson = node.nameBytes
+      ? Buffer.concat([Buffer.from('{"n":"'), Buffer.from(node.nameBytes, 'base64'), Buffer.from('"}')])
+      : undefined;
+    const attributes = encryptAttributes({ n: node.name }, node.fault === 'unreadable' ? crypto.randomBytes(key.length) : key, rawJson);
     if (share.nodes.has(handle)) share.nodes.get(handle).attributes = attributes;
     let wrapped = aes('ecb', folderKey, null, key);
     if (node.fault === 'wrongKeyLength')

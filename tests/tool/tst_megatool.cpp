@@ -464,6 +464,50 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{saved});
     }
 
+    void hostileNamesStayInTheFolder_data()
+    {
+        QTest::addColumn<QJsonObject>("naming");
+        // clang-format off
+        QTest::newRow("parent path") << QJsonObject{{"name", "../../outside.mp4"}};
+        QTest::newRow("absolute path") << QJsonObject{{"name", "/etc/cron.d/x"}};
+        QTest::newRow("NUL") << QJsonObject{{"name", QString("a") + QChar(0) + "b.mp4"}};
+        QTest::newRow("control characters") << QJsonObject{{"name", "\x01\x1b[31mred\x7f.mp4"}};
+        QTest::newRow("very long") << QJsonObject{{"name", QString(5000, QChar(0x1F600 & 0xFFFF)).left(4000) + ".mp4"}};
+        QTest::newRow("dot dot") << QJsonObject{{"name", ".."}};
+        QTest::newRow("invalid UTF-8") << QJsonObject{{"name", "x"}, {"nameBytes", QString(QByteArray("bad\xff\xfe/..").toBase64())}};
+        // clang-format on
+    }
+    void hostileNamesStayInTheFolder()
+    {
+        QFETCH(QJsonObject, naming);
+        QJsonObject hostile{{"id", "f"}, {"type", "file"}, {"parent", "root"}, {"path", source("43", randomBytes(43))}};
+        for (auto it = naming.begin(); it != naming.end(); ++it)
+            hostile.insert(it.key(), it.value());
+        const QJsonObject share = m_emulator.addShare({node("root", "folder", "Share"), hostile});
+        const ToolRun listed = runTool({"--list-folder", share["link"].toString()});
+        QCOMPARE(listed.exitCode, 0);
+        const auto listing = MegaFolderListing::fromJsonText(listed.output);
+        QVERIFY(listing);
+        // An unreadable name is skipped; every other one is downloaded below.
+        QVERIFY(listing->nodes.size() == 2 || listing->skippedNodes == 1);
+        QTemporaryDir outer;
+        const QString folder = outer.filePath("downloads");
+        QVERIFY(QDir().mkpath(folder));
+        for (const MegaFolderNode &file : listing->nodes) {
+            if (file.isFolder)
+                continue;
+            const MegaNodeDownload download{listing->shareHandle, file.id, file.key, file.name, file.size};
+            const ToolRun run = runTool({"--folder-file", folder, newJob()}, download.toJsonText());
+            QCOMPARE(run.exitCode, 0);
+            const QString saved = run.lines().last().mid(QString("LARK_FILE|").size());
+            QCOMPARE(QFileInfo(saved).absolutePath(), folder);
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+        // Nothing appeared beside the download folder.
+        QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"downloads"});
+    }
+
     void rejectsJobsThatAreNotOneName()
     {
         QTemporaryDir folder;
