@@ -21,17 +21,6 @@
 
 namespace {
 
-QLabel *label(const QString &text, double points, QFont::Weight weight = QFont::Normal,
-              const QColor &colour = Qt::white)
-{
-    auto *result = new QLabel(text);
-    result->setFont(Theme::font(points, weight));
-    QPalette palette = result->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    result->setPalette(palette);
-    return result;
-}
-
 QToolButton *iconButton(const QString &icon, const QString &tooltip, int size = 16)
 {
     auto *button = new QToolButton;
@@ -47,11 +36,6 @@ QToolButton *iconButton(const QString &icon, const QString &tooltip, int size = 
 QString plural(qsizetype count, const char *noun)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(noun), QLatin1String(count == 1 ? "" : "s"));
-}
-
-QString rounded(const QColor &colour, int radius)
-{
-    return QStringLiteral("background: %1; border-radius: %2px;").arg(colour.name(QColor::HexArgb)).arg(radius);
 }
 
 } // namespace
@@ -145,13 +129,13 @@ QWidget *MegaFolderBrowser::buildHeader()
     tile->setFixedSize(48, 48);
     tile->setAlignment(Qt::AlignCenter);
     tile->setPixmap(Theme::pixmap(QStringLiteral("folder-plus"), 25, Theme::mint));
-    tile->setStyleSheet(rounded(Theme::withAlpha(Theme::mint, 0.09), 12));
+    tile->setStyleSheet(Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.09), 12));
     row->addWidget(tile);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(5);
-    titles->addWidget(label(QStringLiteral("Choose from MEGA"), 23, QFont::DemiBold));
-    titles->addWidget(label(QStringLiteral("Browse the folder. Download only what you select."), 12, QFont::Normal,
-                            Theme::white(0.55)));
+    titles->addWidget(Theme::label(QStringLiteral("Choose from MEGA"), 23, QFont::DemiBold));
+    titles->addWidget(Theme::label(QStringLiteral("Browse the folder. Download only what you select."), 12,
+                                   QFont::Normal, Theme::white(0.55)));
     row->addLayout(titles);
     row->addStretch();
     QToolButton *close = iconButton(QStringLiteral("x"), QStringLiteral("Close folder browser"));
@@ -171,13 +155,14 @@ QWidget *MegaFolderBrowser::buildLoadingPage()
     spinner->setTextVisible(false);
     spinner->setFixedSize(220, 6);
     spinner->setStyleSheet(QStringLiteral("QProgressBar { %1 border: none; } QProgressBar::chunk { %2 }")
-                               .arg(rounded(Theme::card, 3), rounded(Theme::mint, 3)));
+                               .arg(Theme::roundedStyle(Theme::card, 3), Theme::roundedStyle(Theme::mint, 3)));
     column->addWidget(spinner, 0, Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Fetching folder contents\u2026"), 15, QFont::DemiBold), 0,
+    column->addWidget(Theme::label(QStringLiteral("Fetching folder contents\u2026"), 15, QFont::DemiBold), 0,
                       Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Large shares can take a moment. No video files are being downloaded."), 12,
-                            QFont::Normal, Theme::white(0.55)),
-                      0, Qt::AlignHCenter);
+    column->addWidget(
+        Theme::label(QStringLiteral("Large shares can take a moment. No video files are being downloaded."), 12,
+                     QFont::Normal, Theme::white(0.55)),
+        0, Qt::AlignHCenter);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     column->addWidget(cancel, 0, Qt::AlignHCenter);
@@ -194,8 +179,9 @@ QWidget *MegaFolderBrowser::buildErrorPage()
     auto *icon = new QLabel;
     icon->setPixmap(Theme::pixmap(QStringLiteral("triangle-alert"), 30, Theme::orange));
     column->addWidget(icon, 0, Qt::AlignHCenter);
-    column->addWidget(label(QStringLiteral("Couldn't open this folder"), 15, QFont::DemiBold), 0, Qt::AlignHCenter);
-    m_errorText = label(QString(), 13, QFont::Normal, Theme::white(0.6));
+    column->addWidget(Theme::label(QStringLiteral("Couldn't open this folder"), 15, QFont::DemiBold), 0,
+                      Qt::AlignHCenter);
+    m_errorText = Theme::label(QString(), 13, QFont::Normal, Theme::white(0.6));
     m_errorText->setAlignment(Qt::AlignCenter);
     m_errorText->setWordWrap(true);
     m_errorText->setFixedWidth(530);
@@ -205,7 +191,7 @@ QWidget *MegaFolderBrowser::buildErrorPage()
     retry->setDefault(true);
     retry->setFont(Theme::font(12, QFont::DemiBold));
     retry->setStyleSheet(QStringLiteral("QPushButton { %1 color: %2; padding: 7px 16px; border: none; }")
-                             .arg(rounded(Theme::mint, 7), Theme::base.name()));
+                             .arg(Theme::roundedStyle(Theme::mint, 7), Theme::base.name()));
     connect(retry, &QPushButton::clicked, m_model, &MegaFolderBrowserModel::load);
     column->addWidget(retry, 0, Qt::AlignHCenter);
     column->addStretch();
@@ -221,7 +207,7 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
 
     auto *navigation = new QFrame;
     navigation->setObjectName(QStringLiteral("navigation"));
-    navigation->setStyleSheet(QStringLiteral("#navigation { %1 }").arg(rounded(Theme::card, 9)));
+    navigation->setStyleSheet(QStringLiteral("#navigation { %1 }").arg(Theme::roundedStyle(Theme::card, 9)));
     auto *navigationRow = new QHBoxLayout(navigation);
     navigationRow->setContentsMargins(10, 10, 10, 10);
     navigationRow->setSpacing(10);
@@ -254,7 +240,7 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
     m_search->setClearButtonEnabled(true);
     m_search->setFont(Theme::font(11));
     m_search->setStyleSheet(QStringLiteral("QLineEdit { %1 padding: 5px 9px; border: 1px solid %2; }")
-                                .arg(rounded(Theme::card, 8), Theme::white(0.08).name(QColor::HexArgb)));
+                                .arg(Theme::roundedStyle(Theme::card, 8), Theme::white(0.08).name(QColor::HexArgb)));
     QPalette searchPalette = m_search->palette();
     searchPalette.setColor(QPalette::PlaceholderText, Theme::white(0.4));
     searchPalette.setColor(QPalette::Text, Qt::white);
@@ -271,7 +257,7 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
 
     auto *secondRow = new QHBoxLayout;
     secondRow->setSpacing(14);
-    m_shownCount = label(QString(), 11, QFont::Normal, Theme::white(0.55));
+    m_shownCount = Theme::label(QString(), 11, QFont::Normal, Theme::white(0.55));
     secondRow->addWidget(m_shownCount);
     m_selectedOnly = new QCheckBox(QStringLiteral("Show selected"));
     connect(m_selectedOnly, &QCheckBox::clicked, m_model, &MegaFolderBrowserModel::setSelectedOnly);
@@ -289,13 +275,13 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
                              static_cast<QWidget *>(m_clearSelection)})
         control->setFont(Theme::font(11));
 
-    m_skipped = label(QString(), 11, QFont::Normal, Theme::orange);
+    m_skipped = Theme::label(QString(), 11, QFont::Normal, Theme::orange);
     column->addWidget(m_skipped);
 
     m_listRegion = new QStackedWidget;
     m_listRegion->setObjectName(QStringLiteral("listRegion"));
     m_listRegion->setStyleSheet(
-        QStringLiteral("#listRegion { %1 }").arg(rounded(Theme::withAlpha(Theme::card, 0.25), 10)));
+        QStringLiteral("#listRegion { %1 }").arg(Theme::roundedStyle(Theme::withAlpha(Theme::card, 0.25), 10)));
     auto *empty = new QWidget;
     auto *emptyColumn = new QVBoxLayout(empty);
     emptyColumn->setSpacing(10);
@@ -303,11 +289,12 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
     auto *emptyIcon = new QLabel;
     emptyIcon->setPixmap(Theme::pixmap(QStringLiteral("file-search"), 29, Theme::withAlpha(Theme::mint, 0.7)));
     emptyColumn->addWidget(emptyIcon, 0, Qt::AlignHCenter);
-    m_noMatches = label(QString(), 13, QFont::Medium);
+    m_noMatches = Theme::label(QString(), 13, QFont::Medium);
     emptyColumn->addWidget(m_noMatches, 0, Qt::AlignHCenter);
-    emptyColumn->addWidget(label(QStringLiteral("Try another search, include subfolders, or turn off Videos only."), 11,
-                                 QFont::Normal, Theme::white(0.55)),
-                           0, Qt::AlignHCenter);
+    emptyColumn->addWidget(
+        Theme::label(QStringLiteral("Try another search, include subfolders, or turn off Videos only."), 11,
+                     QFont::Normal, Theme::white(0.55)),
+        0, Qt::AlignHCenter);
     emptyColumn->addStretch();
     m_listRegion->addWidget(empty);
     m_list = new QListView;
@@ -346,11 +333,11 @@ QWidget *MegaFolderBrowser::buildFooter()
     row->setSpacing(15);
     auto *summary = new QVBoxLayout;
     summary->setSpacing(5);
-    m_summary = label(QString(), 13, QFont::DemiBold);
+    m_summary = Theme::label(QString(), 13, QFont::DemiBold);
     summary->addWidget(m_summary);
     auto *folderRow = new QHBoxLayout;
     folderRow->setSpacing(8);
-    m_saveTo = label(QString(), 10, QFont::Normal, Theme::white(0.55));
+    m_saveTo = Theme::label(QString(), 10, QFont::Normal, Theme::white(0.55));
     m_saveTo->setMaximumWidth(380);
     folderRow->addWidget(m_saveTo);
     auto *change = new QPushButton(QStringLiteral("Change folder\u2026"));
@@ -359,8 +346,8 @@ QWidget *MegaFolderBrowser::buildFooter()
     folderRow->addWidget(change);
     folderRow->addStretch();
     summary->addLayout(folderRow);
-    summary->addWidget(label(QStringLiteral("Original files \u00b7 Selection includes all folders"), 9, QFont::Normal,
-                             Theme::white(0.45)));
+    summary->addWidget(Theme::label(QStringLiteral("Original files \u00b7 Selection includes all folders"), 9,
+                                    QFont::Normal, Theme::white(0.45)));
     row->addLayout(summary, 1);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"));
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -372,7 +359,7 @@ QWidget *MegaFolderBrowser::buildFooter()
     m_download->setObjectName(QStringLiteral("download"));
     m_download->setStyleSheet(QStringLiteral("#download { %1 color: %2; padding: 11px 14px; border: none; }"
                                              "#download:disabled { background: %3; color: %4; }")
-                                  .arg(rounded(Theme::mint, 8), Theme::base.name(),
+                                  .arg(Theme::roundedStyle(Theme::mint, 8), Theme::base.name(),
                                        Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
                                        Theme::withAlpha(Theme::base, 0.4).name(QColor::HexArgb)));
     connect(m_download, &QPushButton::clicked, this, &MegaFolderBrowser::downloadSelected);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QHash>
+#include <QLabel>
 #include <QPainter>
 #include <QPalette>
 #include <QSvgRenderer>
@@ -72,6 +73,27 @@ QIcon icon(const QString &name, int size, const QColor &colour, bool filled)
     QIcon result(pixmap(name, size, colour, filled));
     result.addPixmap(pixmap(name, size, withAlpha(colour, colour.alphaF() * 0.4), filled), QIcon::Disabled);
     return result;
+}
+
+QLabel *label(const QString &text, double size, QFont::Weight weight, const QColor &colour, double letterSpacing)
+{
+    auto *result = new QLabel(text);
+    QFont labelFont = font(size, weight);
+    if (letterSpacing > 0)
+        labelFont.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
+    result->setFont(labelFont);
+    result->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name(QColor::HexArgb)));
+    return result;
+}
+
+QString roundedStyle(const QColor &fill, int radius, const QColor &outline)
+{
+    QString style = QStringLiteral("background: %1; border-radius: %2px;").arg(fill.name(QColor::HexArgb)).arg(radius);
+    if (outline.alpha() > 0)
+        style += QStringLiteral(" border: 1px solid %1;").arg(outline.name(QColor::HexArgb));
+    else
+        style += QStringLiteral(" border: none;");
+    return style;
 }
 
 void applyPalette(QWidget *widget)

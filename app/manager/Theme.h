@@ -6,6 +6,9 @@
 #include <QPixmap>
 #include <QString>
 
+class QLabel;
+class QWidget;
+
 // The application's colours, fonts and icons, shared by every view.
 namespace Theme {
 
@@ -26,7 +29,13 @@ QFont font(double points, QFont::Weight weight = QFont::Normal);
 QPixmap pixmap(const QString &name, int size, const QColor &colour, bool filled = false);
 QIcon icon(const QString &name, int size, const QColor &colour, bool filled = false);
 
+// A label in the application font, in a colour, optionally letter-spaced.
+QLabel *label(const QString &text, double size, QFont::Weight weight = QFont::Normal, const QColor &colour = Qt::white,
+              double letterSpacing = 0);
+// Style-sheet text for a rounded, filled surface with an optional outline.
+QString roundedStyle(const QColor &fill, int radius, const QColor &outline = Qt::transparent);
+
 // A dark palette with mint as the accent, for standard controls.
-void applyPalette(class QWidget *widget);
+void applyPalette(QWidget *widget);
 
 } // namespace Theme

@@ -36,26 +36,6 @@ const QStringList browsers{QStringLiteral("None"),    QStringLiteral("Chrome"), 
                            QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave")};
 const QList<int> simultaneous{1, 2, 3, 5, 8, 12, 20, 50};
 
-QLabel *label(const QString &text, double points, QFont::Weight weight = QFont::Normal,
-              const QColor &colour = Qt::white, double letterSpacing = 0)
-{
-    auto *result = new QLabel(text);
-    QFont font = Theme::font(points, weight);
-    if (letterSpacing > 0)
-        font.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
-    result->setFont(font);
-    result->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name(QColor::HexArgb)));
-    return result;
-}
-
-QString rounded(const QColor &fill, int radius, const QColor &outline = Qt::transparent)
-{
-    return QStringLiteral("background: %1; border-radius: %2px; border: 1px solid %3;")
-        .arg(fill.name(QColor::HexArgb))
-        .arg(radius)
-        .arg(outline.name(QColor::HexArgb));
-}
-
 QLabel *iconLabel(const QString &icon, int size, const QColor &colour)
 {
     auto *result = new QLabel;
@@ -134,19 +114,19 @@ QWidget *ContentView::buildSidebar()
     tile->setFixedSize(43, 43);
     tile->setAlignment(Qt::AlignCenter);
     tile->setPixmap(Theme::pixmap(QStringLiteral("arrow-down-to-line"), 26, Theme::base));
-    tile->setStyleSheet(rounded(Theme::mint, 13));
+    tile->setStyleSheet(Theme::roundedStyle(Theme::mint, 13));
     brand->addWidget(tile);
     auto *words = new QVBoxLayout;
     words->setSpacing(1);
-    words->addWidget(label(QStringLiteral("lark"), 27, QFont::Bold));
-    words->addWidget(label(QStringLiteral("DOWNLOADER"), 8, QFont::DemiBold, Theme::white(0.55), 2.5));
+    words->addWidget(Theme::label(QStringLiteral("lark"), 27, QFont::Bold));
+    words->addWidget(Theme::label(QStringLiteral("DOWNLOADER"), 8, QFont::DemiBold, Theme::white(0.55), 2.5));
     brand->addLayout(words);
     brand->addStretch();
     column->addLayout(brand);
 
     auto *library = new QVBoxLayout;
     library->setSpacing(7);
-    auto *caption = label(QStringLiteral("LIBRARY"), 10, QFont::Bold, Theme::white(0.55), 2);
+    auto *caption = Theme::label(QStringLiteral("LIBRARY"), 10, QFont::Bold, Theme::white(0.55), 2);
     library->addWidget(caption);
     library->addSpacing(1);
     for (qsizetype i = 0; i < QueueFilter::sections.size(); ++i) {
@@ -166,7 +146,7 @@ QWidget *ContentView::buildSidebar()
         name->setObjectName(QStringLiteral("name"));
         layout->addWidget(name);
         layout->addStretch();
-        auto *counter = label(QStringLiteral("0"), 10, QFont::Medium, Theme::white(0.55));
+        auto *counter = Theme::label(QStringLiteral("0"), 10, QFont::Medium, Theme::white(0.55));
         layout->addWidget(counter);
         button->setMinimumHeight(38);
         connect(button, &QPushButton::clicked, this, [this, title] { setSection(title); });
@@ -179,17 +159,19 @@ QWidget *ContentView::buildSidebar()
     auto *card = new QWidget;
     card->setObjectName(QStringLiteral("promo"));
     card->setAttribute(Qt::WA_StyledBackground);
-    card->setStyleSheet(QStringLiteral("#promo { %1 }").arg(rounded(Theme::withAlpha(Theme::mint, 0.06), 14)));
+    card->setStyleSheet(
+        QStringLiteral("#promo { %1 }").arg(Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.06), 14)));
     auto *cardColumn = new QVBoxLayout(card);
     cardColumn->setContentsMargins(16, 16, 16, 16);
     cardColumn->setSpacing(12);
     cardColumn->addWidget(iconLabel(QStringLiteral("zap"), 18, Theme::mint));
-    cardColumn->addWidget(label(QStringLiteral("One place.\nEvery download."), 17, QFont::DemiBold));
-    cardColumn->addWidget(
-        label(QStringLiteral("Paste your links.\nLet Lark take it from here."), 11, QFont::Normal, Theme::white(0.55)));
+    cardColumn->addWidget(Theme::label(QStringLiteral("One place.\nEvery download."), 17, QFont::DemiBold));
+    cardColumn->addWidget(Theme::label(QStringLiteral("Paste your links.\nLet Lark take it from here."), 11,
+                                       QFont::Normal, Theme::white(0.55)));
     column->addWidget(card);
     column->addStretch();
-    column->addWidget(label(QStringLiteral("LARK FOR MAC  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
+    column->addWidget(
+        Theme::label(QStringLiteral("LARK FOR MAC  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
     setSection(QueueFilter::sections.first());
     return sidebar;
 }
@@ -204,13 +186,13 @@ QWidget *ContentView::buildMainColumn()
     auto *header = new QHBoxLayout;
     auto *titles = new QVBoxLayout;
     titles->setSpacing(7);
-    titles->addWidget(label(QStringLiteral("Your links. Your library."), 29, QFont::DemiBold));
-    titles->addWidget(
-        label(QStringLiteral("Great videos deserve a place on your Mac."), 13, QFont::Normal, Theme::white(0.55)));
+    titles->addWidget(Theme::label(QStringLiteral("Your links. Your library."), 29, QFont::DemiBold));
+    titles->addWidget(Theme::label(QStringLiteral("Great videos deserve a place on your Mac."), 13, QFont::Normal,
+                                   Theme::white(0.55)));
     header->addLayout(titles);
     header->addStretch();
-    auto *pill = label(QStringLiteral("\u25cf  READY TO DOWNLOAD"), 9, QFont::Bold, Theme::mint, 1);
-    pill->setStyleSheet(pill->styleSheet() + rounded(Theme::withAlpha(Theme::mint, 0.07), 12) +
+    auto *pill = Theme::label(QStringLiteral("\u25cf  READY TO DOWNLOAD"), 9, QFont::Bold, Theme::mint, 1);
+    pill->setStyleSheet(pill->styleSheet() + Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.07), 12) +
                         QStringLiteral("padding: 6px 10px;"));
     header->addWidget(pill, 0, Qt::AlignTop);
     column->addLayout(header);
@@ -226,7 +208,8 @@ QWidget *ContentView::buildComposer()
     auto *composer = new QWidget;
     composer->setObjectName(QStringLiteral("composer"));
     composer->setAttribute(Qt::WA_StyledBackground);
-    composer->setStyleSheet(QStringLiteral("#composer { %1 }").arg(rounded(Theme::card, 14, Theme::white(0.06))));
+    composer->setStyleSheet(
+        QStringLiteral("#composer { %1 }").arg(Theme::roundedStyle(Theme::card, 14, Theme::white(0.06))));
     auto *column = new QVBoxLayout(composer);
     column->setContentsMargins(19, 19, 19, 19);
     column->setSpacing(15);
@@ -234,9 +217,9 @@ QWidget *ContentView::buildComposer()
     auto *top = new QHBoxLayout;
     top->setSpacing(8);
     top->addWidget(iconLabel(QStringLiteral("link"), 15, Qt::white));
-    top->addWidget(label(QStringLiteral("Add video links"), 14, QFont::DemiBold));
+    top->addWidget(Theme::label(QStringLiteral("Add video links"), 14, QFont::DemiBold));
     top->addStretch();
-    top->addWidget(label(QStringLiteral("ONE LINK OR A WHOLE LIST"), 9, QFont::Medium, Theme::white(0.55), 1.4));
+    top->addWidget(Theme::label(QStringLiteral("ONE LINK OR A WHOLE LIST"), 9, QFont::Medium, Theme::white(0.55), 1.4));
     column->addLayout(top);
 
     m_editor = new QPlainTextEdit;
@@ -244,9 +227,9 @@ QWidget *ContentView::buildComposer()
     m_editor->setFont(Theme::font(12));
     m_editor->setAccessibleName(QStringLiteral("Video URLs"));
     m_editor->setStyleSheet(QStringLiteral("QPlainTextEdit { %1 color: white; padding: 4px; }")
-                                .arg(rounded(Theme::base, 9, Theme::white(0.08))));
-    m_placeholder =
-        label(QStringLiteral("Paste video URLs or a MEGA folder link\u2026"), 12, QFont::Normal, Theme::white(0.3));
+                                .arg(Theme::roundedStyle(Theme::base, 9, Theme::white(0.08))));
+    m_placeholder = Theme::label(QStringLiteral("Paste video URLs or a MEGA folder link\u2026"), 12, QFont::Normal,
+                                 Theme::white(0.3));
     m_placeholder->setParent(m_editor);
     m_placeholder->move(13, 10);
     m_placeholder->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -272,7 +255,7 @@ QWidget *ContentView::buildComposer()
     m_mainButton->setCursor(Qt::PointingHandCursor);
     m_mainButton->setStyleSheet(QStringLiteral("#mainButton { %1 color: %2; padding: 10px 15px; border: none; }"
                                                "#mainButton:disabled { background: %3; color: %4; }")
-                                    .arg(rounded(Theme::mint, 8), Theme::base.name(),
+                                    .arg(Theme::roundedStyle(Theme::mint, 8), Theme::base.name(),
                                          Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
                                          Theme::withAlpha(Theme::base, 0.6).name(QColor::HexArgb)));
     connect(m_mainButton, &QPushButton::clicked, this, &ContentView::addLinks);
@@ -289,7 +272,7 @@ QWidget *ContentView::buildComposer()
     auto *sites = new QHBoxLayout;
     sites->setSpacing(13);
     for (const char *site : {"YouTube", "Instagram", "TikTok", "Facebook", "MEGA", "+ more"})
-        sites->addWidget(label(QString::fromLatin1(site), 10, QFont::Medium, Theme::white(0.55)));
+        sites->addWidget(Theme::label(QString::fromLatin1(site), 10, QFont::Medium, Theme::white(0.55)));
     sites->addStretch();
     column->addLayout(sites);
     return composer;
@@ -305,7 +288,7 @@ QWidget *ContentView::buildStatistics()
         auto *widget = new QWidget;
         widget->setObjectName(QStringLiteral("stat"));
         widget->setAttribute(Qt::WA_StyledBackground);
-        widget->setStyleSheet(QStringLiteral("#stat { %1 }").arg(rounded(Theme::card, 11)));
+        widget->setStyleSheet(QStringLiteral("#stat { %1 }").arg(Theme::roundedStyle(Theme::card, 11)));
         auto *layout = new QHBoxLayout(widget);
         layout->setContentsMargins(14, 14, 14, 14);
         layout->setSpacing(12);
@@ -313,16 +296,16 @@ QWidget *ContentView::buildStatistics()
         tile->setFixedSize(36, 36);
         tile->setAlignment(Qt::AlignCenter);
         tile->setPixmap(Theme::pixmap(QString::fromLatin1(icon), 17, Theme::mint));
-        tile->setStyleSheet(rounded(Theme::withAlpha(Theme::mint, 0.08), 10));
+        tile->setStyleSheet(Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.08), 10));
         layout->addWidget(tile);
         auto *texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(label(QString::fromLatin1(title), 8, QFont::Bold, Theme::white(0.55), 1.4));
+        texts->addWidget(Theme::label(QString::fromLatin1(title), 8, QFont::Bold, Theme::white(0.55), 1.4));
         auto *valueRow = new QHBoxLayout;
         valueRow->setSpacing(7);
-        QLabel *value = label(QStringLiteral("0"), 23, QFont::DemiBold);
+        QLabel *value = Theme::label(QStringLiteral("0"), 23, QFont::DemiBold);
         valueRow->addWidget(value, 0, Qt::AlignBaseline);
-        valueRow->addWidget(label(QString::fromLatin1(caption), 10, QFont::Normal, Theme::white(0.55)), 0,
+        valueRow->addWidget(Theme::label(QString::fromLatin1(caption), 10, QFont::Normal, Theme::white(0.55)), 0,
                             Qt::AlignBaseline);
         valueRow->addStretch();
         texts->addLayout(valueRow);
@@ -344,10 +327,10 @@ QWidget *ContentView::buildQueue()
     column->setSpacing(15);
     auto *header = new QHBoxLayout;
     header->setSpacing(10);
-    m_queueTitle = label(QString(), 17, QFont::DemiBold);
+    m_queueTitle = Theme::label(QString(), 17, QFont::DemiBold);
     header->addWidget(m_queueTitle);
-    m_queueCount = label(QStringLiteral("0"), 10, QFont::DemiBold);
-    m_queueCount->setStyleSheet(m_queueCount->styleSheet() + rounded(Theme::white(0.07), 8) +
+    m_queueCount = Theme::label(QStringLiteral("0"), 10, QFont::DemiBold);
+    m_queueCount->setStyleSheet(m_queueCount->styleSheet() + Theme::roundedStyle(Theme::white(0.07), 8) +
                                 QStringLiteral("padding: 3px 7px;"));
     header->addWidget(m_queueCount);
     header->addStretch();
@@ -356,7 +339,7 @@ QWidget *ContentView::buildQueue()
     m_search->setFixedWidth(120);
     m_search->setClearButtonEnabled(true);
     m_search->setStyleSheet(QStringLiteral("QLineEdit { %1 color: white; padding: 4px 8px; }")
-                                .arg(rounded(Theme::card, 8, Theme::white(0.08))));
+                                .arg(Theme::roundedStyle(Theme::card, 8, Theme::white(0.08))));
     QPalette searchPalette = m_search->palette();
     searchPalette.setColor(QPalette::PlaceholderText, Theme::white(0.4));
     m_search->setPalette(searchPalette);
@@ -396,16 +379,17 @@ QWidget *ContentView::buildQueue()
     auto *empty = new QWidget;
     empty->setObjectName(QStringLiteral("emptyQueue"));
     empty->setAttribute(Qt::WA_StyledBackground);
-    empty->setStyleSheet(QStringLiteral("#emptyQueue { %1 }").arg(rounded(Theme::withAlpha(Theme::card, 0.45), 12)));
+    empty->setStyleSheet(
+        QStringLiteral("#emptyQueue { %1 }").arg(Theme::roundedStyle(Theme::withAlpha(Theme::card, 0.45), 12)));
     auto *emptyColumn = new QVBoxLayout(empty);
     emptyColumn->setSpacing(13);
     emptyColumn->addStretch();
     m_emptyIcon = new QLabel;
     m_emptyIcon->setStyleSheet(QStringLiteral("background: transparent;"));
     emptyColumn->addWidget(m_emptyIcon, 0, Qt::AlignHCenter);
-    m_emptyTitle = label(QString(), 14, QFont::Medium);
+    m_emptyTitle = Theme::label(QString(), 14, QFont::Medium);
     emptyColumn->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-    m_emptyLine = label(QString(), 12, QFont::Normal, Theme::white(0.55));
+    m_emptyLine = Theme::label(QString(), 12, QFont::Normal, Theme::white(0.55));
     emptyColumn->addWidget(m_emptyLine, 0, Qt::AlignHCenter);
     emptyColumn->addStretch();
     m_queueBody->addWidget(empty);
@@ -449,14 +433,14 @@ QWidget *ContentView::buildFooter()
     auto *column = new QVBoxLayout(footer);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
-    m_notice = label(QString(), 11, QFont::Normal, Theme::mint);
+    m_notice = Theme::label(QString(), 11, QFont::Normal, Theme::mint);
     m_notice->setWordWrap(true);
     m_notice->setMaximumHeight(m_notice->fontMetrics().lineSpacing() * 2 + 2);
     column->addWidget(m_notice);
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     row->addWidget(iconLabel(QStringLiteral("folder"), 13, Theme::white(0.55)));
-    m_saveTo = label(QString(), 11, QFont::Normal, Theme::white(0.75));
+    m_saveTo = Theme::label(QString(), 11, QFont::Normal, Theme::white(0.75));
     m_saveTo->setMaximumWidth(360);
     row->addWidget(m_saveTo);
     auto *change = new QPushButton(QStringLiteral("Change folder\u2026"));
@@ -467,7 +451,7 @@ QWidget *ContentView::buildFooter()
     m_notify->setFont(Theme::font(11));
     connect(m_notify, &QCheckBox::clicked, &m_manager, &DownloadManager::setNotificationsEnabled);
     row->addWidget(m_notify);
-    row->addWidget(label(QStringLiteral("Simultaneous"), 11, QFont::Normal, Theme::white(0.55)));
+    row->addWidget(Theme::label(QStringLiteral("Simultaneous"), 11, QFont::Normal, Theme::white(0.55)));
     m_concurrency = new QComboBox;
     m_concurrency->setFixedWidth(65);
     m_concurrency->setAccessibleName(QStringLiteral("Simultaneous downloads"));
@@ -493,8 +477,9 @@ void ContentView::setSection(const QString &section)
         QPushButton *button = m_sectionButtons[i];
         const bool selected = QueueFilter::sections[i] == section;
         const QColor colour = selected ? Theme::mint : Theme::white(0.6);
-        button->setStyleSheet(QStringLiteral("QPushButton { %1 text-align: left; }")
-                                  .arg(rounded(selected ? Theme::withAlpha(Theme::mint, 0.1) : Qt::transparent, 9)));
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { %1 text-align: left; }")
+                .arg(Theme::roundedStyle(selected ? Theme::withAlpha(Theme::mint, 0.1) : Qt::transparent, 9)));
         auto *icon = button->findChild<QLabel *>(QStringLiteral("icon"));
         icon->setPixmap(Theme::pixmap(icon->property("iconName").toString(), 15, colour));
         auto *name = button->findChild<QLabel *>(QStringLiteral("name"));
