@@ -7,7 +7,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run install test test-sanitize bench fuzz format format-check screenshots clean
+.PHONY: all deps configure build run install test test-sanitize soak bench fuzz format format-check screenshots clean
 
 all: build
 
@@ -38,6 +38,10 @@ test-sanitize: deps
 	@cmake --build build-sanitize -j $(JOBS)
 	@cd build-sanitize && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LSAN_OPTIONS=suppressions=$(abspath tests/lsan.supp) ctest --output-on-failure -j $(JOBS)
+
+# The long forms of the fault tests.
+soak: build
+	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 LANG=en_US.UTF-8 ./tests/tst_crashsafety
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null

@@ -113,6 +113,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     if (QDir().mkpath(m_support))
         QFile::setPermissions(m_support, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+    m_maxSaveDelayMs = options.maxSaveDelayMs;
     m_saveTimer.setSingleShot(true);
     connect(&m_saveTimer, &QTimer::timeout, this, [this] {
         const qint64 left = m_saveDeadline.remainingTime();
@@ -572,7 +573,14 @@ void DownloadManager::shutdown()
 
 void DownloadManager::save()
 {
+    // Each change moves the write later, but never past a bound set by the first
+    // unwritten change: progress lines that never pause must not keep the list
+    // off the disk for the whole of a long download.
+    if (!m_saveTimer.isActive())
+        m_latestSave.setRemainingTime(m_maxSaveDelayMs);
     m_saveDeadline.setRemainingTime(m_saveDelayMs);
+    if (m_latestSave < m_saveDeadline)
+        m_saveDeadline = m_latestSave;
     if (!m_saveTimer.isActive())
         m_saveTimer.start(m_saveDelayMs);
 }

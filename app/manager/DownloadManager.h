@@ -46,6 +46,8 @@ public:
         QString toolDirectory;                        // default: the resources directory + "Tools"
         std::optional<QStringList> searchDirectories; // default: tool directory, ~/.local/bin, ...
         int saveDelayMs = 400;
+        // A stream of changes still reaches the disk this often.
+        int maxSaveDelayMs = 5000;
     };
 
     explicit DownloadManager(QObject *parent = nullptr);
@@ -174,7 +176,9 @@ private:
 
     QTimer m_saveTimer;
     QDeadlineTimer m_saveDeadline;
+    QDeadlineTimer m_latestSave;
     int m_saveDelayMs = 400;
+    int m_maxSaveDelayMs = 5000;
 
     QString m_support;
     QString m_storage;

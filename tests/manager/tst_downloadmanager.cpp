@@ -661,6 +661,22 @@ private Q_SLOTS:
         QCOMPARE(writes.size(), 1);
     }
 
+    void endlessChangesAreStillWritten()
+    {
+        Fixture fixture(ytDlp, 300);
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(0);
+        manager.add(link("queued"));
+        QSignalSpy writes(&manager, &DownloadManager::historyWritten);
+        const QUuid id = manager.itemAt(0).id;
+        // Changes 50 ms apart for 6 s: the bound of 5 s forces a write in between.
+        for (int i = 0; i < 120 && writes.isEmpty(); ++i) {
+            manager.change(id, [i](DownloadItem &item) { item.progress = i; });
+            QTest::qWait(50);
+        }
+        QCOMPARE(writes.size(), 1);
+    }
+
     void failedWriteSetsTheNotice()
     {
         Fixture fixture;
