@@ -42,6 +42,7 @@ test-sanitize: deps
 # The long forms of the fault tests.
 soak: build
 	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 LANG=en_US.UTF-8 ./tests/tst_crashsafety
+	@cd $(BUILD_DIR) && LARK_CHAOS_FILES=50 LANG=en_US.UTF-8 ./tests/tst_chaos
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
