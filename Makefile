@@ -43,7 +43,7 @@ test-sanitize: deps
 soak: build
 	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 LANG=en_US.UTF-8 ./tests/tst_crashsafety
 	@cd $(BUILD_DIR) && LARK_CHAOS_FILES=50 LANG=en_US.UTF-8 ./tests/tst_chaos
-	@cd $(BUILD_DIR) && LARK_SOAK_SECONDS=300 LANG=en_US.UTF-8 ./tests/tst_soak
+	@cd $(BUILD_DIR) && LARK_SOAK_SECONDS=300 QTEST_FUNCTION_TIMEOUT=900000 LANG=en_US.UTF-8 ./tests/tst_soak
 
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DLARK_TESTS=OFF >/dev/null
