@@ -52,25 +52,8 @@ MegaFolderBrowser::MegaFolderBrowser(DownloadManager &manager, const MegaFolderR
     setFixedSize(820, 640);
     Theme::applyPalette(this);
     setFont(Theme::font(12));
-    // Plain buttons and scroll bars in the panel's dark style; the download button has its own.
-    setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 6px;"
-                                 " padding: 4px 11px; }"
-                                 "QPushButton:hover { background: %3; }"
-                                 "QPushButton:disabled { color: %4; border-color: %5; }"
-                                 "QCheckBox { color: white; spacing: 7px; }"
-                                 "QCheckBox:disabled { color: %4; }"
-                                 "QCheckBox::indicator { width: 13px; height: 13px; border-radius: 4px;"
-                                 " border: 1px solid %2; background: %1; }"
-                                 "QCheckBox::indicator:checked { background: %6; border-color: %6; }"
-                                 "QCheckBox::indicator:checked:disabled { background: %7; border-color: %7; }"
-                                 "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-                                 "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 30px; }"
-                                 "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
-                                 "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
-                      .arg(Theme::card.lighter(130).name(), Theme::white(0.14).name(QColor::HexArgb),
-                           Theme::card.lighter(160).name(), Theme::white(0.3).name(QColor::HexArgb),
-                           Theme::white(0.06).name(QColor::HexArgb), Theme::mint.name(),
-                           Theme::withAlpha(Theme::mint, 0.35).name(QColor::HexArgb)));
+    // Standard controls in the dark style; the download button has its own.
+    setStyleSheet(Theme::controlsStyleSheet());
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(26, 26, 26, 26);

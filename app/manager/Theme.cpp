@@ -88,12 +88,35 @@ QLabel *label(const QString &text, double size, QFont::Weight weight, const QCol
 
 QString roundedStyle(const QColor &fill, int radius, const QColor &outline)
 {
-    QString style = QStringLiteral("background: %1; border-radius: %2px;").arg(fill.name(QColor::HexArgb)).arg(radius);
-    if (outline.alpha() > 0)
-        style += QStringLiteral(" border: 1px solid %1;").arg(outline.name(QColor::HexArgb));
-    else
-        style += QStringLiteral(" border: none;");
-    return style;
+    const QString style =
+        QStringLiteral("background: %1; border-radius: %2px;").arg(fill.name(QColor::HexArgb)).arg(radius);
+    // Qt only rounds a background that has a border, so an invisible one stands in.
+    return style + QStringLiteral(" border: 1px solid %1;").arg(outline.name(QColor::HexArgb));
+}
+
+QString controlsStyleSheet()
+{
+    return QStringLiteral(
+               "QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 5px "
+               "11px; }"
+               "QPushButton:hover { background: %3; }"
+               "QPushButton:disabled { color: %4; border-color: %5; }"
+               "QComboBox { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 3px 8px; }"
+               "QComboBox QAbstractItemView { background: %1; color: white; selection-background-color: %7; }"
+               "QCheckBox { color: white; spacing: 7px; }"
+               "QCheckBox:disabled { color: %4; }"
+               "QCheckBox::indicator { width: 13px; height: 13px; border-radius: 4px; border: 1px solid %2; "
+               "background: %1; }"
+               "QCheckBox::indicator:checked { background: %6; border-color: %6; }"
+               "QCheckBox::indicator:checked:disabled { background: %7; border-color: %7; }"
+               "QToolTip { color: white; background: %1; border: 1px solid %2; }"
+               "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+               "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 30px; }"
+               "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+               "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
+        .arg(card.lighter(130).name(), white(0.14).name(QColor::HexArgb), card.lighter(160).name(),
+             white(0.3).name(QColor::HexArgb), white(0.06).name(QColor::HexArgb), mint.name(),
+             withAlpha(mint, 0.35).name(QColor::HexArgb));
 }
 
 void applyPalette(QWidget *widget)

@@ -35,6 +35,10 @@ QLabel *label(const QString &text, double size, QFont::Weight weight = QFont::No
 // Style-sheet text for a rounded, filled surface with an optional outline.
 QString roundedStyle(const QColor &fill, int radius, const QColor &outline = Qt::transparent);
 
+// Style-sheet text for the standard controls (buttons, check boxes, pop-ups,
+// tooltips, scroll bars) in the application's dark style.
+QString controlsStyleSheet();
+
 // A dark palette with mint as the accent, for standard controls.
 void applyPalette(QWidget *widget);
 

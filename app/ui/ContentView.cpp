@@ -57,19 +57,7 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     m_filter->setSourceModel(m_manager.model());
     Theme::applyPalette(this);
     setFont(Theme::font(12));
-    setStyleSheet(
-        QStringLiteral(
-            "QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 5px 11px; }"
-            "QPushButton:hover { background: %3; }"
-            "QComboBox { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 3px 8px; }"
-            "QComboBox QAbstractItemView { background: %1; color: white; selection-background-color: %4; }"
-            "QCheckBox { color: white; } QToolTip { color: white; background: %1; border: 1px solid %2; }"
-            "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-            "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 30px; }"
-            "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
-            "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
-            .arg(Theme::card.lighter(130).name(), Theme::white(0.14).name(QColor::HexArgb),
-                 Theme::card.lighter(160).name(), Theme::withAlpha(Theme::mint, 0.3).name(QColor::HexArgb)));
+    setStyleSheet(Theme::controlsStyleSheet());
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
