@@ -82,6 +82,8 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     updateMainButton();
     updateQueueState();
     updateFooter();
+    // The first thing a user does is paste a link.
+    m_editor->setFocus();
 }
 
 QWidget *ContentView::buildSidebar()

@@ -143,7 +143,11 @@ private Q_SLOTS:
         auto manager = makeManager();
         MainWindow window(*manager);
         window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
         ContentView &content = window.content();
+        QVERIFY2(qobject_cast<QPlainTextEdit *>(QApplication::focusWidget()),
+                 QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
         auto *button = child<QPushButton>(window, "Download");
         QVERIFY(!button->isEnabled());
         content.setLinks("  \n ");
