@@ -2,7 +2,6 @@
 
 #include "app/manager/DownloadListModel.h"
 #include "app/records/DownloadState.h"
-#include "model/TextSearch.h"
 
 const QStringList QueueFilter::sections{QStringLiteral("All downloads"), QStringLiteral("In progress"),
                                         QStringLiteral("Completed"), QStringLiteral("Paused"),
@@ -24,16 +23,21 @@ bool sectionShows(const QString &section, int state)
     return false;
 }
 
+// Both filters change the list in one layout change: filtering row by row
+// would announce every scattered row that comes or goes, seconds on a long history.
 void QueueFilter::setSection(const QString &section)
 {
     m_section = section;
-    invalidateFilter();
+    invalidate();
 }
 
 void QueueFilter::setSearch(const QString &search)
 {
     m_search = search;
-    invalidateFilter();
+    m_matcher.reset();
+    if (!search.isEmpty())
+        m_matcher.emplace(search);
+    invalidate();
 }
 
 bool QueueFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
@@ -41,9 +45,8 @@ bool QueueFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParen
     const QModelIndex index = sourceModel()->index(sourceRow, 0, sourceParent);
     if (!sectionShows(m_section, index.data(DownloadListModel::StateRole).toInt()))
         return false;
-    if (m_search.isEmpty())
+    if (!m_matcher)
         return true;
-    const TextSearch matcher(m_search);
-    return matcher.matches(index.data(DownloadListModel::TitleRole).toString()) ||
-           matcher.matches(index.data(DownloadListModel::PlatformRole).toString());
+    return m_matcher->matches(index.data(DownloadListModel::TitleRole).toString()) ||
+           m_matcher->matches(index.data(DownloadListModel::PlatformRole).toString());
 }

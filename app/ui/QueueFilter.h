@@ -1,6 +1,10 @@
 #pragma once
 
+#include "model/TextSearch.h"
+
 #include <QSortFilterProxyModel>
+
+#include <optional>
 
 // The queue as the window shows it: the items of one sidebar section whose
 // title or site label contains the search text.
@@ -22,6 +26,7 @@ protected:
 private:
     QString m_section = sections.first();
     QString m_search;
+    std::optional<TextSearch> m_matcher; // the search, prepared once for every row
 };
 
 // Whether an item in a state belongs to a sidebar section.
