@@ -120,13 +120,15 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
         if (left > 0)
             m_saveTimer.start(static_cast<int>(left));
         else
-            writeQueue();
+            writeQueueInBackground();
     });
+    m_historyWriter.setMaxThreadCount(1);
     loadHistory();
 }
 
 DownloadManager::~DownloadManager()
 {
+    m_historyWriter.waitForDone();
     for (Worker *worker : std::as_const(m_workers))
         worker->abandon();
     qDeleteAll(m_workers);
@@ -585,24 +587,66 @@ void DownloadManager::save()
         m_saveTimer.start(m_saveDelayMs);
 }
 
-void DownloadManager::writeQueue()
+namespace {
+
+// The history file: newest first, compact, private from the first byte.
+std::optional<QString> writeHistory(const std::vector<DownloadItem> &items, const QString &support,
+                                    const QString &storage)
 {
     QJsonArray array;
-    for (auto it = m_items.crbegin(); it != m_items.crend(); ++it)
+    for (auto it = items.crbegin(); it != items.crend(); ++it)
         array.append(it->toJson());
     const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
 
-    QDir().mkpath(m_support);
-    QSaveFile file(m_storage);
-    // Private from the first byte: the permissions go on before anything is written.
+    QDir().mkpath(support);
+    QSaveFile file(storage);
+    // The permissions go on before anything is written.
     const bool ok = file.open(QIODevice::WriteOnly) &&
                     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
                     file.write(bytes) == bytes.size() && file.commit();
-    if (!ok) {
-        setNotice(QStringLiteral("Could not save history: ") + file.errorString());
+    if (!ok)
+        return file.errorString();
+    return std::nullopt;
+}
+
+} // namespace
+
+void DownloadManager::writeQueue()
+{
+    m_historyWriter.waitForDone();
+    m_historyWriteAgain = false;
+    if (const auto error = writeHistory(m_items, m_support, m_storage)) {
+        setNotice(QStringLiteral("Could not save history: ") + *error);
         return;
     }
     Q_EMIT historyWritten();
+}
+
+void DownloadManager::writeQueueInBackground()
+{
+    if (m_historyWriting) {
+        m_historyWriteAgain = true; // once the write under way is done, with the list as it is then
+        return;
+    }
+    m_historyWriting = true;
+    m_historyWriter.start([this, items = m_items, support = m_support, storage = m_storage] {
+        const auto error = writeHistory(items, support, storage);
+        QMetaObject::invokeMethod(
+            this, [this, error] { backgroundWriteEnded(error); }, Qt::QueuedConnection);
+    });
+}
+
+void DownloadManager::backgroundWriteEnded(const std::optional<QString> &error)
+{
+    m_historyWriting = false;
+    if (error)
+        setNotice(QStringLiteral("Could not save history: ") + *error);
+    else
+        Q_EMIT historyWritten();
+    if (m_historyWriteAgain) {
+        m_historyWriteAgain = false;
+        writeQueueInBackground();
+    }
 }
 
 void DownloadManager::setNotifier(CompletionNotifier *notifier)

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -114,6 +115,7 @@ public:
 
     // History.
     void save();
+    // Writes the history now, after any write still under way.
     void writeQueue();
 
     // Applies one mutation to the item with this id and schedules a save.
@@ -154,6 +156,8 @@ private:
     void interrupt(const QUuid &id);
     QStringList searchDirectories() const;
     void loadHistory();
+    void writeQueueInBackground();
+    void backgroundWriteEnded(const std::optional<QString> &error);
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
@@ -179,6 +183,11 @@ private:
     QDeadlineTimer m_latestSave;
     int m_saveDelayMs = 400;
     int m_maxSaveDelayMs = 5000;
+    // Scheduled writes encode and write a copy of the list on one background
+    // thread, in order; a long history would otherwise hold up the window.
+    QThreadPool m_historyWriter;
+    bool m_historyWriting = false;
+    bool m_historyWriteAgain = false;
 
     QString m_support;
     QString m_storage;
