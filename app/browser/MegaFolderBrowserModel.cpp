@@ -5,6 +5,9 @@
 #include "model/MegaFolderLink.h"
 #include "model/TextSearch.h"
 
+#include <QCoreApplication>
+#include <QThreadPool>
+
 #include <limits>
 
 MegaFolderBrowserModel::MegaFolderBrowserModel(QString sourceURL, QString executable, QObject *parent) :
@@ -163,13 +166,14 @@ void MegaFolderBrowserModel::finish(const QByteArray &data, int status, const st
 {
     if (requestID != m_generation)
         return;
-    setLoading(false);
     m_fetch = nullptr;
     if (readError) {
+        setLoading(false);
         setError(*readError);
         return;
     }
     if (status != 0) {
+        setLoading(false);
         const QString text = QString::fromUtf8(data).trimmed();
         if (text.startsWith(QLatin1String("ERROR:"))) {
             QStringView message = QStringView(text).sliced(6);
@@ -183,14 +187,36 @@ void MegaFolderBrowserModel::finish(const QByteArray &data, int status, const st
         }
         return;
     }
-    auto listing = MegaFolderListing::fromJsonText(data);
-    if (!listing) {
+    // A listing of up to 64 MiB takes a while to decode and rank, so that
+    // happens off the main thread while the panel keeps showing the loading state.
+    QPointer<MegaFolderBrowserModel> self(this);
+    QThreadPool::globalInstance()->start([self, data, requestID] {
+        auto listing = MegaFolderListing::fromJsonText(data);
+        std::shared_ptr<MegaFolderTree> tree;
+        if (listing)
+            tree = std::make_shared<MegaFolderTree>(std::move(*listing));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, tree, requestID] {
+                if (self)
+                    self->decoded(tree, requestID);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MegaFolderBrowserModel::decoded(const std::shared_ptr<MegaFolderTree> &tree, const QUuid &requestID)
+{
+    if (requestID != m_generation)
+        return;
+    setLoading(false);
+    if (!tree) {
         setError(QStringLiteral("Could not read the MEGA file list. Please fetch the folder again."));
         return;
     }
-    const std::optional<QString> initialFile = listing->initialFileID;
-    m_currentFolder = listing->initialFolderID;
-    m_tree.emplace(std::move(*listing));
+    m_tree.emplace(std::move(*tree));
+    const std::optional<QString> initialFile = m_tree->listing().initialFileID;
+    m_currentFolder = m_tree->listing().initialFolderID;
     Q_EMIT treeChanged();
     Q_EMIT currentFolderChanged();
     if (initialFile) {

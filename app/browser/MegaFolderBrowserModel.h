@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <memory>
 #include <optional>
 
 class MegaFolderFetch;
@@ -81,6 +82,7 @@ Q_SIGNALS:
     void selectedOnlyChanged();
 
 private:
+    void decoded(const std::shared_ptr<MegaFolderTree> &tree, const QUuid &requestID);
     void refreshFiles();
     void setLoading(bool loading);
     void setError(const QString &error);
