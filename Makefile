@@ -41,7 +41,7 @@ test-sanitize: deps
 
 # The long forms of the fault tests.
 soak: build
-	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
+	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 QTEST_FUNCTION_TIMEOUT=900000 LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
 		xvfb-run -a -s "-screen 0 1440x900x24" ./tests/tst_crashsafety
 	@cd $(BUILD_DIR) && LARK_CHAOS_FILES=50 LANG=en_US.UTF-8 ./tests/tst_chaos
 	@cd $(BUILD_DIR) && LARK_SOAK_SECONDS=300 QTEST_FUNCTION_TIMEOUT=900000 LANG=en_US.UTF-8 ./tests/tst_soak
