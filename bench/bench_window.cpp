@@ -1,6 +1,7 @@
 // The window under load: start-up with a large history, and a queue that is
 // repainted while twenty workers report progress as fast as they can.
 #include "app/manager/DownloadManager.h"
+#include "app/ui/ContentView.h"
 #include "app/ui/LarkApp.h"
 #include "app/ui/MainWindow.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
 #include <QListView>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -48,11 +50,11 @@ public:
 };
 
 struct Setup {
-    Setup()
+    explicit Setup(int historySize = 10000)
     {
         QDir(dir.path()).mkpath(QStringLiteral("storage"));
         QDir(dir.path()).mkpath(QStringLiteral("tools"));
-        writeHistory(dir.filePath(QStringLiteral("storage/queue.json")), 10000);
+        writeHistory(dir.filePath(QStringLiteral("storage/queue.json")), historySize);
         QFile script(dir.filePath(QStringLiteral("tools/yt-dlp")));
         script.open(QIODevice::WriteOnly);
         script.write("#!/bin/sh\nyes 'LARK_PROGRESS| 42.0%|1.00MiB/s|00:01|2.00MiB' | head -n 50000\n");
@@ -71,9 +73,10 @@ struct Setup {
     QTemporaryDir dir;
 };
 
-void BM_StartUpWith10000Items(benchmark::State &state)
+void BM_StartUpWithHistory(benchmark::State &state)
 {
-    Setup setup;
+    const int count = static_cast<int>(state.range(0));
+    Setup setup(count);
     QSettings settings(setup.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
     for (auto _ : state) {
         QElapsedTimer timer;
@@ -86,11 +89,41 @@ void BM_StartUpWith10000Items(benchmark::State &state)
         while (counter.paints == 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
-        if (app.manager().count() != 10000)
+        if (app.manager().count() != count)
             state.SkipWithError("the history did not load");
     }
 }
-BENCHMARK(BM_StartUpWith10000Items)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_StartUpWithHistory)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+// One keystroke in the search field, and one section change, over 100,000 items.
+void BM_FilterHistoryOf100000(benchmark::State &state)
+{
+    Setup setup(100000);
+    QSettings settings(setup.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    LarkApp app(setup.options(settings));
+    app.show();
+    QCoreApplication::processEvents();
+    auto *search = app.window().findChildren<QLineEdit *>().first();
+    auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
+    int round = 0;
+    for (auto _ : state) {
+        search->setText(QString::number(round++ % 10));
+        QCoreApplication::processEvents();
+        app.window().content().setSection(QStringLiteral("Completed"));
+        QCoreApplication::processEvents();
+        app.window().content().setSection(QStringLiteral("All downloads"));
+        search->clear();
+        QCoreApplication::processEvents();
+    }
+    if (queue->model()->rowCount() != 100000)
+        state.SkipWithError("the filter lost rows");
+}
+BENCHMARK(BM_FilterHistoryOf100000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_QueueRepaintsUnderLoad(benchmark::State &state)
 {
