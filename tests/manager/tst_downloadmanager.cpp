@@ -140,6 +140,8 @@ private Q_SLOTS:
         QTest::newRow("one invalid") << link("hold1") + " nonsense " + link("hold2") << true << 2 << "Added 2 downloads \u2022 1 invalid link(s) skipped";
         QTest::newRow("same link twice") << link("hold1") + "\n" + link("hold1") << true << 1 << "Added 1 download";
         QTest::newRow("nothing usable") << "just words" << false << 0 << "Paste a complete http:// or https:// video link.";
+        QTest::newRow("options are not links") << "--exec=touch -o/tmp/x " + link("hold1") << true << 1 << "Added 1 download \u2022 2 invalid link(s) skipped";
+        QTest::newRow("only options") << "-f --batch-file=/etc/passwd" << false << 0 << "Paste a complete http:// or https:// video link.";
         QTest::newRow("two folders") << "https://mega.nz/folder/AAAAAAAA#k https://mega.nz/folder/BBBBBBBB#k" << true << 0 << "Choose files from 2 MEGA folders";
         QTest::newRow("folder and video") << link("hold1") + " https://mega.nz/folder/AAAAAAAA#k" << true << 1 << "Added 1 download \u2022 Choose files from 1 MEGA folder";
         QTest::newRow("folder hides invalid count") << "bad https://mega.nz/folder/AAAAAAAA#k" << true << 0 << "Choose files from 1 MEGA folder";
