@@ -39,7 +39,8 @@ test-sanitize: deps
 	@cd build-sanitize && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LSAN_OPTIONS=suppressions=$(abspath tests/lsan.supp) ctest --output-on-failure -j $(JOBS)
 
-# The long forms of the fault tests.
+# The long forms of the fault tests, with a fresh random seed each run.
+soak: export LARK_SEED ?= $(shell od -An -N4 -tu4 /dev/urandom | tr -d ' ')
 soak: build
 	@cd $(BUILD_DIR) && LARK_CRASH_ROUNDS=100 QTEST_FUNCTION_TIMEOUT=900000 LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
 		xvfb-run -a -s "-screen 0 1440x900x24" ./tests/tst_crashsafety
