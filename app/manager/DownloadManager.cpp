@@ -312,6 +312,11 @@ bool DownloadManager::add(const QString &text)
     }
     int folders = 0;
     int added = 0;
+    QSet<QString> unfinished; // a long pasted list is checked against the queue once, not per link
+    for (const DownloadItem &item : m_items) {
+        if (isUnfinished(item))
+            unfinished.insert(item.url);
+    }
     for (const QString &url : accepted.urls) {
         if (MegaFolderLink::recognizes(url)) {
             if ((m_folderRequest && m_folderRequest->url == url) || m_pendingFolderLinks.contains(url))
@@ -320,10 +325,7 @@ bool DownloadManager::add(const QString &text)
             ++folders;
             continue;
         }
-        const bool active = std::any_of(m_items.begin(), m_items.end(), [&url](const DownloadItem &item) {
-            return item.url == url && isUnfinished(item);
-        });
-        if (active)
+        if (unfinished.contains(url))
             continue;
         const QString host = QUrl(url).host();
         insertItem(
