@@ -679,8 +679,39 @@ private Q_SLOTS:
         QCOMPARE(writes.size(), 1);
     }
 
+    void changesDuringAWriteAreWrittenOnceAfterIt()
+    {
+        Fixture fixture(ytDlp, 10);
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(0);
+        QStringList links;
+        for (int i = 0; i < 20000; ++i)
+            links.append(link(QString("queued%1").arg(i)));
+        fixture.tester.reset();       // it checks the whole model after every row
+        manager.add(links.join(' ')); // a long list, so each write takes a while
+        QSignalSpy writes(&manager, &DownloadManager::historyWritten);
+        QVERIFY(writes.wait(5000));
+        writes.clear();
+        const QUuid id = manager.itemAt(0).id;
+        manager.change(id, [](DownloadItem &item) { item.title = "first"; });
+        QTest::qWait(30); // the write of "first" is under way
+        for (const char *title : {"second", "third"})
+            manager.change(id, [title](DownloadItem &item) { item.title = title; });
+        QTRY_COMPARE_WITH_TIMEOUT(writes.size(), 2, 10000);
+        QTest::qWait(300);
+        QCOMPARE(writes.size(), 2);
+        QCOMPARE(fixture.history()[0].toObject()["title"].toString(), "third");
+    }
+
+    void failedWriteSetsTheNotice_data()
+    {
+        QTest::addColumn<bool>("scheduled");
+        QTest::newRow("written at once") << false;
+        QTest::newRow("scheduled write in the background") << true;
+    }
     void failedWriteSetsTheNotice()
     {
+        QFETCH(bool, scheduled);
         Fixture fixture;
         DownloadManager &manager = fixture.create();
         QVERIFY(QDir().rmpath(manager.supportDirectory()) || true);
@@ -689,8 +720,14 @@ private Q_SLOTS:
         QFile blocker(manager.supportDirectory());
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
         blocker.close();
-        manager.writeQueue();
-        QVERIFY2(manager.notice().startsWith("Could not save history: "), qPrintable(manager.notice()));
+        if (scheduled) {
+            manager.setConcurrency(0);
+            manager.add(link("queued"));
+            QTRY_VERIFY2(manager.notice().startsWith("Could not save history: "), qPrintable(manager.notice()));
+        } else {
+            manager.writeQueue();
+            QVERIFY2(manager.notice().startsWith("Could not save history: "), qPrintable(manager.notice()));
+        }
     }
 
     void settings_data()
