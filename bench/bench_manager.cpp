@@ -127,6 +127,31 @@ void BM_WriteHistoryOf10000(benchmark::State &state)
 }
 BENCHMARK(BM_WriteHistoryOf10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A pasted list of 10,000 links added to a queue that already holds 10,000.
+void BM_AddPastedListOf10000(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(QStringLiteral("storage"));
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        writeHistory(dir.filePath(QStringLiteral("storage/queue.json")), 10000);
+        auto manager = makeManager(dir, settings);
+        manager->setConcurrency(0);
+        QStringList links;
+        for (int i = 0; i < 10000; ++i)
+            links.append(QStringLiteral("https://example.com/%1/%2").arg(round).arg(i));
+        const QString text = links.join(QLatin1Char(' '));
+        ++round;
+        state.ResumeTiming();
+        manager->add(text);
+        if (manager->count() != 20000)
+            state.SkipWithError("links were lost");
+    }
+}
+BENCHMARK(BM_AddPastedListOf10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 } // namespace
 
 int main(int argc, char **argv)
