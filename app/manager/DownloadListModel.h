@@ -41,7 +41,7 @@ private:
     friend class DownloadManager;
     void beginInsertAtTop() { beginInsertRows({}, 0, 0); }
     void endInsertAtTop() { endInsertRows(); }
-    void beginRemove(int row) { beginRemoveRows({}, row, row); }
+    void beginRemove(int first, int last) { beginRemoveRows({}, first, last); }
     void endRemove() { endRemoveRows(); }
     void beginRebuild() { beginResetModel(); }
     void endRebuild() { endResetModel(); }

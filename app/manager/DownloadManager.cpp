@@ -212,19 +212,43 @@ void DownloadManager::insertItem(DownloadItem item)
 
 void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate)
 {
-    bool removed = false;
-    for (qsizetype i = static_cast<qsizetype>(m_items.size()) - 1; i >= 0; --i) {
-        if (!predicate(m_items[static_cast<size_t>(i)]))
+    std::vector<bool> doomed(m_items.size());
+    qsizetype first = -1;
+    qsizetype last = -1;
+    bool contiguous = true;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (!predicate(m_items[i]))
             continue;
-        m_model->beginRemove(rowOf(i));
-        m_items.erase(m_items.begin() + i);
+        doomed[i] = true;
+        const auto index = static_cast<qsizetype>(i);
+        contiguous = contiguous && (first < 0 || index == last + 1);
+        if (first < 0)
+            first = index;
+        last = index;
+    }
+    if (first < 0)
+        return;
+    // One run (a single item, most often) leaves the rest of the view in place;
+    // scattered items go in one pass and one reset, not one shift per item.
+    if (contiguous) {
+        m_model->beginRemove(rowOf(last), rowOf(first));
+        m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
         m_model->endRemove();
-        removed = true;
+    } else {
+        m_model->beginRebuild();
+        size_t kept = 0;
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            if (doomed[i])
+                continue;
+            if (kept != i)
+                m_items[kept] = std::move(m_items[i]);
+            ++kept;
+        }
+        m_items.erase(m_items.begin() + static_cast<qsizetype>(kept), m_items.end());
+        m_model->endRebuild();
     }
-    if (removed) {
-        rebuildIndex();
-        Q_EMIT countsChanged();
-    }
+    rebuildIndex();
+    Q_EMIT countsChanged();
 }
 
 int DownloadManager::countIn(DownloadState state) const
