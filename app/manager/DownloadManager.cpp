@@ -162,6 +162,8 @@ void DownloadManager::loadHistory()
         loaded.push_back(std::move(*item));
     }
     m_items = std::move(loaded);
+    for (const DownloadItem &item : m_items)
+        counted(item.state, 1);
     rebuildIndex();
 }
 
@@ -205,6 +207,7 @@ void DownloadManager::insertItem(DownloadItem item)
 {
     m_model->beginInsertAtTop();
     m_index.insert(item.id, static_cast<qsizetype>(m_items.size()));
+    counted(item.state, 1);
     m_items.push_back(std::move(item));
     m_model->endInsertAtTop();
     Q_EMIT countsChanged();
@@ -220,6 +223,7 @@ void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadIt
         if (!predicate(m_items[i]))
             continue;
         doomed[i] = true;
+        counted(m_items[i].state, -1);
         const auto index = static_cast<qsizetype>(i);
         contiguous = contiguous && (first < 0 || index == last + 1);
         if (first < 0)
@@ -251,25 +255,19 @@ void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadIt
     Q_EMIT countsChanged();
 }
 
-int DownloadManager::countIn(DownloadState state) const
-{
-    return static_cast<int>(std::count_if(m_items.begin(), m_items.end(),
-                                          [state](const DownloadItem &item) { return item.state == state; }));
-}
-
 int DownloadManager::active() const
 {
-    return countIn(DownloadState::downloading);
+    return count(DownloadState::downloading);
 }
 
 int DownloadManager::finished() const
 {
-    return countIn(DownloadState::completed);
+    return count(DownloadState::completed);
 }
 
 int DownloadManager::waiting() const
 {
-    return countIn(DownloadState::queued);
+    return count(DownloadState::queued);
 }
 
 void DownloadManager::setFolder(const QString &folder)
@@ -322,8 +320,11 @@ void DownloadManager::change(const QUuid &id, const std::function<void(DownloadI
     const DownloadState before = item.state;
     mutation(item);
     m_model->rowChanged(rowOf(index));
-    if (item.state != before)
+    if (item.state != before) {
+        counted(before, -1);
+        counted(item.state, 1);
         Q_EMIT countsChanged();
+    }
     save();
 }
 
@@ -579,8 +580,13 @@ void DownloadManager::resumeAll()
 
 void DownloadManager::clearAll()
 {
-    for (const DownloadItem &item : items())
-        remove(item.id);
+    // Every item goes as remove would take it, but in one pass over the list.
+    for (const DownloadItem &item : m_items) {
+        interrupt(item.id);
+        m_pendingResume.remove(item.id);
+    }
+    removeItemsWhere([](const DownloadItem &) { return true; });
+    save();
     setNotice(QStringLiteral("Queue cleared. Downloaded and partial files remain on disk."));
 }
 
@@ -738,6 +744,11 @@ void DownloadManager::folderBrowserDismissed()
 void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const MegaFolderListing &listing)
 {
     int added = 0;
+    QSet<QString> unfinished; // identities of the MEGA files already on their way
+    for (const DownloadItem &item : m_items) {
+        if (item.megaNode && isUnfinished(item))
+            unfinished.insert(item.megaNode->identity());
+    }
     for (const MegaFolderNode &node : nodes) {
         if (node.isFolder)
             continue;
@@ -745,11 +756,9 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
         if (download.validate())
             continue;
         const QString identity = download.identity();
-        const bool active = std::any_of(m_items.begin(), m_items.end(), [&identity](const DownloadItem &item) {
-            return item.megaNode && item.megaNode->identity() == identity && isUnfinished(item);
-        });
-        if (active)
+        if (unfinished.contains(identity))
             continue;
+        unfinished.insert(identity);
         DownloadItem item(listing.sourceURL + QStringLiteral("/file/") + node.id, node.name, m_folder,
                           QStringLiteral("Original file"), QStringLiteral("None"));
         item.megaNode = download;

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -82,6 +83,8 @@ public:
     int active() const;
     int finished() const;
     int waiting() const;
+    // Items in this state; kept up to date with every change, so reading it is free.
+    int count(DownloadState state) const { return m_stateCounts[static_cast<size_t>(state)]; }
     int workerCount() const { return static_cast<int>(m_workers.size()); }
 
     QString storagePath() const { return m_storage; }
@@ -149,7 +152,7 @@ private:
     void setNotice(const QString &notice);
     void insertItem(DownloadItem item);
     void removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate);
-    int countIn(DownloadState state) const;
+    void counted(DownloadState state, int delta) { m_stateCounts[static_cast<size_t>(state)] += delta; }
     qsizetype indexOf(const QUuid &id) const;
     int rowOf(qsizetype index) const { return static_cast<int>(m_items.size() - 1 - index); }
     void rebuildIndex();
@@ -161,6 +164,7 @@ private:
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
+    std::array<int, allDownloadStates.size()> m_stateCounts{};
     QHash<QUuid, qsizetype> m_index;
     std::unique_ptr<DownloadListModel> m_model;
 

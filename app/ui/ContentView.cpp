@@ -528,14 +528,8 @@ bool ContentView::confirmClearAll()
 
 void ContentView::updateCounts()
 {
-    int paused = 0;
-    int failed = 0;
-    for (int row = 0; row < m_manager.count(); ++row) {
-        paused += m_manager.itemAt(row).state == DownloadState::paused;
-        failed += m_manager.itemAt(row).state == DownloadState::failed;
-    }
-    const int counts[] = {m_manager.count(), m_manager.active() + m_manager.waiting(), m_manager.finished(), paused,
-                          failed};
+    const int counts[] = {m_manager.count(), m_manager.active() + m_manager.waiting(), m_manager.finished(),
+                          m_manager.count(DownloadState::paused), m_manager.count(DownloadState::failed)};
     for (qsizetype i = 0; i < m_sectionCounters.size(); ++i)
         m_sectionCounters[i]->setText(QString::number(counts[i]));
     m_active->setText(QString::number(m_manager.active()));

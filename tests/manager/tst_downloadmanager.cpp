@@ -539,6 +539,49 @@ private Q_SLOTS:
         QCOMPARE(fixture.notifier.completedIDs.size(), 1);
     }
 
+    void stateCountsFollowEveryChange()
+    {
+        Fixture fixture;
+        DownloadManager *manager = &fixture.create();
+        const auto agree = [&manager] {
+            for (const DownloadState state : allDownloadStates) {
+                const auto items = manager->items();
+                const auto counted = std::count_if(items.begin(), items.end(),
+                                                   [state](const DownloadItem &item) { return item.state == state; });
+                if (counted != manager->count(state))
+                    return false;
+            }
+            return true;
+        };
+        manager->setConcurrency(2);
+        manager->add(link("ok1") + " " + link("hold2") + " " + link("hold3") + " " + link("hold4") + " " +
+                     link("hold5"));
+        QVERIFY(agree());
+        QTRY_COMPARE(manager->finished(), 1);
+        QVERIFY(agree());
+        fixture.release("hold2", 1);
+        QTRY_COMPARE(manager->count(DownloadState::failed), 1);
+        QVERIFY(agree());
+        manager->pauseAll();
+        QVERIFY(agree());
+        manager->resumeAll();
+        QVERIFY(agree());
+        manager->remove(fixture.byTitle("hold5").id);
+        QVERIFY(agree());
+        manager->clearCompleted();
+        QVERIFY(agree());
+        manager->shutdown();
+        QVERIFY(agree());
+        manager = &fixture.create(); // counted again from the history
+        QCOMPARE(manager->count(DownloadState::paused), 3);
+        QVERIFY(agree());
+        manager->clearAll();
+        QVERIFY(agree());
+        QCOMPARE(manager->count(DownloadState::paused), 0);
+        for (const char *name : {"hold2", "hold3", "hold4", "hold5"})
+            fixture.release(name, 0);
+    }
+
     void pauseAllAndResumeAll()
     {
         Fixture fixture;
