@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -44,6 +45,17 @@ QFont font(double points, QFont::Weight weight)
 
 QPixmap pixmap(const QString &name, int size, const QColor &colour, bool filled)
 {
+    // Rows and panels ask for the same few icons over and over; render each once.
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    const QString key = QStringLiteral("lark:%1:%2:%3:%4:%5")
+                            .arg(name)
+                            .arg(size)
+                            .arg(colour.name(QColor::HexArgb))
+                            .arg(filled)
+                            .arg(ratio);
+    QPixmap image;
+    if (QPixmapCache::find(key, &image))
+        return image;
     registerIcons();
     static QHash<QString, QByteArray> sources;
     auto source = sources.constFind(name);
@@ -57,14 +69,14 @@ QPixmap pixmap(const QString &name, int size, const QColor &colour, bool filled)
     svg.replace("currentColor", hex);
     if (filled)
         svg.replace("fill=\"none\"", "fill=\"" + hex + "\"");
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap image(QSize(size, size) * ratio);
+    image = QPixmap(QSize(size, size) * ratio);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setOpacity(colour.alphaF());
     QSvgRenderer(svg).render(&painter);
     painter.end();
     image.setDevicePixelRatio(ratio);
+    QPixmapCache::insert(key, image);
     return image;
 }
 
