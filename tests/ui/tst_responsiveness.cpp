@@ -180,6 +180,14 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(written(), 10000);
 
+        // Resuming and pausing 10,000 failed items at once.
+        manager.resumeAll();
+        QTest::qWait(20);
+        QCOMPARE(manager.waiting() + manager.active(), 10001);
+        manager.pauseAll();
+        QTest::qWait(20);
+        QCOMPARE(manager.count(DownloadState::paused), 10001);
+
         // Clearing 90,000 completed items at once.
         manager.clearCompleted();
         QTest::qWait(20);
