@@ -6,6 +6,8 @@ set -u
 dir="$FAKE_LISTER_DIR"
 handle="${2#*/folder/}"
 handle="${handle%%#*}"
+# The trap goes in before the run is noted: a test stops the tool as soon as it sees the note.
+[ "$handle" = SLEEPING ] && trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM
 echo "$$ $handle" >> "$dir/runs"
 case "$handle" in
   LISTINGS) cat "$dir/listing.json" ;;
@@ -20,7 +22,6 @@ case "$handle" in
             size=$(stat -c %s "$dir/listing.json")
             head -c $((67108865 - size)) /dev/zero | tr '\0' ' '
             sleep 30 ;;
-  SLEEPING) trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM
-            while true; do sleep 0.05; done ;;
+  SLEEPING) while true; do sleep 0.05; done ;;
   SLOWLIST) sleep 0.5; cat "$dir/listing.json" ;;
 esac
