@@ -1,46 +1,26 @@
 // Revealing a download asks the file manager over a private session bus and
 // falls back to opening the folder.
 #include "app/manager/DownloadManager.h"
+#include "tests/support/DesktopStandIns.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    QList<QStringList> shown;
-
-public Q_SLOTS:
-    void ShowItems(const QStringList &uris, const QString &startupId)
-    {
-        Q_UNUSED(startupId);
-        shown.append(uris);
-    }
-};
 
 class TestReveal : public QObject {
     Q_OBJECT
 
 private:
-    QProcess m_bus;
+    PrivateSessionBus m_bus;
     QTemporaryDir m_dir;
     FakeFileManager m_fileManager;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DownloadManager> m_manager;
 
-    QStringList opened() const
-    {
-        QFile file(m_dir.filePath("opened"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                              : QStringList();
-    }
+    QStringList opened() const { return openedByRecordingOpener(m_dir.path()); }
 
     DownloadItem completedItem(const QString &file) const
     {
@@ -53,16 +33,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        QVERIFY(m_bus.waitForStarted() && m_bus.waitForReadyRead(10000));
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
-        // A stand-in for xdg-open that notes what it was asked to open.
-        QFile opener(m_dir.filePath("xdg-open"));
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/opened\"\n");
-        opener.close();
-        opener.setPermissions(opener.permissions() | QFile::ExeOwner);
-        qputenv("PATH", m_dir.path().toUtf8() + ":" + qgetenv("PATH"));
+        QVERIFY(!m_bus.start().isEmpty());
+        QVERIFY(installRecordingOpener(m_dir.path()));
 
         m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);
         DownloadManager::Options options;
@@ -72,18 +44,11 @@ private Q_SLOTS:
         m_manager = std::make_unique<DownloadManager>(options);
     }
 
-    void cleanupTestCase()
-    {
-        m_manager.reset();
-        m_bus.kill();
-        m_bus.waitForFinished();
-    }
+    void cleanupTestCase() { m_manager.reset(); }
 
     void showsTheFileInTheFileManager()
     {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &m_fileManager, QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+        QVERIFY(m_fileManager.publish(QDBusConnection::sessionBus()));
         QFile file(m_dir.filePath("clip.mp4"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();

@@ -2,6 +2,7 @@
 // and the in-app banners on a real X server.
 #include "app/notifications/CompletionBanners.h"
 #include "app/notifications/DownloadNotifications.h"
+#include "tests/support/DesktopStandIns.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,22 +52,11 @@ public Q_SLOTS:
     void CloseNotification(uint id) { closed.append(id); }
 };
 
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    QList<QStringList> shown;
-
-public Q_SLOTS:
-    void ShowItems(const QStringList &uris, const QString &) { shown.append(uris); }
-};
-
 class TestNotifications : public QObject {
     Q_OBJECT
 
 private:
-    QProcess m_bus;
+    PrivateSessionBus m_bus;
     QTemporaryDir m_dir;
     FakeNotificationServer m_server;
     FakeFileManager m_fileManager;
@@ -95,39 +84,20 @@ private:
         return item;
     }
 
-    QStringList opened() const
-    {
-        QFile file(m_dir.filePath("opened"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                              : QStringList();
-    }
+    QStringList opened() const { return openedByRecordingOpener(m_dir.path()); }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        QVERIFY(m_bus.waitForStarted() && m_bus.waitForReadyRead(10000));
-        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+        m_address = m_bus.start();
+        QVERIFY(!m_address.isEmpty());
         QDBusConnection bus = serverBus();
         QVERIFY(bus.isConnected());
         QVERIFY(bus.registerObject("/org/freedesktop/Notifications", &m_server, QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService("org.freedesktop.Notifications"));
-        QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &m_fileManager, QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
-        QFile opener(m_dir.filePath("xdg-open"));
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/opened\"\n");
-        opener.close();
-        opener.setPermissions(opener.permissions() | QFile::ExeOwner);
-        qputenv("PATH", m_dir.path().toUtf8() + ":" + qgetenv("PATH"));
+        QVERIFY(m_fileManager.publish(bus));
+        QVERIFY(installRecordingOpener(m_dir.path()));
         CompletionBanners::shared().setLifetime(400);
-    }
-
-    void cleanupTestCase()
-    {
-        m_bus.kill();
-        m_bus.waitForFinished();
     }
 
     void withoutADesktopIdentity()
