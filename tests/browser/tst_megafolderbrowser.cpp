@@ -2,6 +2,7 @@
 #include "app/browser/MegaFolderBrowser.h"
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/manager/DownloadManager.h"
+#include "tests/support/WidgetLookup.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -39,16 +40,6 @@ MegaFolderListing listing(qint64 skipped)
         {"making00", "extrasss", "Flight 3.mov", false, 2100000000, fileKey},
     };
     return listing;
-}
-
-template <typename T>
-T *child(QWidget &parent, const QString &text)
-{
-    for (T *widget : parent.findChildren<T *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -104,15 +95,16 @@ private Q_SLOTS:
         writeListing(0);
         auto browser = opened("SLOWLIST");
         auto *body = browser->findChildren<QStackedWidget *>().first();
-        QVERIFY(child<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
+        QVERIFY(childWithText<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
         screenshot(*browser, "browser-loading");
-        QTRY_VERIFY(child<QLineEdit>(*browser, QString()) && child<QLineEdit>(*browser, QString())->isVisible());
-        QVERIFY(!child<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
+        QTRY_VERIFY(childWithText<QLineEdit>(*browser, QString()) &&
+                    childWithText<QLineEdit>(*browser, QString())->isVisible());
+        QVERIFY(!childWithText<QLabel>(*browser, "Fetching folder contents\u2026")->isVisible());
 
         auto failing = opened("ERRORMSG");
-        QTRY_VERIFY(child<QLabel>(*failing, "The MEGA link was removed.") &&
-                    child<QLabel>(*failing, "The MEGA link was removed.")->isVisible());
-        QVERIFY(child<QLabel>(*failing, "Couldn't open this folder")->isVisible());
+        QTRY_VERIFY(childWithText<QLabel>(*failing, "The MEGA link was removed.") &&
+                    childWithText<QLabel>(*failing, "The MEGA link was removed.")->isVisible());
+        QVERIFY(childWithText<QLabel>(*failing, "Couldn't open this folder")->isVisible());
         screenshot(*failing, "browser-error");
         Q_UNUSED(body);
     }
@@ -126,44 +118,44 @@ private Q_SLOTS:
         auto *parent = browser->findChildren<QToolButton *>().at(1);
         QCOMPARE(parent->toolTip(), "Parent folder");
         QVERIFY(!parent->isEnabled()); // at the root
-        QVERIFY(child<QLabel>(*browser, "\u26a0 3 entries could not be read and are not shown.")->isVisible());
-        QVERIFY(child<QLabel>(*browser, "4 files shown"));
-        auto *download = child<QPushButton>(*browser, "Download selected (0)");
+        QVERIFY(childWithText<QLabel>(*browser, "\u26a0 3 entries could not be read and are not shown.")->isVisible());
+        QVERIFY(childWithText<QLabel>(*browser, "4 files shown"));
+        auto *download = childWithText<QPushButton>(*browser, "Download selected (0)");
         QVERIFY(download && !download->isEnabled());
 
         auto *list = browser->findChild<QListView *>();
         QCOMPARE(list->model()->rowCount(), 5); // one folder, four videos from every level
         model.toggle("clip0010");
         model.toggle("readme00"); // not shown, but selected all the same
-        QVERIFY(child<QLabel>(*browser, "2 selected \u00b7 1.2 GB"));
+        QVERIFY(childWithText<QLabel>(*browser, "2 selected \u00b7 1.2 GB"));
         QVERIFY(download->isEnabled() && download->text() == "Download selected (2)");
         screenshot(*browser, "browser");
 
-        auto *showSelected = child<QCheckBox>(*browser, "Show selected");
+        auto *showSelected = childWithText<QCheckBox>(*browser, "Show selected");
         showSelected->click();
         QCOMPARE(list->model()->rowCount(), 2); // no folder rows
-        QVERIFY(!child<QCheckBox>(*browser, "Videos only")->isEnabled());
-        QVERIFY(!child<QCheckBox>(*browser, "Include subfolders")->isEnabled());
-        QTest::keyClicks(child<QLineEdit>(*browser, QString()), "nothing like it");
-        QVERIFY(child<QLabel>(*browser, "No selected files match this search.")->isVisible());
+        QVERIFY(!childWithText<QCheckBox>(*browser, "Videos only")->isEnabled());
+        QVERIFY(!childWithText<QCheckBox>(*browser, "Include subfolders")->isEnabled());
+        QTest::keyClicks(childWithText<QLineEdit>(*browser, QString()), "nothing like it");
+        QVERIFY(childWithText<QLabel>(*browser, "No selected files match this search.")->isVisible());
 
         model.navigate("seasonII");
         QVERIFY(parent->isEnabled());
         QVERIFY(!showSelected->isChecked());
-        QCOMPARE(child<QLineEdit>(*browser, QString()), child<QLineEdit>(*browser, QString()));
+        QCOMPARE(childWithText<QLineEdit>(*browser, QString()), childWithText<QLineEdit>(*browser, QString()));
         QVERIFY(browser->findChild<QLineEdit *>()->text().isEmpty());
-        QVERIFY(child<QLabel>(*browser, "2 files shown"));
+        QVERIFY(childWithText<QLabel>(*browser, "2 files shown"));
         screenshot(*browser, "browser-subfolder");
 
         model.navigate("extrasss");
         model.toggle("making00");
-        QVERIFY(child<QLabel>(*browser, "3 selected \u00b7 3.3 GB"));
-        QVERIFY(child<QToolButton>(*browser, "Drone") && child<QToolButton>(*browser, "Summer trip"));
+        QVERIFY(childWithText<QLabel>(*browser, "3 selected \u00b7 3.3 GB"));
+        QVERIFY(childWithText<QToolButton>(*browser, "Drone") && childWithText<QToolButton>(*browser, "Summer trip"));
         screenshot(*browser, "browser-three-levels");
 
         QTest::keyClicks(browser->findChild<QLineEdit *>(), "no such clip");
-        QVERIFY(child<QLabel>(*browser, "No matching files in this folder.")->isVisible());
-        QVERIFY(child<QLabel>(*browser, "0 files shown"));
+        QVERIFY(childWithText<QLabel>(*browser, "No matching files in this folder.")->isVisible());
+        QVERIFY(childWithText<QLabel>(*browser, "0 files shown"));
         screenshot(*browser, "browser-empty-result");
         browser->findChild<QLineEdit *>()->clear();
         model.setSearch(QString());
@@ -178,7 +170,7 @@ private Q_SLOTS:
         writeListing(0);
         auto browser = opened("SLEEPING");
         QTRY_VERIFY(browser->model().isLoading());
-        child<QPushButton>(*browser, "Cancel")->click();
+        childWithText<QPushButton>(*browser, "Cancel")->click();
         QVERIFY(!browser->isVisible());
         QVERIFY(!browser->model().isLoading());
     }
@@ -199,7 +191,7 @@ private Q_SLOTS:
         QCOMPARE(list->model()->rowCount(), 50000 + 5);
         list->scrollToBottom();
         QTest::qWait(50);
-        QVERIFY(child<QLabel>(*browser, "50004 files shown"));
+        QVERIFY(childWithText<QLabel>(*browser, "50004 files shown"));
     }
 };
 

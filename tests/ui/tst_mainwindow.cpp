@@ -5,6 +5,7 @@
 #include "app/ui/DownloadRowDelegate.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/QueueFilter.h"
+#include "tests/support/WidgetLookup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -26,20 +27,6 @@
 
 #include <QTimer>
 #include <csignal>
-
-namespace {
-
-template <typename T>
-T *child(QWidget &parent, const QString &text)
-{
-    for (T *widget : parent.findChildren<T *>()) {
-        if (widget->text() == text)
-            return widget;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -101,7 +88,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.size(), QSize(1180, 800));
         QCOMPARE(window.minimumSize(), QSize(1000, 680));
-        QVERIFY(child<QLabel>(window, "A little less streaming. A little more keeping.")->isVisible());
+        QVERIFY(childWithText<QLabel>(window, "A little less streaming. A little more keeping.")->isVisible());
         screenshot(window, "window-empty");
 
         fill(*manager);
@@ -135,7 +122,7 @@ private Q_SLOTS:
         QCOMPARE(all->findChildren<QLabel *>().last()->text(), "5"); // the counters ignore the search
         search->clear();
         QTest::keyClicks(search, "zzz");
-        QVERIFY(child<QLabel>(window, "No matching downloads")->isVisible());
+        QVERIFY(childWithText<QLabel>(window, "No matching downloads")->isVisible());
     }
 
     void composer()
@@ -148,7 +135,7 @@ private Q_SLOTS:
         ContentView &content = window.content();
         QVERIFY2(qobject_cast<QPlainTextEdit *>(QApplication::focusWidget()),
                  QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
-        auto *button = child<QPushButton>(window, "Download");
+        auto *button = childWithText<QPushButton>(window, "Download");
         QVERIFY(!button->isEnabled());
         content.setLinks("  \n ");
         QVERIFY(!button->isEnabled());
@@ -264,7 +251,7 @@ private Q_SLOTS:
                                      window.frameGeometry().height())
                         .save(QString::fromLocal8Bit(directory) + "/window-clear-alert.png");
             }
-            child<QPushButton>(*alert, button)->click();
+            childWithText<QPushButton>(*alert, button)->click();
         });
         QCOMPARE(window.content().confirmClearAll(), remaining == 0);
         QCOMPARE(manager->count(), remaining);

@@ -7,6 +7,7 @@
 #include "app/ui/LarkApp.h"
 #include "app/ui/MainWindow.h"
 #include "model/MegaFolderListing.h"
+#include "tests/support/WidgetLookup.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -259,14 +260,9 @@ private Q_SLOTS:
             QVERIFY(files);
             QCOMPARE(files->model()->rowCount(), 300300); // every folder and, recursively, every video
         } else {
-            const auto shown = [&] {
-                for (QLabel *label : browser->findChildren<QLabel *>()) {
-                    if (label->text() == expected && label->isVisible())
-                        return true;
-                }
-                return false;
-            };
-            QTRY_VERIFY_WITH_TIMEOUT(shown(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(childWithText<QLabel>(*browser, expected) &&
+                                         childWithText<QLabel>(*browser, expected)->isVisible(),
+                                     60000);
         }
         QVERIFY2(watch.longest() < hangMs, qPrintable(QString("stalled for %1 ms").arg(watch.longest())));
         qInfo("longest stall: %lld ms", watch.longest());
