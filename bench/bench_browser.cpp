@@ -1,6 +1,7 @@
 // Opening a large share end to end: the real lark-mega lists it from the
 // emulator, the browser decodes it and builds the tree; then one filter change.
 #include "app/browser/MegaFolderBrowserModel.h"
+#include "bench/BenchMain.h"
 #include "tests/support/MegaEmulator.h"
 
 #include <QCoreApplication>
@@ -69,9 +70,5 @@ BENCHMARK(BM_OpenShareOf100000Nodes)->Unit(benchmark::kMillisecond)->Iterations(
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

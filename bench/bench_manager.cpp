@@ -1,6 +1,7 @@
 // The manager under load: many chatty workers, and a large history.
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "bench/BenchMain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -156,9 +157,5 @@ BENCHMARK(BM_AddPastedListOf10000)->Unit(benchmark::kMillisecond)->UseRealTime()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

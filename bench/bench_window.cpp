@@ -4,6 +4,7 @@
 #include "app/ui/ContentView.h"
 #include "app/ui/LarkApp.h"
 #include "app/ui/MainWindow.h"
+#include "bench/BenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -171,9 +172,5 @@ BENCHMARK(BM_QueueRepaintsUnderLoad)->Unit(benchmark::kMillisecond)->Iterations(
 
 int main(int argc, char **argv)
 {
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }
