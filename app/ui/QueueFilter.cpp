@@ -33,7 +33,6 @@ void QueueFilter::setSection(const QString &section)
 
 void QueueFilter::setSearch(const QString &search)
 {
-    m_search = search;
     m_matcher.reset();
     if (!search.isEmpty())
         m_matcher.emplace(search);

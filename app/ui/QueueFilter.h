@@ -25,7 +25,6 @@ protected:
 
 private:
     QString m_section = sections.first();
-    QString m_search;
     std::optional<TextSearch> m_matcher; // the search, prepared once for every row
 };
 
