@@ -13,10 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 #include <QUrl>
 
 #include <chrono>
+#include <unicode/ubrk.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,9 +107,20 @@ QString safeFileName(const QString &name)
     }
     // Lengths count what the reader sees as characters, so a cut never splits one.
     QList<qsizetype> ends;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, safe);
-    for (qsizetype at = finder.toNextBoundary(); at > 0 && ends.size() < longestName; at = finder.toNextBoundary())
-        ends.append(at);
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator *graphemes = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar *>(safe.utf16()),
+                                          static_cast<int32_t>(safe.size()), &status);
+    if (U_SUCCESS(status)) {
+        for (int32_t at = ubrk_next(graphemes); at != UBRK_DONE && ends.size() < longestName; at = ubrk_next(graphemes))
+            ends.append(at);
+    } else {
+        // Without the break rules, never split a surrogate pair at least.
+        for (qsizetype at = 1; at <= safe.size() && ends.size() < longestName; ++at) {
+            if (at == safe.size() || !safe.at(at).isLowSurrogate())
+                ends.append(at);
+        }
+    }
+    ubrk_close(graphemes);
     safe.truncate(ends.isEmpty() ? 0 : ends.last());
     while (!ends.isEmpty() && safe.toUtf8().size() > longestName) {
         ends.removeLast();

@@ -505,7 +505,7 @@ void DownloadManager::ended(const QUuid &id, int status)
                 } else {
                     finished.state = DownloadState::completed;
                     finished.progress = 100;
-                    finished.detail = QStringLiteral("Saved to your Mac");
+                    finished.detail = QStringLiteral("Saved to your computer");
                 }
             }
             finished.speed = noValue;

@@ -87,6 +87,8 @@ public:
     int count(DownloadState state) const { return m_stateCounts[static_cast<size_t>(state)]; }
     int workerCount() const { return static_cast<int>(m_workers.size()); }
 
+    // The user-defaults store, for what the window keeps of itself (its place on screen).
+    QSettings &settings() const { return *m_settings; }
     QString storagePath() const { return m_storage; }
     QString supportDirectory() const { return m_support; }
     QString toolDirectory() const { return m_toolDirectory; }

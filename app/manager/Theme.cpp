@@ -7,8 +7,14 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmapCache>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QSvgRenderer>
+#include <QToolTip>
 #include <QWidget>
+
+#include <algorithm>
+#include <cmath>
 
 // Resources in a static library are registered by hand.
 static void registerIcons()
@@ -113,8 +119,6 @@ QString controlsStyleSheet()
                "11px; }"
                "QPushButton:hover { background: %3; }"
                "QPushButton:disabled { color: %4; border-color: %5; }"
-               "QComboBox { background: %1; color: white; border: 1px solid %2; border-radius: 6px; padding: 3px 8px; }"
-               "QComboBox QAbstractItemView { background: %1; color: white; selection-background-color: %7; }"
                "QCheckBox { color: white; spacing: 7px; }"
                "QCheckBox:disabled { color: %4; }"
                "QCheckBox::indicator { width: 13px; height: 13px; border-radius: 4px; border: 1px solid %2; "
@@ -131,25 +135,81 @@ QString controlsStyleSheet()
              withAlpha(mint, 0.35).name(QColor::HexArgb));
 }
 
+QColor over(const QColor &colour, const QColor &background)
+{
+    const double alpha = colour.alphaF();
+    const auto mix = [alpha](double top, double bottom) { return top * alpha + bottom * (1 - alpha); };
+    return QColor::fromRgbF(static_cast<float>(mix(colour.redF(), background.redF())),
+                            static_cast<float>(mix(colour.greenF(), background.greenF())),
+                            static_cast<float>(mix(colour.blueF(), background.blueF())));
+}
+
+double contrast(const QColor &first, const QColor &second)
+{
+    // WCAG 2 relative luminance of opaque sRGB colours.
+    const auto luminance = [](const QColor &colour) {
+        const auto linear = [](double channel) {
+            return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    };
+    const double a = luminance(first);
+    const double b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QPalette palette()
+{
+    // Opaque colours only: standard widgets paint palette colours as they are,
+    // and contrast can only be promised for what is actually painted.
+    const QColor button = card.lighter(130);
+    const QColor secondary = over(white(0.6), card);
+    const QColor disabled = over(white(0.4), card);
+    QPalette result;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        result.setColor(group, QPalette::Window, base);
+        result.setColor(group, QPalette::WindowText, Qt::white);
+        result.setColor(group, QPalette::Base, card);
+        result.setColor(group, QPalette::AlternateBase, card.lighter(118));
+        result.setColor(group, QPalette::Text, Qt::white);
+        result.setColor(group, QPalette::PlaceholderText, secondary);
+        result.setColor(group, QPalette::Button, button);
+        result.setColor(group, QPalette::ButtonText, Qt::white);
+        result.setColor(group, QPalette::BrightText, Qt::white);
+        result.setColor(group, QPalette::ToolTipBase, card.lighter(140));
+        result.setColor(group, QPalette::ToolTipText, Qt::white);
+        result.setColor(group, QPalette::Highlight, mint);
+        result.setColor(group, QPalette::HighlightedText, base);
+        result.setColor(group, QPalette::Link, mint);
+        result.setColor(group, QPalette::LinkVisited, mint.darker(115));
+        // The bevels Fusion draws around frames, buttons and scroll bars.
+        result.setColor(group, QPalette::Light, card.lighter(220));
+        result.setColor(group, QPalette::Midlight, card.lighter(170));
+        result.setColor(group, QPalette::Mid, card.lighter(150));
+        result.setColor(group, QPalette::Dark, base.darker(130));
+        result.setColor(group, QPalette::Shadow, Qt::black);
+    }
+    result.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
+    result.setColor(QPalette::Disabled, QPalette::Text, disabled);
+    result.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
+    result.setColor(QPalette::Disabled, QPalette::Highlight, card.lighter(170));
+    result.setColor(QPalette::Disabled, QPalette::HighlightedText, Qt::white);
+    return result;
+}
+
+void applyToApplication()
+{
+    // Fusion paints every standard piece (file dialogs, menus, pop-ups, scroll
+    // bars, tooltips, message boxes) from the palette, so one palette makes them all dark.
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    QApplication::setPalette(palette());
+    QToolTip::setPalette(palette());
+}
+
 void applyPalette(QWidget *widget)
 {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, base);
-    palette.setColor(QPalette::WindowText, Qt::white);
-    palette.setColor(QPalette::Base, card);
-    palette.setColor(QPalette::AlternateBase, card.lighter(115));
-    palette.setColor(QPalette::Text, Qt::white);
-    palette.setColor(QPalette::PlaceholderText, white(0.35));
-    palette.setColor(QPalette::Button, card);
-    palette.setColor(QPalette::ButtonText, Qt::white);
-    palette.setColor(QPalette::Highlight, mint);
-    palette.setColor(QPalette::HighlightedText, base);
-    palette.setColor(QPalette::ToolTipBase, card);
-    palette.setColor(QPalette::ToolTipText, Qt::white);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, white(0.3));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, white(0.3));
-    palette.setColor(QPalette::Disabled, QPalette::Text, white(0.3));
-    widget->setPalette(palette);
+    widget->setPalette(palette());
     widget->setAutoFillBackground(true);
 }
 

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QString>
 
@@ -39,7 +40,16 @@ QString roundedStyle(const QColor &fill, int radius, const QColor &outline = Qt:
 // tooltips, scroll bars) in the application's dark style.
 QString controlsStyleSheet();
 
-// A dark palette with mint as the accent, for standard controls.
+// colour painted over an opaque background, as the eye sees it.
+QColor over(const QColor &colour, const QColor &background);
+// The WCAG contrast ratio of two opaque colours (1 to 21).
+double contrast(const QColor &first, const QColor &second);
+
+// One dark palette for every standard piece, with mint as the accent.
+QPalette palette();
+// Sets the style and the palette of the whole application.
+void applyToApplication();
+// The palette on one widget, with its background filled.
 void applyPalette(QWidget *widget);
 
 } // namespace Theme

@@ -47,7 +47,7 @@ public:
         title->setWordWrap(true);
         title->setMaximumHeight(title->fontMetrics().lineSpacing() * 2 + 2);
         column->addWidget(title);
-        auto *show = new QPushButton(QStringLiteral("Show in Finder"));
+        auto *show = new QPushButton(QStringLiteral("Show in Folder"));
         show->setFont(Theme::font(11));
         show->setFlat(true);
         show->setCursor(Qt::PointingHandCursor);

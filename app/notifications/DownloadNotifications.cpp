@@ -65,8 +65,8 @@ void DownloadNotifications::configure(bool enabled, std::function<void(const QSt
         }
         if (!enabled)
             CompletionBanners::shared().closeAll();
-        status(enabled ? QStringLiteral("Completion popups are on. This local build uses app popups instead of "
-                                        "Notification Center.")
+        status(enabled ? QStringLiteral("Completion popups are on. No desktop notification service answered, so "
+                                        "Lark shows its own popups.")
                        : QStringLiteral("Download notifications are off."));
     });
 }
@@ -102,7 +102,7 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
     const QString folderName = QDir(item.folder).dirName();
     message << QStringLiteral("Lark Downloader") << m_ids.value(item.id, 0u) << QStringLiteral("lark-downloader")
             << QStringLiteral("Download complete") << QStringLiteral("Saved to %1\n%2").arg(folderName, item.title)
-            << QStringList{QStringLiteral("default"), QStringLiteral("Show in Files")} << hints << -1;
+            << QStringList{QStringLiteral("default"), QStringLiteral("Show in Folder")} << hints << -1;
     const QUuid downloadID = item.id;
     const Delivered delivered{item.file.value_or(QString()), item.folder};
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, busTimeoutMs), this);

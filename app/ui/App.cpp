@@ -51,6 +51,7 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("Lark"));
     QApplication::setDesktopFileName(QStringLiteral("lark-downloader"));
     QApplication::setFont(Theme::font(12));
+    Theme::applyToApplication();
     quitOnTerminate(application);
 
     LarkApp lark;

@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -161,15 +162,27 @@ QWidget *ContentView::buildSidebar()
     column->addWidget(card);
     column->addStretch();
     column->addWidget(
-        Theme::label(QStringLiteral("LARK FOR MAC  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
+        Theme::label(QStringLiteral("LARK FOR LINUX  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
     setSection(QueueFilter::sections.first());
     return sidebar;
 }
 
+namespace {
+
+// The wrapping notice would make the scrolling column ask for the height it
+// prefers at its width rather than the least it needs, and scroll too early.
+class Column : public QWidget {
+public:
+    bool hasHeightForWidth() const override { return false; }
+};
+
+} // namespace
+
 QWidget *ContentView::buildMainColumn()
 {
-    auto *main = new QWidget;
+    auto *main = new Column;
     auto *column = new QVBoxLayout(main);
+    m_column = column;
     column->setContentsMargins(28, 42, 28, 28);
     column->setSpacing(22);
 
@@ -177,7 +190,7 @@ QWidget *ContentView::buildMainColumn()
     auto *titles = new QVBoxLayout;
     titles->setSpacing(7);
     titles->addWidget(Theme::label(QStringLiteral("Your links. Your library."), 29, QFont::DemiBold));
-    titles->addWidget(Theme::label(QStringLiteral("Great videos deserve a place on your Mac."), 13, QFont::Normal,
+    titles->addWidget(Theme::label(QStringLiteral("Great videos deserve a place on your computer."), 13, QFont::Normal,
                                    Theme::white(0.55)));
     header->addLayout(titles);
     header->addStretch();
@@ -190,7 +203,23 @@ QWidget *ContentView::buildMainColumn()
     column->addWidget(buildStatistics());
     column->addWidget(buildQueue(), 1);
     column->addWidget(buildFooter());
-    return main;
+    // Where the window is too low for everything, the column scrolls instead
+    // of squeezing its controls on top of each other; sideways it never scrolls.
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("mainColumn"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setStyleSheet(QStringLiteral("#mainColumn { background: transparent; }"));
+    auto *holder = new QWidget;
+    holder->setObjectName(QStringLiteral("mainColumnContent"));
+    holder->setStyleSheet(QStringLiteral("#mainColumnContent { background: transparent; }"));
+    auto *holding = new QVBoxLayout(holder);
+    holding->setContentsMargins(0, 0, 0, 0);
+    holding->addWidget(main);
+    scroll->setWidget(holder);
+    scroll->viewport()->setAutoFillBackground(false);
+    return scroll;
 }
 
 QWidget *ContentView::buildComposer()
@@ -201,6 +230,7 @@ QWidget *ContentView::buildComposer()
     composer->setStyleSheet(
         QStringLiteral("#composer { %1 }").arg(Theme::roundedStyle(Theme::card, 14, Theme::white(0.06))));
     auto *column = new QVBoxLayout(composer);
+    m_composerColumn = column;
     column->setContentsMargins(19, 19, 19, 19);
     column->setSpacing(15);
 
@@ -305,7 +335,7 @@ QWidget *ContentView::buildStatistics()
     };
     m_active = card("arrow-down", "ACTIVE", "downloading now");
     m_waiting = card("layers", "QUEUED", "ready to start");
-    m_finished = card("circle-check", "COMPLETED", "saved to your Mac");
+    m_finished = card("circle-check", "COMPLETED", "saved to your computer");
     return statistics;
 }
 
@@ -412,7 +442,10 @@ QWidget *ContentView::buildQueue()
     });
     auto *copy = new QShortcut(QKeySequence::Copy, m_list);
     connect(copy, &QShortcut::activated, this, [this, copyDetail] { copyDetail(m_list->currentIndex()); });
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_queueBody->addWidget(m_list);
+    // At the smallest window one whole row still shows.
+    m_queueBody->setMinimumHeight(DownloadRowDelegate::rowHeight);
     column->addWidget(m_queueBody, 1);
     return queue;
 }
@@ -505,6 +538,9 @@ void ContentView::addLinks()
         setLinks(QString());
         setSection(QueueFilter::sections.first());
     }
+    // The disabled button would hand the focus on to the search field, where
+    // the next paste would filter the queue instead of adding to it.
+    m_editor->setFocus(Qt::OtherFocusReason);
 }
 
 bool ContentView::confirmClearAll()
@@ -548,6 +584,8 @@ void ContentView::updateMainButton()
     m_mainButton->setIcon(
         Theme::icon(folder ? QStringLiteral("folder-search") : QStringLiteral("arrow-down"), 14, Theme::base));
     m_mainButton->setEnabled(!text.trimmed().isEmpty());
+    m_mainButton->setToolTip(QStringLiteral("%1 (%2)").arg(
+        m_mainButton->text(), QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText)));
 }
 
 void ContentView::updateQueueState()
@@ -565,10 +603,46 @@ void ContentView::updateQueueState()
     m_queueBody->setCurrentIndex(shown == 0 ? 0 : 1);
 }
 
+namespace {
+
+// The spacing of the main column at its design size and where the window is too low for it.
+struct Density {
+    int top;
+    int regions;
+    int composerRows;
+};
+constexpr Density roomy{42, 22, 15};
+constexpr Density compact{28, 12, 10};
+constexpr int compactSaving =
+    (roomy.top - compact.top) + 4 * (roomy.regions - compact.regions) + 3 * (roomy.composerRows - compact.composerRows);
+
+} // namespace
+
+void ContentView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateDensity();
+}
+
+void ContentView::updateDensity()
+{
+    // Tighter spacing first; only if even that does not fit does the column scroll.
+    const int roomyHeight = m_column->minimumSize().height() + (m_compact ? compactSaving : 0);
+    const bool wanted = height() < roomyHeight;
+    if (wanted == m_compact)
+        return;
+    m_compact = wanted;
+    const Density &density = m_compact ? compact : roomy;
+    m_column->setContentsMargins(28, density.top, 28, 28);
+    m_column->setSpacing(density.regions);
+    m_composerColumn->setSpacing(density.composerRows);
+}
+
 void ContentView::updateFooter()
 {
     m_notice->setText(m_manager.notice());
     m_notice->setVisible(!m_manager.notice().isEmpty());
+    updateDensity();
     const QString folder = m_manager.folder();
     m_saveTo->setToolTip(folder);
     m_saveTo->setText(m_saveTo->fontMetrics().elidedText(QStringLiteral("Save to: ") + folder, Qt::ElideMiddle,
@@ -593,6 +667,10 @@ void ContentView::presentFolderBrowser()
         m_browser = nullptr;
         m_manager.clearFolderRequest();
         m_manager.folderBrowserDismissed();
+        if (!m_browser) {
+            window()->activateWindow();
+            m_editor->setFocus(Qt::OtherFocusReason);
+        }
     });
     m_browser->open();
 }

@@ -13,6 +13,7 @@ class QLineEdit;
 class QListView;
 class QPlainTextEdit;
 class QPushButton;
+class QVBoxLayout;
 class QStackedWidget;
 class QToolButton;
 
@@ -36,6 +37,9 @@ public:
 Q_SIGNALS:
     void sectionChanged();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     QWidget *buildSidebar();
     QWidget *buildMainColumn();
@@ -47,6 +51,7 @@ private:
     void updateMainButton();
     void updateQueueState();
     void updateFooter();
+    void updateDensity();
     void presentFolderBrowser();
 
     DownloadManager &m_manager;
@@ -73,4 +78,7 @@ private:
     QCheckBox *m_notify = nullptr;
     QComboBox *m_concurrency = nullptr;
     MegaFolderBrowser *m_browser = nullptr;
+    QVBoxLayout *m_column = nullptr;
+    QVBoxLayout *m_composerColumn = nullptr;
+    bool m_compact = false;
 };

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int cardHeight = 112;
-constexpr int rowGap = 10;
 constexpr int padding = 15;
 constexpr int buttonSize = 25;
 
@@ -56,7 +54,7 @@ QList<DownloadRowDelegate::Action> DownloadRowDelegate::actions(const DownloadIt
                        [manager, id] { manager->resume(id); }});
     if (item.state == DownloadState::completed)
         result.append(
-            {QStringLiteral("Show in Finder"), QStringLiteral("folder"), [manager, item] { manager->reveal(item); }});
+            {QStringLiteral("Show in Folder"), QStringLiteral("folder"), [manager, item] { manager->reveal(item); }});
     result.append({QStringLiteral("Remove from queue"), QStringLiteral("x"), [manager, id] { manager->remove(id); }});
     return result;
 }
@@ -75,7 +73,7 @@ QList<QRect> DownloadRowDelegate::actionRects(const QRect &row, qsizetype count)
 
 QSize DownloadRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    return {option.rect.width(), cardHeight + rowGap};
+    return {option.rect.width(), rowHeight};
 }
 
 void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const

@@ -15,6 +15,11 @@ class DownloadRowDelegate : public QStyledItemDelegate {
 public:
     DownloadRowDelegate(DownloadManager &manager, QObject *parent = nullptr);
 
+    // A row's card and the gap below it.
+    static constexpr int cardHeight = 112;
+    static constexpr int rowGap = 10;
+    static constexpr int rowHeight = cardHeight + rowGap;
+
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

@@ -24,8 +24,10 @@ LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
 void LarkApp::aboutToQuit()
 {
     // Before the window ever appeared there is nothing to stop or save.
-    if (m_shown)
+    if (m_shown) {
+        m_window->rememberGeometry();
         m_manager->shutdown();
+    }
 }
 
 LarkApp::~LarkApp() = default;

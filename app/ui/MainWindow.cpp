@@ -6,7 +6,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
 
 MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
     QMainWindow(parent),
@@ -16,7 +24,7 @@ MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
     setWindowTitle(QStringLiteral("Lark Downloader"));
     setCentralWidget(m_content);
     setMinimumSize(1000, 680);
-    resize(1180, 800);
+    placeOnScreen();
     // No command opens a second window and there is no Help menu: only Quit.
     auto *quit = new QAction(QStringLiteral("Quit"), this);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -26,11 +34,86 @@ MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
     connect(&m_manager, &DownloadManager::folderPanelRequested, this, &MainWindow::chooseFolder);
 }
 
+namespace {
+
+const QString geometryKey = QStringLiteral("windowGeometry");
+const QSize defaultSize(1180, 800);
+
+} // namespace
+
+QRect MainWindow::fittedGeometry(const QRect &wanted, const QRect &available, const QMargins &frame,
+                                 const QSize &minimum)
+{
+    const QRect inside = available.marginsRemoved(frame);
+    const int width = std::max(minimum.width(), std::min(wanted.width(), inside.width()));
+    const int height = std::max(minimum.height(), std::min(wanted.height(), inside.height()));
+    // Where the window is larger than the area, its top left corner stays visible.
+    const auto place = [](int wantedStart, int start, int room, int length, bool centre) {
+        if (length >= room)
+            return start;
+        if (centre)
+            return start + (room - length) / 2;
+        return std::clamp(wantedStart, start, start + room - length);
+    };
+    const bool centre = wanted.topLeft() == QPoint(INT_MIN, INT_MIN);
+    return {place(wanted.x(), inside.x(), inside.width(), width, centre),
+            place(wanted.y(), inside.y(), inside.height(), height, centre), width, height};
+}
+
+void MainWindow::placeOnScreen()
+{
+    const QRect saved = m_manager.settings().value(geometryKey).toRect();
+    QRect wanted(QPoint(INT_MIN, INT_MIN), defaultSize);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (saved.isValid()) {
+        wanted = saved;
+        // The screen it was last on, when that screen is still there.
+        if (QScreen *last = QGuiApplication::screenAt(saved.center()))
+            screen = last;
+    }
+    if (!screen) {
+        resize(wanted.size());
+        return;
+    }
+    setGeometry(fittedGeometry(wanted, screen->availableGeometry(), {}, minimumSize()));
+}
+
+void MainWindow::refitToFrame()
+{
+    // Only now does the window manager's frame have a size; a title bar must not end up off screen.
+    QScreen *screen = this->screen();
+    if (!screen || isMaximized() || isFullScreen())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                           frame.bottom() - inner.bottom());
+    const QRect fitted = fittedGeometry(inner, screen->availableGeometry(), margins, minimumSize());
+    if (fitted != inner)
+        setGeometry(fitted);
+}
+
+void MainWindow::rememberGeometry()
+{
+    if (isMaximized() || isFullScreen())
+        m_manager.settings().setValue(geometryKey, normalGeometry());
+    else
+        m_manager.settings().setValue(geometryKey, geometry());
+    m_manager.settings().sync();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    rememberGeometry();
+    QMainWindow::closeEvent(event);
+}
+
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (!m_shown) {
         m_shown = true;
+        QTimer::singleShot(0, this, &MainWindow::refitToFrame);
         Q_EMIT firstShown();
     }
 }

@@ -232,7 +232,7 @@ private Q_SLOTS:
         QCOMPARE(item.progress, 100.0);
         QCOMPARE(item.size, "2.00MiB");
         QCOMPARE(item.speed, "\u2014");
-        QCOMPARE(item.detail, "Saved to your Mac");
+        QCOMPARE(item.detail, "Saved to your computer");
         QVERIFY(rows.size() >= 4);
         for (const auto &arguments : rows)
             QCOMPARE(arguments[0].toModelIndex().row(), 0);
@@ -653,7 +653,7 @@ private Q_SLOTS:
         QCOMPARE(restored.count(), 3);
         QCOMPARE(restored.itemAt(0).url, link("hold3"));
         QCOMPARE(stateOf(restored, "ok1"), DownloadState::completed);
-        QCOMPARE(fixture.byTitle("ok1").detail, "Saved to your Mac");
+        QCOMPARE(fixture.byTitle("ok1").detail, "Saved to your computer");
         for (const char *name : {"hold2", "hold3"}) {
             const DownloadItem &item = fixture.byTitle(name);
             QCOMPARE(item.state, DownloadState::paused);

@@ -83,7 +83,7 @@ private Q_SLOTS:
         QCOMPARE(item.title, "holiday.mkv");
         QCOMPARE(item.file, fixture.dir.filePath("downloads/holiday.mkv"));
         QCOMPARE(readFile(*item.file), original);
-        QCOMPARE(item.detail, "Saved to your Mac");
+        QCOMPARE(item.detail, "Saved to your computer");
         QCOMPARE(item.size, "3.0 MiB");
     }
 
@@ -127,7 +127,7 @@ private Q_SLOTS:
         QVERIFY(fixture.manager->add(base + "/clip.mp4"));
         QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->itemAt(0).state != DownloadState::downloading, 60000);
         const DownloadItem &item = fixture.manager->itemAt(0);
-        QCOMPARE(item.detail, "Saved to your Mac");
+        QCOMPARE(item.detail, "Saved to your computer");
         QCOMPARE(item.state, DownloadState::completed);
         QCOMPARE(item.title, "clip");
         QVERIFY(item.file);

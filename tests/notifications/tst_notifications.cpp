@@ -182,7 +182,7 @@ private Q_SLOTS:
         QVERIFY(bus.unregisterService("org.freedesktop.Notifications"));
         DownloadNotifications service;
         QCOMPARE(configure(service, true),
-                 "Completion popups are on. This local build uses app popups instead of Notification Center.");
+                 "Completion popups are on. No desktop notification service answered, so Lark shows its own popups.");
         QVERIFY(service.usesBanners());
         CompletionBanners &banners = CompletionBanners::shared();
         CompletionBanners::shared().setLifetime(60000);

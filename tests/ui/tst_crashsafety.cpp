@@ -103,7 +103,7 @@ private Q_SLOTS:
                               "Best available", "None");
             item.state = DownloadState::completed;
             item.progress = 100;
-            item.detail = "Saved to your Mac";
+            item.detail = "Saved to your computer";
             seeded.append(item.toJson());
         }
         QVERIFY(QDir(m_home.path()).mkpath(".local/share/Lark Downloader"));

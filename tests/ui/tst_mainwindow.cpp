@@ -1,5 +1,6 @@
 // The main window on a real X server.
 #include "app/manager/DownloadManager.h"
+#include "app/manager/Theme.h"
 #include "app/ui/ContentView.h"
 #include "app/ui/DownloadFolderPicker.h"
 #include "app/ui/DownloadRowDelegate.h"
@@ -7,13 +8,18 @@
 #include "app/ui/QueueFilter.h"
 #include "tests/support/WidgetLookup.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QClipboard>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -26,6 +32,8 @@
 #include <QTest>
 
 #include <QTimer>
+#include <climits>
+#include <QToolButton>
 #include <csignal>
 
 class TestMainWindow : public QObject {
@@ -69,7 +77,7 @@ private:
         set(0, DownloadState::downloading, "Northern lights over the fjord", 42.6, "Downloading");
         set(1, DownloadState::failed, "Broken link", 0, "ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh");
         set(2, DownloadState::paused, "Street food tour", 63, "Paused \u2022 partial file kept for resume");
-        set(3, DownloadState::completed, "Morning run", 100, "Saved to your Mac");
+        set(3, DownloadState::completed, "Morning run", 100, "Saved to your computer");
     }
 
     void screenshot(QWidget &widget, const char *name)
@@ -79,7 +87,63 @@ private:
             widget.grab().save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
     }
 
+
+    // Controls that overlap (neither inside the other) or are drawn smaller than they need.
+    static QStringList layoutFaults(QWidget &window)
+    {
+        QList<QWidget *> controls;
+        for (QWidget *widget : window.findChildren<QWidget *>()) {
+            if (!widget->isVisibleTo(&window) || widget->isWindow())
+                continue;
+            if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget) ||
+                qobject_cast<QLineEdit *>(widget) || qobject_cast<QPlainTextEdit *>(widget) ||
+                qobject_cast<QListView *>(widget) || (qobject_cast<QLabel *>(widget) && !qobject_cast<QLabel *>(widget)->text().isEmpty()))
+                controls.append(widget);
+        }
+        // Only what the scrolling column actually shows counts.
+        const auto visibleRect = [&window](QWidget *widget) {
+            QRect rect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+            for (QWidget *parent = widget->parentWidget(); parent && parent != &window; parent = parent->parentWidget())
+                rect &= QRect(parent->mapTo(&window, QPoint(0, 0)), parent->size());
+            return rect;
+        };
+        QStringList faults;
+        const auto name = [](QWidget *widget) {
+            const auto *label = qobject_cast<QLabel *>(widget);
+            const auto *button = qobject_cast<QAbstractButton *>(widget);
+            return QStringLiteral("%1 '%2'").arg(widget->metaObject()->className(),
+                                                label ? label->text() : button ? button->text() : widget->accessibleName());
+        };
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            QWidget *a = controls[i];
+            const QRect ra = visibleRect(a);
+            if (ra.isEmpty())
+                continue;
+            const QSize needed = qobject_cast<QLabel *>(a) && qobject_cast<QLabel *>(a)->wordWrap() ? a->minimumSizeHint() : a->sizeHint();
+            // Icon-only buttons have the size of their design; text must have the room it needs.
+            const auto *tool = qobject_cast<QToolButton *>(a);
+            if (!(tool && tool->text().isEmpty()) && !qobject_cast<QListView *>(a) && !qobject_cast<QPlainTextEdit *>(a) && !qobject_cast<QLineEdit *>(a) &&
+                (a->width() < needed.width() || a->height() < std::min(needed.height(), a->minimumSizeHint().height())))
+                faults.append(QStringLiteral("%1 is %2x%3, needs %4x%5").arg(name(a)).arg(a->width()).arg(a->height())
+                              .arg(needed.width()).arg(needed.height()));
+            for (qsizetype j = i + 1; j < controls.size(); ++j) {
+                QWidget *b = controls[j];
+                if (a->isAncestorOf(b) || b->isAncestorOf(a))
+                    continue;
+                if (ra.intersects(visibleRect(b)))
+                    faults.append(name(a) + " overlaps " + name(b));
+            }
+        }
+        return faults;
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The look of the real application, whose main does the same.
+        Theme::applyToApplication();
+    }
+
     void emptyAndFilledWindow()
     {
         auto manager = makeManager();
@@ -97,6 +161,114 @@ private Q_SLOTS:
         QCOMPARE(manager->count(), 5);
         QCOMPARE(list->model()->rowCount(), 5);
         screenshot(window, "window-items");
+    }
+
+
+    void fitsAtEverySize_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("withNotice");
+        QTest::newRow("smallest") << QSize(1000, 680) << false;
+        QTest::newRow("smallest with a notice") << QSize(1000, 680) << true;
+        QTest::newRow("laptop") << QSize(1366, 768) << true;
+        QTest::newRow("low and wide") << QSize(1400, 680) << true;
+        QTest::newRow("narrow and tall") << QSize(1000, 900) << true;
+        QTest::newRow("default") << QSize(1180, 800) << true;
+    }
+    void fitsAtEverySize()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, withNotice);
+        auto manager = makeManager();
+        fill(*manager);
+        if (withNotice)
+            manager->add("not a link at all, and a second line of text\nmore");
+        MainWindow window(*manager);
+        window.resize(size);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.size(), size);
+        QCoreApplication::processEvents();
+        const QStringList faults = layoutFaults(window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+        auto *list = window.findChild<QListView *>("queue");
+        auto *column = window.findChild<QScrollArea *>("mainColumn");
+        // Tighter spacing makes everything fit down to the smallest window, footer included.
+        QCOMPARE(column->verticalScrollBar()->maximum(), 0);
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        // At least one whole row on screen.
+        const QRect first = list->visualRect(list->model()->index(0, 0));
+        QVERIFY2(list->viewport()->rect().contains(first.adjusted(0, 0, 0, -DownloadRowDelegate::rowGap)),
+                 qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of %5x%6").arg(first.x()).arg(first.y())
+                            .arg(first.width()).arg(first.height()).arg(list->viewport()->width()).arg(list->viewport()->height())));
+        QVERIFY(first.right() < list->viewport()->width());
+        if (size == QSize(1000, 680) && withNotice)
+            screenshot(window, "window-1000x680");
+        if (size == QSize(1366, 768))
+            screenshot(window, "window-1366x768");
+    }
+
+
+    void fittedGeometry_data()
+    {
+        QTest::addColumn<QRect>("wanted");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QMargins>("frame");
+        QTest::addColumn<QRect>("fitted");
+        const QPoint unplaced(INT_MIN, INT_MIN);
+        QTest::newRow("first launch, laptop, no frame")
+            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 1366, 768) << QMargins() << QRect(93, 0, 1180, 768);
+        QTest::newRow("first launch, laptop, title bar and a panel")
+            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 27, 1366, 741) << QMargins(1, 30, 1, 1)
+            << QRect(93, 57, 1180, 710);
+        QTest::newRow("first launch, large screen") << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 1920, 1080)
+                                                    << QMargins() << QRect(370, 140, 1180, 800);
+        QTest::newRow("first launch on a second screen")
+            << QRect(unplaced, QSize(1180, 800)) << QRect(1920, 0, 1366, 768) << QMargins() << QRect(2013, 0, 1180, 768);
+        QTest::newRow("restored where it was") << QRect(100, 50, 1200, 700) << QRect(0, 0, 1920, 1080) << QMargins()
+                                               << QRect(100, 50, 1200, 700);
+        QTest::newRow("restored from a larger screen")
+            << QRect(800, 300, 1600, 1000) << QRect(0, 0, 1366, 768) << QMargins() << QRect(0, 0, 1366, 768);
+        QTest::newRow("restored partly off the right edge")
+            << QRect(900, 100, 1100, 700) << QRect(0, 0, 1366, 768) << QMargins() << QRect(266, 68, 1100, 700);
+        QTest::newRow("screen smaller than the minimum")
+            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 800, 600) << QMargins() << QRect(0, 0, 1000, 680);
+    }
+    void fittedGeometry()
+    {
+        QFETCH(QRect, wanted);
+        QFETCH(QRect, available);
+        QFETCH(QMargins, frame);
+        QFETCH(QRect, fitted);
+        QCOMPARE(MainWindow::fittedGeometry(wanted, available, frame, QSize(1000, 680)), fitted);
+    }
+
+    void geometryIsRestored()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        makeManager()->settings().remove("windowGeometry");
+        {
+            auto manager = makeManager();
+            MainWindow window(*manager);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            // A first launch is centred on the screen.
+            QCOMPARE(window.geometry().center().x(), screen.center().x());
+            window.setGeometry(QRect(screen.topLeft() + QPoint(40, 30), QSize(1050, 700)));
+            QTRY_COMPARE(window.size(), QSize(1050, 700));
+            window.close();
+        }
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.geometry(), QRect(screen.topLeft() + QPoint(40, 30), QSize(1050, 700)));
+        // A place on a screen that is gone comes back on this one, whole.
+        m_settings->setValue("windowGeometry", QRect(5000, 4000, 1300, 2000));
+        MainWindow moved(*manager);
+        QVERIFY(screen.contains(moved.geometry()) || moved.geometry().size() == QSize(1000, 680));
+        QVERIFY(moved.geometry().height() <= std::max(680, screen.height()));
+        m_settings->remove("windowGeometry");
     }
 
     void sectionsAndSearch()
@@ -165,7 +337,7 @@ private Q_SLOTS:
         QTest::newRow("paused") << int(DownloadState::paused) << QStringList{"Resume or retry", "Remove from queue"};
         QTest::newRow("failed") << int(DownloadState::failed) << QStringList{"Resume or retry", "Remove from queue"};
         QTest::newRow("completed") << int(DownloadState::completed)
-                                   << QStringList{"Show in Finder", "Remove from queue"};
+                                   << QStringList{"Show in Folder", "Remove from queue"};
     }
     void rowButtonsPerState()
     {
