@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,18 +23,21 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <QTimer>
 #include <climits>
 #include <QToolButton>
+#include <QToolTip>
 #include <csignal>
 
 class TestMainWindow : public QObject {
@@ -135,6 +139,24 @@ private:
             }
         }
         return faults;
+    }
+
+
+    // The mean lightness (0-255) of what the screen shows of a window, saved as a picture when asked.
+    static int shownLightness(QWidget *window, const char *name)
+    {
+        const QRect area = window->frameGeometry();
+        const QImage image = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                                         area.height()).toImage();
+        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+        if (!directory.isEmpty())
+            image.save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                sum += QColor(image.pixel(x, y)).lightness();
+        }
+        return image.isNull() ? 255 : static_cast<int>(sum / (qint64(image.width()) * image.height()));
     }
 
 private Q_SLOTS:
@@ -269,6 +291,146 @@ private Q_SLOTS:
         QVERIFY(screen.contains(moved.geometry()) || moved.geometry().size() == QSize(1000, 680));
         QVERIFY(moved.geometry().height() <= std::max(680, screen.height()));
         m_settings->remove("windowGeometry");
+    }
+
+
+    void focusReturnsToTheLinkField()
+    {
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *editor = window.findChild<QPlainTextEdit *>();
+        auto *button = window.findChild<QPushButton *>("mainButton");
+        QCOMPARE(button->toolTip(), "Download (Ctrl+Return)");
+        // By the keyboard: type, Ctrl+Return, and the next link goes straight into the field.
+        editor->setFocus();
+        QTest::keyClicks(editor, "https://example.com/first");
+        QTest::keyClick(editor, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(manager->count(), 1);
+        QCOMPARE(QApplication::focusWidget(), editor);
+        // By the mouse: the button takes the focus on the click, and gives it back.
+        window.content().setLinks("https://example.com/second");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(manager->count(), 2);
+        QCOMPARE(QApplication::focusWidget(), editor);
+        QTest::keyClicks(QApplication::focusWidget(), "https://example.com/third");
+        QCOMPARE(window.content().links(), "https://example.com/third");
+        auto *list = window.findChild<QListView *>("queue");
+        QCOMPARE(list->model()->rowCount(), 2); // nothing filtered the list
+    }
+
+    void paletteContrast_data()
+    {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("text");
+        QTest::addColumn<int>("background");
+        const QList<std::tuple<const char *, QPalette::ColorRole, QPalette::ColorRole>> pairs{
+            {"window text", QPalette::WindowText, QPalette::Window},
+            {"text on base", QPalette::Text, QPalette::Base},
+            {"text on alternate base", QPalette::Text, QPalette::AlternateBase},
+            {"text on window", QPalette::Text, QPalette::Window},
+            {"button text", QPalette::ButtonText, QPalette::Button},
+            {"tooltip", QPalette::ToolTipText, QPalette::ToolTipBase},
+            {"selection", QPalette::HighlightedText, QPalette::Highlight},
+            {"placeholder", QPalette::PlaceholderText, QPalette::Base},
+            {"link", QPalette::Link, QPalette::Base},
+            {"bright text", QPalette::BrightText, QPalette::Window},
+        };
+        for (const auto &[group, groupName] :
+             {std::pair{QPalette::Active, "active"}, std::pair{QPalette::Inactive, "inactive"}}) {
+            for (const auto &[name, text, background] : pairs)
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(groupName, name)))
+                    << int(group) << int(text) << int(background);
+        }
+    }
+    void paletteContrast()
+    {
+        QFETCH(int, group);
+        QFETCH(int, text);
+        QFETCH(int, background);
+        // What a standard dialog of the running application paints with.
+        const QPalette palette = QFileDialog().palette();
+        const auto colourGroup = static_cast<QPalette::ColorGroup>(group);
+        const QColor back = palette.color(colourGroup, static_cast<QPalette::ColorRole>(background));
+        const QColor fore = Theme::over(palette.color(colourGroup, static_cast<QPalette::ColorRole>(text)), back);
+        QCOMPARE(back.alpha(), 255);
+        const double ratio = Theme::contrast(fore, back);
+        QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 on %2: %3:1").arg(fore.name(), back.name()).arg(ratio)));
+        // And it is the dark palette, not the desktop's.
+        QVERIFY(palette.color(QPalette::Window).lightness() < 60);
+        QCOMPARE(QApplication::style()->name().toLower(), "fusion");
+    }
+
+
+    void standardPiecesAreDark()
+    {
+        auto manager = makeManager();
+        fill(*manager);
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // The "…" menu.
+        QMenu *menu = nullptr;
+        for (QToolButton *button : window.findChildren<QToolButton *>()) {
+            if (button->accessibleName() == "More actions")
+                menu = button->menu();
+        }
+        QVERIFY(menu);
+        menu->popup(window.mapToGlobal(QPoint(700, 400)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::qWait(50);
+        QVERIFY(shownLightness(menu, "menu-open") < 70);
+        menu->hide();
+
+        // A combo pop-up.
+        QComboBox *quality = nullptr;
+        for (QComboBox *combo : window.findChildren<QComboBox *>()) {
+            if (combo->accessibleName() == "Quality")
+                quality = combo;
+        }
+        QVERIFY(quality);
+        quality->showPopup();
+        QWidget *popup = quality->view()->window();
+        QVERIFY(QTest::qWaitForWindowExposed(popup));
+        QTest::qWait(50);
+        QVERIFY(shownLightness(popup, "combo-open") < 70);
+        quality->hidePopup();
+
+        // A tooltip.
+        auto *button = window.findChild<QPushButton *>("mainButton");
+        QToolTip::showText(button->mapToGlobal(QPoint(10, 10)), button->toolTip(), button);
+        QWidget *tip = nullptr;
+        QTRY_VERIFY((tip = [] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->inherits("QTipLabel") && widget->isVisible())
+                    return widget;
+            }
+            return static_cast<QWidget *>(nullptr);
+        }()));
+        QTest::qWait(50);
+        QVERIFY(shownLightness(tip, "tooltip") < 90);
+        QToolTip::hideText();
+
+        // The folder picker's Browse… dialog.
+        manager->chooseFolder();
+        DownloadFolderPicker &panel = window.folderPanel();
+        QTRY_VERIFY(panel.isVisible());
+        childWithText<QPushButton>(panel, "Browse…")->click();
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = panel.findChild<QFileDialog *>()) && dialog->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QTest::qWait(100);
+        QVERIFY(shownLightness(dialog, "browse-dialog") < 70);
+        for (QLabel *label : dialog->findChildren<QLabel *>()) {
+            const QColor text = label->palette().color(QPalette::WindowText);
+            QVERIFY2(Theme::contrast(text, label->palette().color(QPalette::Window)) >= 4.5,
+                     qPrintable(label->text()));
+        }
+        dialog->reject();
+        panel.hide();
     }
 
     void sectionsAndSearch()
