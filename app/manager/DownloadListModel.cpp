@@ -20,7 +20,14 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case TitleRole:
+    case Qt::AccessibleTextRole:
         return item.title;
+    case Qt::AccessibleDescriptionRole:
+        // What a sighted user reads off the row: its state, then how far it got or what the worker said.
+        if (item.state == DownloadState::downloading)
+            return QStringLiteral("%1, %2").arg(rawValue(item.state), QString::asprintf("%.1f%%", item.progress));
+        return item.detail.isEmpty() ? rawValue(item.state)
+                                     : QStringLiteral("%1, %2").arg(rawValue(item.state), item.detail);
     case IdRole:
         return item.id;
     case UrlRole:

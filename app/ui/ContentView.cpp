@@ -7,6 +7,7 @@
 #include "app/records/LinkIntake.h"
 #include "app/ui/DownloadRowDelegate.h"
 #include "app/ui/QueueFilter.h"
+#include "app/ui/QueueView.h"
 #include "model/MegaFolderLink.h"
 
 #include <QActionGroup>
@@ -246,6 +247,8 @@ QWidget *ContentView::buildComposer()
     m_editor->setFixedHeight(62);
     m_editor->setFont(Theme::font(12));
     m_editor->setAccessibleName(QStringLiteral("Video URLs"));
+    // Links hold no tabs; Tab moves on, so the keyboard can leave the field.
+    m_editor->setTabChangesFocus(true);
     m_editor->setStyleSheet(QStringLiteral("QPlainTextEdit { %1 color: white; padding: 4px; }")
                                 .arg(Theme::roundedStyle(Theme::base, 9, Theme::white(0.08))));
     m_placeholder = Theme::label(QStringLiteral("Paste video URLs or a MEGA folder link\u2026"), 12, QFont::Normal,
@@ -414,34 +417,18 @@ QWidget *ContentView::buildQueue()
     emptyColumn->addStretch();
     m_queueBody->addWidget(empty);
 
-    m_list = new QListView;
+    m_list = new QueueView(m_manager);
     m_list->setObjectName(QStringLiteral("queue"));
     m_list->setModel(m_filter);
-    m_list->setItemDelegate(new DownloadRowDelegate(m_manager, m_list));
     m_list->setUniformItemSizes(true);
     m_list->setMouseTracking(true);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_list->setStyleSheet(
-        QStringLiteral("QListView { background: transparent; } QListView::item:selected { background: transparent; }"));
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
-    // The status text of a row can be copied: from the context menu, or with the copy key.
-    const auto copyDetail = [this](const QModelIndex &index) {
-        if (const DownloadItem *item = m_manager.item(index.data(DownloadListModel::IdRole).toUuid()))
-            QApplication::clipboard()->setText(item->detail);
-    };
-    connect(m_list, &QListView::customContextMenuRequested, this, [this, copyDetail](const QPoint &point) {
-        const QModelIndex index = m_list->indexAt(point);
-        if (!index.isValid())
-            return;
-        QMenu context;
-        context.addAction(QStringLiteral("Copy status"), this, [index, copyDetail] { copyDetail(index); });
-        context.exec(m_list->viewport()->mapToGlobal(point));
-    });
-    auto *copy = new QShortcut(QKeySequence::Copy, m_list);
-    connect(copy, &QShortcut::activated, this, [this, copyDetail] { copyDetail(m_list->currentIndex()); });
+    m_list->setAccessibleName(QStringLiteral("Downloads"));
+    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; } QListView::item:selected { "
+                                         "background: transparent; }"));
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_queueBody->addWidget(m_list);
     // At the smallest window one whole row still shows.

@@ -6,6 +6,7 @@ class DownloadManager;
 class DownloadRowDelegate;
 class MegaFolderBrowser;
 class QueueFilter;
+class QueueView;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -72,7 +73,7 @@ private:
     QLabel *m_emptyIcon = nullptr;
     QLabel *m_emptyTitle = nullptr;
     QLabel *m_emptyLine = nullptr;
-    QListView *m_list = nullptr;
+    QueueView *m_list = nullptr;
     QLabel *m_notice = nullptr;
     QLabel *m_saveTo = nullptr;
     QCheckBox *m_notify = nullptr;

@@ -89,6 +89,11 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     QPainterPath shape;
     shape.addRoundedRect(QRectF(card), 12, 12);
     painter->fillPath(shape, Theme::card);
+    // The row the keys act on, when the list has the focus.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setPen(QPen(Theme::withAlpha(Theme::mint, 0.7), 1.5));
+        painter->drawPath(shape);
+    }
 
     // Thumbnail.
     const QRectF thumb(card.left() + padding, card.top() + padding, 67, 66);

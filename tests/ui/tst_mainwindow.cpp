@@ -6,9 +6,11 @@
 #include "app/ui/DownloadRowDelegate.h"
 #include "app/ui/MainWindow.h"
 #include "app/ui/QueueFilter.h"
+#include "tests/support/DesktopStandIns.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QScrollArea>
@@ -431,6 +433,121 @@ private Q_SLOTS:
         }
         dialog->reject();
         panel.hide();
+    }
+
+
+    void keyboardActsOnRows()
+    {
+        QTemporaryDir tools;
+        QVERIFY(installRecordingOpener(tools.path()));
+        auto manager = makeManager();
+        fill(*manager);
+        MainWindow window(*manager);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        // Tab reaches the list from the link field.
+        window.findChild<QPlainTextEdit *>()->setFocus();
+        for (int tabs = 0; tabs < 30 && QApplication::focusWidget() != list; ++tabs)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), list);
+        QCOMPARE(list->currentIndex().row(), 0);
+        const auto stateAt = [&](int row) { return manager->itemAt(row).state; };
+        const auto key = [&](Qt::Key pressed, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QTest::keyClick(list, pressed, modifiers);
+        };
+        QCOMPARE(stateAt(0), DownloadState::downloading);
+        key(Qt::Key_Space);
+        QCOMPARE(stateAt(0), DownloadState::paused);
+        key(Qt::Key_Space);
+        QCOMPARE(stateAt(0), DownloadState::queued);
+        key(Qt::Key_Down);
+        QCOMPARE(list->currentIndex().row(), 1);
+        QCOMPARE(stateAt(1), DownloadState::failed);
+        key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), "ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh");
+        key(Qt::Key_Space);
+        QCOMPARE(stateAt(1), DownloadState::queued);
+        // Return shows a finished download (its file is gone, so its folder opens).
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        QCOMPARE(stateAt(3), DownloadState::completed);
+        key(Qt::Key_Return);
+        QTRY_COMPARE(openedByRecordingOpener(tools.path()), QStringList{"file://" + manager->itemAt(3).folder});
+        // Delete removes the row, and the next one becomes current.
+        const QUuid removed = manager->itemAt(3).id;
+        key(Qt::Key_Delete);
+        QVERIFY(!manager->item(removed));
+        QCOMPARE(manager->count(), 4);
+        QCOMPARE(list->currentIndex().row(), 3);
+        // The menu key opens the row's menu, with the row's own actions.
+        QTimer::singleShot(0, this, [] {
+            QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QStringList titles;
+            for (QAction *action : menu->actions()) {
+                if (!action->isSeparator())
+                    titles.append(action->text());
+            }
+            QCOMPARE(titles, QStringList({"Pause", "Remove from queue", "Copy status"}));
+            menu->close();
+        });
+        key(Qt::Key_Menu);
+    }
+
+    void screenReaderReadsRows()
+    {
+        auto manager = makeManager();
+        fill(*manager);
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        QAccessibleInterface *queue = QAccessible::queryAccessibleInterface(list);
+        QVERIFY(queue);
+        QCOMPARE(queue->role(), QAccessible::List);
+        QCOMPARE(queue->childCount(), 5);
+        struct Expected {
+            QString name;
+            QString description;
+            QStringList buttons;
+        };
+        const QList<Expected> rows{
+            {"Northern lights over the fjord", "Downloading, 42.6%", {"Pause", "Remove from queue"}},
+            {"Broken link", "Failed, ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh",
+             {"Resume or retry", "Remove from queue"}},
+            {"Street food tour", "Paused, Paused \u2022 partial file kept for resume",
+             {"Resume or retry", "Remove from queue"}},
+            {"Morning run", "Completed, Saved to your computer", {"Show in Folder", "Remove from queue"}},
+        };
+        for (int i = 0; i < rows.size(); ++i) {
+            QAccessibleInterface *row = queue->child(i);
+            QVERIFY(row && row->isValid());
+            QCOMPARE(row->role(), QAccessible::ListItem);
+            QCOMPARE(row->text(QAccessible::Name), rows[i].name);
+            QCOMPARE(row->text(QAccessible::Description), rows[i].description);
+            QCOMPARE(row->parent(), queue);
+            QCOMPARE(queue->indexOfChild(row), i);
+            QStringList buttons;
+            for (int b = 0; b < row->childCount(); ++b) {
+                QAccessibleInterface *button = row->child(b);
+                QCOMPARE(button->role(), QAccessible::Button);
+                QVERIFY(row->rect().contains(button->rect()));
+                QCOMPARE(button->parent(), row);
+                buttons.append(button->text(QAccessible::Name));
+            }
+            QCOMPARE(buttons, rows[i].buttons);
+        }
+        // Pressing a painted button through the accessibility interface acts like a click.
+        QAccessibleInterface *pause = queue->child(0)->child(0);
+        QVERIFY(pause->actionInterface());
+        pause->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(manager->itemAt(0).state, DownloadState::paused);
+        QCOMPARE(queue->child(0)->text(QAccessible::Description), "Paused, Paused \u2022 partial file kept for resume");
+        // The button that the state no longer offers is gone.
+        QVERIFY(!pause->isValid());
+        QCOMPARE(queue->child(0)->child(0)->text(QAccessible::Name), "Resume or retry");
     }
 
     void sectionsAndSearch()

@@ -1,0 +1,382 @@
+#include "app/ui/QueueView.h"
+
+#include "app/manager/DownloadListModel.h"
+#include "app/manager/DownloadManager.h"
+
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPointer>
+
+namespace {
+
+class RowAccessible;
+
+// One painted button of a row, as a screen reader sees it: a push button
+// named by its tooltip that can be pressed.
+class ButtonAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    ButtonAccessible(QueueView *view, const QUuid &id, const QString &title) :
+        m_view(view),
+        m_id(id),
+        m_title(title)
+    {}
+
+    bool isValid() const override { return position() >= 0; }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override
+    {
+        return m_view ? QAccessible::accessibleInterface(m_view->accessibleRowId(m_id)) : nullptr;
+    }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text kind) const override
+    {
+        return kind == QAccessible::Name || kind == QAccessible::Description ? m_title : QString();
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        const int at = position();
+        if (at < 0)
+            return {};
+        const QModelIndex index = m_view->indexOf(m_id);
+        const QRect local = m_view->actionRectsAt(index).value(at);
+        return {m_view->viewport()->mapToGlobal(local.topLeft()), local.size()};
+    }
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.invisible = !isValid();
+        return state;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        const int at = position();
+        if (name != pressAction() || at < 0)
+            return;
+        m_view->actionsAt(m_view->indexOf(m_id)).at(at).run();
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    // Which of the row's buttons this is now; -1 when the state no longer offers it.
+    int position() const
+    {
+        if (!m_view)
+            return -1;
+        const QModelIndex index = m_view->indexOf(m_id);
+        if (!index.isValid())
+            return -1;
+        const QList<DownloadRowDelegate::Action> actions = m_view->actionsAt(index);
+        for (qsizetype i = 0; i < actions.size(); ++i) {
+            if (actions[i].title == m_title)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+    QPointer<QueueView> m_view;
+    QUuid m_id;
+    QString m_title;
+};
+
+// One row: named by the title, described by its state and progress or
+// status, with the row's buttons as children.
+class RowAccessible : public QAccessibleInterface {
+public:
+    RowAccessible(QueueView *view, const QUuid &id) :
+        m_view(view),
+        m_id(id)
+    {}
+
+    bool isValid() const override { return m_view && index().isValid(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_view); }
+    QAccessibleInterface *child(int at) const override
+    {
+        const QList<DownloadRowDelegate::Action> actions = isValid() ? m_view->actionsAt(index()) : QList<DownloadRowDelegate::Action>();
+        if (at < 0 || at >= actions.size())
+            return nullptr;
+        return QAccessible::accessibleInterface(m_view->accessibleButtonId(m_id, actions[at].title));
+    }
+    int childCount() const override { return isValid() ? static_cast<int>(m_view->actionsAt(index()).size()) : 0; }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (int i = 0; i < childCount(); ++i) {
+            if (this->child(i) == child)
+                return i;
+        }
+        return -1;
+    }
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        for (int i = 0; i < childCount(); ++i) {
+            if (child(i)->rect().contains(x, y))
+                return child(i);
+        }
+        return nullptr;
+    }
+    QString text(QAccessible::Text kind) const override
+    {
+        if (!isValid())
+            return {};
+        if (kind == QAccessible::Name)
+            return index().data(Qt::AccessibleTextRole).toString();
+        if (kind == QAccessible::Description)
+            return index().data(Qt::AccessibleDescriptionRole).toString();
+        return {};
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect local = m_view->visualRect(index());
+        return {m_view->viewport()->mapToGlobal(local.topLeft()), local.size()};
+    }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invisible = true;
+            return state;
+        }
+        state.focusable = true;
+        state.selectable = true;
+        state.selected = m_view->selectionModel()->isSelected(index());
+        state.focused = m_view->hasFocus() && m_view->currentIndex() == index();
+        return state;
+    }
+
+private:
+    QModelIndex index() const
+    {
+        const QModelIndex found = m_view->indexOf(m_id, m_row);
+        m_row = found.isValid() ? found.row() : -1;
+        return found;
+    }
+
+    QPointer<QueueView> m_view;
+    QUuid m_id;
+    mutable int m_row = -1;
+};
+
+// The list as a screen reader sees it: one child per row on the list.
+class QueueAccessible : public QAccessibleWidget {
+public:
+    explicit QueueAccessible(QueueView *view) :
+        QAccessibleWidget(view, QAccessible::List)
+    {}
+
+    int childCount() const override { return view()->model() ? view()->model()->rowCount() : 0; }
+    QAccessibleInterface *child(int at) const override
+    {
+        const QModelIndex index = view()->model()->index(at, 0);
+        if (!index.isValid())
+            return nullptr;
+        return QAccessible::accessibleInterface(
+            view()->accessibleRowId(index.data(DownloadListModel::IdRole).toUuid()));
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (!child || child->role() != QAccessible::ListItem)
+            return -1;
+        const QModelIndex at = view()->indexAt(view()->viewport()->mapFromGlobal(child->rect().center()));
+        return at.isValid() && this->child(at.row()) == child ? at.row() : -1;
+    }
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const QModelIndex at = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return at.isValid() ? child(at.row()) : nullptr;
+    }
+    QAccessibleInterface *focusChild() const override
+    {
+        return view()->hasFocus() && view()->currentIndex().isValid() ? child(view()->currentIndex().row()) : nullptr;
+    }
+
+private:
+    QueueView *view() const { return static_cast<QueueView *>(widget()); }
+};
+
+QAccessibleInterface *queueAccessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("QueueView") && object && object->isWidgetType())
+        return new QueueAccessible(static_cast<QueueView *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+QueueView::QueueView(DownloadManager &manager, QWidget *parent) :
+    QListView(parent),
+    m_manager(manager),
+    m_delegate(new DownloadRowDelegate(manager, this))
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(queueAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    setItemDelegate(m_delegate);
+    setFocusPolicy(Qt::StrongFocus);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QListView::customContextMenuRequested, this, [this](const QPoint &point) {
+        // The menu key opens the menu of the current row, wherever the pointer is.
+        const QModelIndex index = indexAt(point);
+        showRowMenu(index.isValid() ? index : currentIndex(), point);
+    });
+}
+
+QueueView::~QueueView()
+{
+    for (const QAccessible::Id id : std::as_const(m_buttonIds))
+        QAccessible::deleteAccessibleInterface(id);
+    for (const QAccessible::Id id : std::as_const(m_rowIds))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
+const DownloadItem *QueueView::itemAt(const QModelIndex &index) const
+{
+    return index.isValid() ? m_manager.item(index.data(DownloadListModel::IdRole).toUuid()) : nullptr;
+}
+
+QModelIndex QueueView::indexOf(const QUuid &id, int hint) const
+{
+    if (!model())
+        return {};
+    const QModelIndex hinted = model()->index(hint, 0);
+    if (hinted.isValid() && hinted.data(DownloadListModel::IdRole).toUuid() == id)
+        return hinted;
+    for (int row = 0; row < model()->rowCount(); ++row) {
+        const QModelIndex index = model()->index(row, 0);
+        if (index.data(DownloadListModel::IdRole).toUuid() == id)
+            return index;
+    }
+    return {};
+}
+
+QList<DownloadRowDelegate::Action> QueueView::actionsAt(const QModelIndex &index) const
+{
+    const DownloadItem *item = itemAt(index);
+    return item ? m_delegate->actions(*item) : QList<DownloadRowDelegate::Action>();
+}
+
+QList<QRect> QueueView::actionRectsAt(const QModelIndex &index) const
+{
+    return m_delegate->actionRects(visualRect(index), actionsAt(index).size());
+}
+
+void QueueView::copyStatus(const QModelIndex &index) const
+{
+    if (const DownloadItem *item = itemAt(index))
+        QApplication::clipboard()->setText(item->detail);
+}
+
+void QueueView::showRowMenu(const QModelIndex &index, const QPoint &viewportPosition)
+{
+    if (!itemAt(index))
+        return;
+    QMenu menu;
+    for (const DownloadRowDelegate::Action &action : actionsAt(index))
+        menu.addAction(action.title, this, action.run);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Copy status"), this, [this, index] { copyStatus(index); });
+    // From the keyboard the menu opens on the row, not where the pointer happens to be.
+    const QPoint at = visualRect(index).contains(viewportPosition) ? viewportPosition
+                                                                    : visualRect(index).topLeft() + QPoint(90, 40);
+    menu.exec(viewport()->mapToGlobal(at));
+}
+
+void QueueView::keyPressEvent(QKeyEvent *event)
+{
+    const QModelIndex index = currentIndex();
+    const DownloadItem *item = itemAt(index);
+    if (event->matches(QKeySequence::Copy)) {
+        copyStatus(index);
+        return;
+    }
+    if (item && event->modifiers() == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Space:
+            if (item->state == DownloadState::downloading || item->state == DownloadState::queued)
+                m_manager.pause(item->id);
+            else if (item->state == DownloadState::paused || item->state == DownloadState::failed)
+                m_manager.resume(item->id);
+            return;
+        case Qt::Key_Delete: {
+            // The next row takes the place of the removed one.
+            const int row = index.row();
+            m_manager.remove(item->id);
+            setCurrentIndex(model()->index(std::min(row, model()->rowCount() - 1), 0));
+            return;
+        }
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (item->state == DownloadState::completed)
+                m_manager.reveal(*item);
+            return;
+        case Qt::Key_Menu:
+            showRowMenu(index, visualRect(index).topLeft());
+            return;
+        default:
+            break;
+        }
+    }
+    QListView::keyPressEvent(event);
+}
+
+void QueueView::focusInEvent(QFocusEvent *event)
+{
+    QListView::focusInEvent(event);
+    // Arriving by Tab, the first row is the one the keys act on.
+    if (!currentIndex().isValid() && model() && model()->rowCount() > 0)
+        setCurrentIndex(model()->index(0, 0));
+}
+
+void QueueView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QListView::currentChanged(current, previous);
+    if (current.isValid() && hasFocus() && QAccessible::isActive()) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(current.row());
+        QAccessible::updateAccessibility(&focus);
+    }
+}
+
+QAccessible::Id QueueView::accessibleRowId(const QUuid &id) const
+{
+    auto found = m_rowIds.constFind(id);
+    if (found != m_rowIds.cend() && QAccessible::accessibleInterface(*found))
+        return *found;
+    const QAccessible::Id created =
+        QAccessible::registerAccessibleInterface(new RowAccessible(const_cast<QueueView *>(this), id));
+    m_rowIds.insert(id, created);
+    return created;
+}
+
+QAccessible::Id QueueView::accessibleButtonId(const QUuid &id, const QString &title) const
+{
+    const QPair<QUuid, QString> key(id, title);
+    auto found = m_buttonIds.constFind(key);
+    if (found != m_buttonIds.cend() && QAccessible::accessibleInterface(*found))
+        return *found;
+    const QAccessible::Id created =
+        QAccessible::registerAccessibleInterface(new ButtonAccessible(const_cast<QueueView *>(this), id, title));
+    m_buttonIds.insert(key, created);
+    return created;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/ui/DownloadRowDelegate.h"
+
+#include <QAccessible>
+#include <QHash>
+#include <QListView>
+#include <QUuid>
+
+class DownloadManager;
+
+// The queue's list: painted rows whose every action can also be done from
+// the keyboard (Space pauses or resumes, Delete removes, Return shows a
+// finished file, the menu key opens the row's menu, Ctrl+C copies the status)
+// and read by a screen reader, buttons included.
+class QueueView : public QListView {
+    Q_OBJECT
+
+public:
+    QueueView(DownloadManager &manager, QWidget *parent = nullptr);
+    ~QueueView() override;
+
+    DownloadRowDelegate &rowDelegate() const { return *m_delegate; }
+    // The item a row shows, while it is still in the queue.
+    const DownloadItem *itemAt(const QModelIndex &index) const;
+    // The row showing the item with this id; hint is where to look first.
+    QModelIndex indexOf(const QUuid &id, int hint = -1) const;
+    // The buttons of a row and where they are drawn, in viewport coordinates.
+    QList<DownloadRowDelegate::Action> actionsAt(const QModelIndex &index) const;
+    QList<QRect> actionRectsAt(const QModelIndex &index) const;
+    // The row's menu: its actions, then "Copy status".
+    void showRowMenu(const QModelIndex &index, const QPoint &viewportPosition);
+    void copyStatus(const QModelIndex &index) const;
+
+    // The screen reader's handles for rows and buttons, made on demand and kept.
+    QAccessible::Id accessibleRowId(const QUuid &id) const;
+    QAccessible::Id accessibleButtonId(const QUuid &id, const QString &title) const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    DownloadManager &m_manager;
+    DownloadRowDelegate *m_delegate;
+    mutable QHash<QUuid, QAccessible::Id> m_rowIds;
+    mutable QHash<QPair<QUuid, QString>, QAccessible::Id> m_buttonIds;
+};
