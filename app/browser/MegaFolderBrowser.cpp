@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -86,6 +87,30 @@ MegaFolderBrowser::MegaFolderBrowser(DownloadManager &manager, const MegaFolderR
 }
 
 MegaFolderBrowser::~MegaFolderBrowser() = default;
+
+bool MegaFolderBrowser::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QModelIndex current = m_list->currentIndex();
+        if (current.isValid() && key->modifiers() == Qt::NoModifier) {
+            const MegaFolderNode &node = m_entries->nodeAt(current.row());
+            if (key->key() == Qt::Key_Space && !node.isFolder) {
+                m_model->toggle(node.id);
+                return true;
+            }
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && node.isFolder) {
+                m_model->navigate(node.id);
+                m_list->setCurrentIndex(m_entries->index(0));
+                return true;
+            }
+        }
+    } else if (watched == m_list && event->type() == QEvent::FocusIn && !m_list->currentIndex().isValid() &&
+               m_entries->rowCount() > 0) {
+        m_list->setCurrentIndex(m_entries->index(0));
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void MegaFolderBrowser::showEvent(QShowEvent *event)
 {
@@ -297,6 +322,8 @@ QWidget *MegaFolderBrowser::buildBrowserPage()
         else
             m_model->toggle(node.id);
     });
+    // From the keyboard: Space picks a file, Return opens a folder.
+    m_list->installEventFilter(this);
     m_listRegion->addWidget(m_list);
     column->addWidget(m_listRegion, 1);
 

@@ -29,6 +29,7 @@ public:
     MegaFolderBrowserModel &model() const { return *m_model; }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 

@@ -116,6 +116,11 @@ void MegaFolderEntryDelegate::paint(QPainter *painter, const QStyleOptionViewIte
         painter->setPen(QPen(Theme::withAlpha(Theme::mint, 0.25), 1));
         painter->drawPath(shape);
     }
+    // The row the keys act on, when the list has the focus.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setPen(QPen(Theme::withAlpha(Theme::mint, 0.7), 1.5));
+        painter->drawPath(shape);
+    }
 
     const QString name = index.data(Qt::DisplayRole).toString();
     qreal x = row.left() + (isFolder ? 13 : 12);

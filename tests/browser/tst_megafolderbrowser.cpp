@@ -1,9 +1,11 @@
 // The folder browser panel on a real X server.
 #include "app/browser/MegaFolderBrowser.h"
 #include "app/browser/MegaFolderBrowserModel.h"
+#include "app/browser/MegaFolderEntries.h"
 #include "app/manager/DownloadManager.h"
 #include "tests/support/WidgetLookup.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -163,6 +165,41 @@ private Q_SLOTS:
         download->click();
         QVERIFY(!browser->isVisible());
         QCOMPARE(m_manager->notice(), "Added 3 selected MEGA files to the queue");
+    }
+
+
+    void keyboardAndScreenReader()
+    {
+        writeListing(0);
+        auto browser = opened("LISTINGS");
+        browser->activateWindow();
+        MegaFolderBrowserModel &model = browser->model();
+        QTRY_VERIFY(model.tree());
+        auto *list = browser->findChild<QListView *>();
+        list->setFocus();
+        QTRY_VERIFY(list->hasFocus());
+        QCOMPARE(list->currentIndex().row(), 0);
+        // Each row reads as the panel labels it.
+        QAccessibleInterface *rows = QAccessible::queryAccessibleInterface(list);
+        QVERIFY(rows);
+        QStringList names;
+        for (int i = 0; i < rows->childCount(); ++i)
+            names.append(rows->child(i)->text(QAccessible::Name));
+        QVERIFY2(names.contains("Day 2 \u2014 the coast"), qPrintable(names.join(" | ")));
+        QVERIFY2(names.contains("Select Arrival at the station.mp4, 182.4 MB"), qPrintable(names.join(" | ")));
+
+        // Return opens the folder row; Space picks the file row.
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(model.currentFolder(), "seasonII");
+        QTest::keyClick(list, Qt::Key_Down);
+        const QString picked = list->currentIndex().data(MegaFolderEntries::NodeIDRole).toString();
+        QVERIFY(!list->currentIndex().data(MegaFolderEntries::IsFolderRole).toBool());
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(model.selected().contains(picked));
+        QCOMPARE(list->currentIndex().data(Qt::AccessibleTextRole).toString().left(9), "Deselect ");
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(!model.selected().contains(picked));
+        browser->reject();
     }
 
     void cancelClosesThePanel()
