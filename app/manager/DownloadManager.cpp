@@ -76,6 +76,12 @@ std::optional<bool> storedBoolean(const QVariant &value)
 
 } // namespace
 
+QString DownloadManager::defaultStorageDirectory()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("Lark Downloader"));
+}
+
 DownloadManager::DownloadManager(QObject *parent) : DownloadManager(Options{}, parent)
 {}
 
@@ -95,8 +101,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
 
     m_support = options.storageDirectory;
     if (m_support.isEmpty())
-        m_support = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-                        .filePath(QStringLiteral("Lark Downloader"));
+        m_support = defaultStorageDirectory();
     m_storage = QDir(m_support).filePath(QStringLiteral("queue.json"));
     m_toolDirectory = options.toolDirectory.isEmpty() ? defaultToolDirectory() : options.toolDirectory;
 

@@ -52,6 +52,9 @@ public:
         int maxSaveDelayMs = 5000;
     };
 
+    // Where the history lives when no storage directory is given.
+    static QString defaultStorageDirectory();
+
     explicit DownloadManager(QObject *parent = nullptr);
     explicit DownloadManager(Options options, QObject *parent = nullptr);
     ~DownloadManager() override;

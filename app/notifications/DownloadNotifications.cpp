@@ -23,6 +23,22 @@ QDBusMessage call(const QString &method)
     return QDBusMessage::createMethodCall(service, path, interface, method);
 }
 
+// Runs done with the answer to an asynchronous call. A call on a bus that is
+// not there has its (error) answer at once, and a watcher would never report it.
+void whenAnswered(const QDBusPendingCall &pending, QObject *context,
+                  std::function<void(const QDBusPendingCall &)> done)
+{
+    if (pending.isFinished()) {
+        QMetaObject::invokeMethod(context, [pending, done] { done(pending); }, Qt::QueuedConnection);
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(pending, context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done] {
+        watcher->deleteLater();
+        done(*watcher);
+    });
+}
+
 } // namespace
 
 DownloadNotifications &DownloadNotifications::shared()
@@ -41,34 +57,33 @@ void DownloadNotifications::configure(bool enabled, std::function<void(const QSt
         return;
     }
     // "Can we use the system route" is whether the desktop's notification service answers.
-    auto *watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetServerInformation")), busTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, enabled, status] {
-        watcher->deleteLater();
-        m_appBanners = watcher->isError();
-        if (!m_appBanners) {
-            if (!m_listening) {
-                QDBusConnection bus = QDBusConnection::sessionBus();
-                bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                            SLOT(actionInvoked(uint, QString)));
-                bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
-                            SLOT(notificationClosed(uint, uint)));
-                m_listening = true;
+    whenAnswered(
+        QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetServerInformation")), busTimeoutMs), this,
+        [this, enabled, status](const QDBusPendingCall &answer) {
+            m_appBanners = answer.isError();
+            if (!m_appBanners) {
+                if (!m_listening) {
+                    QDBusConnection bus = QDBusConnection::sessionBus();
+                    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                                SLOT(actionInvoked(uint, QString)));
+                    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                                SLOT(notificationClosed(uint, uint)));
+                    m_listening = true;
+                }
+                if (!enabled) {
+                    withdrawAll();
+                    status(QStringLiteral("Download notifications are off."));
+                } else {
+                    status(QStringLiteral("Download notifications are on."));
+                }
+                return;
             }
-            if (!enabled) {
-                withdrawAll();
-                status(QStringLiteral("Download notifications are off."));
-            } else {
-                status(QStringLiteral("Download notifications are on."));
-            }
-            return;
-        }
-        if (!enabled)
-            CompletionBanners::shared().closeAll();
-        status(enabled ? QStringLiteral("Completion popups are on. No desktop notification service answered, so "
-                                        "Lark shows its own popups.")
-                       : QStringLiteral("Download notifications are off."));
-    });
+            if (!enabled)
+                CompletionBanners::shared().closeAll();
+            status(enabled ? QStringLiteral("Completion popups are on. No desktop notification service answered, "
+                                            "so Lark shows its own popups.")
+                           : QStringLiteral("Download notifications are off."));
+        });
 }
 
 void DownloadNotifications::completed(const DownloadItem &item)
@@ -80,15 +95,13 @@ void DownloadNotifications::completed(const DownloadItem &item)
         return;
     }
     // The sound travels as a hint only where the server plays sounds itself.
-    auto *watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities")), busTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, item] {
-        watcher->deleteLater();
-        const QDBusPendingReply<QStringList> reply = *watcher;
-        const bool serverSound = !reply.isError() && reply.value().contains(QStringLiteral("sound"));
-        if (m_enabled)
-            notify(item, serverSound);
-    });
+    whenAnswered(QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities")), busTimeoutMs), this,
+                 [this, item](const QDBusPendingCall &answer) {
+                     const QDBusPendingReply<QStringList> reply = answer;
+                     const bool serverSound = !reply.isError() && reply.value().contains(QStringLiteral("sound"));
+                     if (m_enabled)
+                         notify(item, serverSound);
+                 });
 }
 
 void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
@@ -105,17 +118,19 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
             << QStringList{QStringLiteral("default"), QStringLiteral("Show in Folder")} << hints << -1;
     const QUuid downloadID = item.id;
     const Delivered delivered{item.file.value_or(QString()), item.folder};
-    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(message, busTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, downloadID, delivered] {
-        watcher->deleteLater();
-        const QDBusPendingReply<uint> reply = *watcher;
-        if (reply.isError()) {
-            qWarning("Lark notification could not be delivered: %s", qPrintable(reply.error().message()));
-            return;
-        }
-        m_ids.insert(downloadID, reply.value());
-        m_delivered.insert(reply.value(), delivered);
-    });
+    whenAnswered(QDBusConnection::sessionBus().asyncCall(message, busTimeoutMs), this,
+                 [this, item, downloadID, delivered](const QDBusPendingCall &answer) {
+                     const QDBusPendingReply<uint> reply = answer;
+                     if (reply.isError()) {
+                         // The service went away or refused: this notice still reaches the user.
+                         qWarning("Lark notification could not be delivered: %s",
+                                  qPrintable(reply.error().message()));
+                         CompletionBanners::shared().show(item);
+                         return;
+                     }
+                     m_ids.insert(downloadID, reply.value());
+                     m_delivered.insert(reply.value(), delivered);
+                 });
 }
 
 void DownloadNotifications::withdrawAll()

@@ -2,6 +2,7 @@
 // running downloads and writes the history first.
 #include "app/manager/Theme.h"
 #include "app/ui/LarkApp.h"
+#include "app/ui/SingleInstance.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -54,7 +55,12 @@ int main(int argc, char **argv)
     Theme::applyToApplication();
     quitOnTerminate(application);
 
+    // A second launch brings the first window forward instead of sharing its history.
+    SingleInstance instance(DownloadManager::defaultStorageDirectory());
+    if (!instance.claim())
+        return 0;
     LarkApp lark;
+    instance.publish([&lark] { lark.bringToFront(); });
     lark.show();
     return application.exec();
 }

@@ -36,3 +36,13 @@ void LarkApp::show()
 {
     m_window->show();
 }
+
+void LarkApp::bringToFront()
+{
+    if (m_window->isMinimized())
+        m_window->showNormal();
+    else
+        m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}

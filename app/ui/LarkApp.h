@@ -21,6 +21,8 @@ public:
     DownloadManager &manager() { return *m_manager; }
     MainWindow &window() { return *m_window; }
     void show();
+    // Shows the window in front of the others, also when it was minimised.
+    void bringToFront();
     // What every way of quitting runs first.
     void aboutToQuit();
 

@@ -1,0 +1,232 @@
+// The real application as a desktop starts it: a second launch, a small
+// screen without a window manager, and no session bus at all.
+#include "tests/support/DesktopStandIns.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <csignal>
+#include <optional>
+
+namespace {
+
+// Runs a program to its end and returns what it printed; nothing when it failed.
+std::optional<QByteArray> output(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+// The geometry of the application's top-level window on a display, from the X server itself.
+std::optional<QRect> windowOnDisplay(const QString &display)
+{
+    const auto tree = output(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"});
+    if (!tree)
+        return {};
+    static const QRegularExpression line(R"(\("LarkDownloader" "Lark Downloader"\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+))");
+    const QRegularExpressionMatch match = line.match(QString::fromUtf8(*tree));
+    if (!match.hasMatch())
+        return {};
+    return QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
+                 match.captured(2).toInt());
+}
+
+} // namespace
+
+class TestDesktopLaunch : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+
+    QString storage() const { return m_home.filePath(".local/share/Lark Downloader"); }
+
+    // The application in the test's home; bus is the session bus address it sees.
+    void start(QProcess &app, const QString &bus, const QString &display = QString())
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_home.path());
+        environment.insert("XDG_DATA_HOME", m_home.filePath(".local/share"));
+        environment.insert("XDG_CONFIG_HOME", m_home.filePath(".config"));
+        environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        if (!display.isEmpty())
+            environment.insert("DISPLAY", display);
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.setStandardOutputFile(QProcess::nullDevice());
+        app.start(QStringLiteral(LARK_APP_PATH));
+        QVERIFY(app.waitForStarted());
+    }
+
+    QString deadBus() const { return "unix:path=" + m_home.filePath("no-bus"); }
+
+    static void quit(QProcess &app)
+    {
+        if (app.state() == QProcess::NotRunning)
+            return;
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        if (!app.waitForFinished(10000))
+            app.kill();
+        app.waitForFinished();
+    }
+
+    // The process id written in the lock, once a launch holds it.
+    qint64 lockHolder() const
+    {
+        QFile lock(storage() + "/instance.lock");
+        return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+    }
+
+    static QColor shownAt(const QPoint &point)
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(0, point.x(), point.y(), 1, 1).toImage().pixelColor(0, 0);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(QDir(m_home.path()).mkpath(".local/bin"));
+        QVERIFY(QDir(m_home.path()).mkpath("runtime"));
+        QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void secondLaunchBringsTheFirstForward()
+    {
+        PrivateSessionBus daemon;
+        const QString address = daemon.start();
+        QVERIFY(!address.isEmpty());
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "launch-test");
+        QVERIFY(bus.isConnected());
+
+        QProcess first;
+        const auto stopFirst = qScopeGuard([&first] { quit(first); });
+        start(first, address);
+        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.lark.Downloader"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 20000);
+        const QRect shown = *windowOnDisplay(qEnvironmentVariable("DISPLAY"));
+
+        // Something else covers the window.
+        QWidget cover;
+        cover.setWindowFlag(Qt::FramelessWindowHint);
+        QPalette red = cover.palette();
+        red.setColor(QPalette::Window, Qt::red);
+        cover.setPalette(red);
+        cover.setAutoFillBackground(true);
+        cover.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        QTRY_COMPARE(shownAt(shown.center()), QColor(Qt::red));
+
+        QProcess second;
+        start(second, address);
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(lockHolder(), first.processId());
+        // The first window is in front again.
+        QTRY_VERIFY_WITH_TIMEOUT(shownAt(shown.center()) != QColor(Qt::red), 10000);
+        quit(first);
+        QDBusConnection::disconnectFromBus("launch-test");
+    }
+
+    void oneManagerWithoutABusAndAStaleLockTakenOver()
+    {
+        QProcess first;
+        const auto stopFirst = qScopeGuard([&first] { quit(first); });
+        start(first, deadBus());
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 20000);
+        QProcess second;
+        start(second, deadBus());
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // Killed, the first leaves its lock behind; the next launch takes it over and runs.
+        first.kill();
+        QVERIFY(first.waitForFinished(10000));
+        QVERIFY(QFile::exists(storage() + "/instance.lock"));
+        QProcess third;
+        const auto stopThird = qScopeGuard([&third] { quit(third); });
+        start(third, deadBus());
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), third.processId(), 20000);
+        QCOMPARE(third.state(), QProcess::Running);
+        quit(third);
+        QCOMPARE(third.exitCode(), 0);
+    }
+
+    void firstLaunchFitsALaptopScreen()
+    {
+        // A screen of its own, 1366x768, with no window manager.
+        QProcess server;
+        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten", "tcp"});
+        QVERIFY(server.waitForStarted());
+        const auto stopServer = qScopeGuard([&server] {
+            server.terminate();
+            server.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        const QString display = ":" + QString::fromLatin1(server.readLine().trimmed());
+        QDir(storage()).removeRecursively();
+        QFile::remove(m_home.filePath(".config/Lark/Lark Downloader.conf"));
+
+        QProcess app;
+        const auto stopApp = qScopeGuard([&app] { quit(app); });
+        start(app, deadBus(), display);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display), 20000);
+        QTest::qWait(300); // any second placement would come now
+        const QRect window = *windowOnDisplay(display);
+        QVERIFY2(QRect(0, 0, 1366, 768).contains(window),
+                 qPrintable(QStringLiteral("%1x%2+%3+%4").arg(window.width()).arg(window.height())
+                                .arg(window.x()).arg(window.y())));
+        QCOMPARE(window.size(), QSize(1180, 768));
+        QCOMPARE(window.x(), (1366 - 1180) / 2);
+    }
+
+    void withoutASessionBusABannerShows()
+    {
+        // A worker that finishes at once.
+        QFile worker(m_home.filePath(".local/bin/yt-dlp"));
+        QVERIFY(worker.open(QIODevice::WriteOnly));
+        worker.write("#!/bin/sh\necho 'LARK_TITLE|Clip without a bus'\nmkdir -p \"$HOME/Downloads/Lark\"\n"
+                     "touch \"$HOME/Downloads/Lark/clip.mp4\"\necho \"LARK_FILE|$HOME/Downloads/Lark/clip.mp4\"\n");
+        worker.close();
+        worker.setPermissions(worker.permissions() | QFile::ExeOwner);
+
+        QProcess app;
+        const auto stopApp = qScopeGuard([&app] { quit(app); });
+        start(app, deadBus());
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 20000);
+        const auto window = output("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
+                                               QString::number(app.processId()), "--name", "^Lark Downloader$"});
+        QVERIFY(window && !window->trimmed().isEmpty());
+        const QString id = QString::fromLatin1(window->trimmed().split('\n').first());
+        // The link field has the focus when the window opens.
+        QVERIFY(output("xdotool", {"windowfocus", "--sync", id, "type", "--delay", "1", "https://example.com/clip"}));
+        QVERIFY(output("xdotool", {"key", "ctrl+Return"}));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [] {
+                const auto found = output("xdotool", {"search", "--name", "^Download complete$"});
+                return found && !found->trimmed().isEmpty();
+            }(),
+            20000);
+        quit(app);
+    }
+};
+
+QTEST_MAIN(TestDesktopLaunch)
+#include "tst_desktoplaunch.moc"
