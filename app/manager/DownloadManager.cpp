@@ -722,7 +722,11 @@ void DownloadManager::saveChosenFolder(const QString &path)
 
 void DownloadManager::reveal(const DownloadItem &target)
 {
-    revealInFileManager(target.file, target.folder, this);
+    QPointer<DownloadManager> self(this);
+    revealInFileManager(target.file, target.folder, this, [self](const QString &reason) {
+        if (self)
+            self->setNotice(reason);
+    });
 }
 
 void DownloadManager::clearFolderRequest()

@@ -7,23 +7,64 @@
 #include <QProcess>
 #include <QUrl>
 
-void revealInFileManager(const std::optional<QString> &file, const QString &folder, QObject *context)
+namespace {
+
+// Opens the folder with the desktop's opener and tells failed when that did not work.
+// The opener is never ended by us: it may be the file manager itself, which
+// must outlive this program.
+void openFolder(const QString &folder, const QString &failurePrefix, std::function<void(const QString &)> failed)
 {
-    const auto openFolder = [folder] {
-        QProcess::startDetached(QStringLiteral("xdg-open"), {QUrl::fromLocalFile(folder).toString()});
+    auto *opener = new QProcess;
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({QUrl::fromLocalFile(folder).toString()});
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    const auto report = [failed](const QString &reason) {
+        if (failed)
+            failed(reason);
+        else
+            qWarning("%s", qPrintable(reason));
     };
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [opener, failurePrefix, report](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || code != 0)
+                             report(QStringLiteral("%1xdg-open exited with status %2.").arg(failurePrefix).arg(code));
+                         opener->deleteLater();
+                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, failurePrefix, report](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        report(failurePrefix + QStringLiteral("xdg-open could not be started."));
+        opener->deleteLater();
+    });
+    opener->start();
+}
+
+} // namespace
+
+void revealInFileManager(const std::optional<QString> &file, const QString &folder, QObject *context,
+                         std::function<void(const QString &)> failed)
+{
     if (!file || file->isEmpty() || !QFileInfo::exists(*file)) {
-        openFolder();
+        openFolder(folder, QStringLiteral("Could not open the download folder: "), failed);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(*file).toString()} << QString();
-    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 3000), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, openFolder] {
+    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, 3000);
+    const QString prefix = QStringLiteral("Could not show the file: no file manager answered and ");
+    // Without a bus the answer is already there, and a watcher would never report it.
+    if (pending.isFinished()) {
+        if (pending.isError())
+            openFolder(folder, prefix, failed);
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(pending, context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, folder, prefix, failed] {
         if (watcher->isError())
-            openFolder();
+            openFolder(folder, prefix, failed);
         watcher->deleteLater();
     });
 }

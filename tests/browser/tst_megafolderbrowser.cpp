@@ -3,6 +3,7 @@
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/browser/MegaFolderEntries.h"
 #include "app/manager/DownloadManager.h"
+#include "app/manager/Theme.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAccessible>
@@ -80,6 +81,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        // The look of the real application, whose main does the same.
+        Theme::applyToApplication();
         qputenv("FAKE_LISTER_DIR", m_dir.path().toUtf8());
         QVERIFY(QFile::copy(QFINDTESTDATA("fake-lister.sh"), m_dir.filePath("lark-mega")));
         m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);

@@ -75,6 +75,34 @@ private Q_SLOTS:
         m_manager->reveal(completedItem(file.fileName()));
         QTRY_COMPARE(opened(), QStringList{"file://" + m_dir.filePath("downloads")});
     }
+
+    void failureIsTold_data()
+    {
+        QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("file") << true << "Could not show the file: no file manager answered and xdg-open exited "
+                                         "with status 3.";
+        QTest::newRow("folder") << false << "Could not open the download folder: xdg-open exited with status 3.";
+    }
+    void failureIsTold()
+    {
+        QFETCH(bool, fileExists);
+        QFETCH(QString, notice);
+        // No file manager on the bus, and an opener that fails as xdg-open does without a handler.
+        QFile opener(m_dir.filePath("xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        opener.write("#!/bin/sh\nexit 3\n");
+        opener.close();
+        QFile file(m_dir.filePath("clip.mp4"));
+        if (fileExists) {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+        } else {
+            file.remove();
+        }
+        m_manager->reveal(completedItem(file.fileName()));
+        QTRY_COMPARE(m_manager->notice(), notice);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestReveal)

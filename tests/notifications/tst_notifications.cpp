@@ -2,6 +2,7 @@
 // and the in-app banners on a real X server.
 #include "app/notifications/CompletionBanners.h"
 #include "app/notifications/DownloadNotifications.h"
+#include "app/manager/Theme.h"
 #include "tests/support/DesktopStandIns.h"
 
 #include <QAbstractButton>
@@ -33,11 +34,18 @@ public:
     QList<Notice> notices;
     QList<uint> closed;
     QStringList capabilities{"body", "actions"};
+    bool refuse = false;
 
 public Q_SLOTS:
     uint Notify(const QString &, uint replaces, const QString &, const QString &summary, const QString &body,
-                const QStringList &actions, const QVariantMap &hints, int)
+                const QStringList &actions, const QVariantMap &hints, int, const QDBusMessage &message)
     {
+        if (refuse) {
+            message.setDelayedReply(true);
+            QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "server")
+                .send(message.createErrorReply("org.freedesktop.DBus.Error.Failed", "Too many notifications"));
+            return 0;
+        }
         notices.append({replaces, summary, body, actions, hints});
         return replaces ? replaces : static_cast<uint>(notices.size()) + 100;
     }
@@ -89,6 +97,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        // The look of the real application, whose main does the same.
+        Theme::applyToApplication();
         m_address = m_bus.start();
         QVERIFY(!m_address.isEmpty());
         QDBusConnection bus = serverBus();
@@ -98,6 +108,7 @@ private Q_SLOTS:
         QVERIFY(m_fileManager.publish(bus));
         QVERIFY(installRecordingOpener(m_dir.path()));
         CompletionBanners::shared().setLifetime(400);
+        QGuiApplication::setDesktopFileName("lark-downloader");
     }
 
     void withoutADesktopIdentity()
@@ -174,6 +185,24 @@ private Q_SLOTS:
         service.completed(item("Not sent"));
         QTest::qWait(100);
         QCOMPARE(m_server.notices.size(), before + 2);
+    }
+
+
+    void aFailedNoticeBecomesABanner()
+    {
+        DownloadNotifications service;
+        QCOMPARE(configure(service, true), "Download notifications are on.");
+        CompletionBanners &banners = CompletionBanners::shared();
+        banners.closeAll();
+        banners.setLifetime(60000);
+        m_server.refuse = true;
+        const qsizetype before = m_server.notices.size();
+        service.completed(item("Refused by the server"));
+        QTRY_COMPARE(banners.banners().size(), 1);
+        QCOMPARE(banners.banners().first()->findChildren<QLabel *>().at(2)->text(), "Refused by the server");
+        QCOMPARE(m_server.notices.size(), before);
+        m_server.refuse = false;
+        banners.closeAll();
     }
 
     void bannersWhenNoServerAnswers()
