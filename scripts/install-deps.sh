@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libicu-dev
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl yt-dlp ffmpeg xdg-utils dbus-daemon
-  xvfb xauth xdotool fonts-inter fonts-dejavu-core
+  xvfb xauth xdotool x11-utils fonts-inter fonts-dejavu-core
 )
 
 sudo_cmd=()

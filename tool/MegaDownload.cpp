@@ -16,9 +16,9 @@
 #include <QUrl>
 
 #include <chrono>
-#include <unicode/ubrk.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/ubrk.h>
 #include <unistd.h>
 
 namespace MegaDownload {

@@ -31,12 +31,13 @@ void openFolder(const QString &folder, const QString &failurePrefix, std::functi
                              report(QStringLiteral("%1xdg-open exited with status %2.").arg(failurePrefix).arg(code));
                          opener->deleteLater();
                      });
-    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, failurePrefix, report](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        report(failurePrefix + QStringLiteral("xdg-open could not be started."));
-        opener->deleteLater();
-    });
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [opener, failurePrefix, report](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         report(failurePrefix + QStringLiteral("xdg-open could not be started."));
+                         opener->deleteLater();
+                     });
     opener->start();
 }
 

@@ -25,11 +25,11 @@ QDBusMessage call(const QString &method)
 
 // Runs done with the answer to an asynchronous call. A call on a bus that is
 // not there has its (error) answer at once, and a watcher would never report it.
-void whenAnswered(const QDBusPendingCall &pending, QObject *context,
-                  std::function<void(const QDBusPendingCall &)> done)
+void whenAnswered(const QDBusPendingCall &pending, QObject *context, std::function<void(const QDBusPendingCall &)> done)
 {
     if (pending.isFinished()) {
-        QMetaObject::invokeMethod(context, [pending, done] { done(pending); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [pending, done] { done(pending); }, Qt::QueuedConnection);
         return;
     }
     auto *watcher = new QDBusPendingCallWatcher(pending, context);
@@ -57,33 +57,33 @@ void DownloadNotifications::configure(bool enabled, std::function<void(const QSt
         return;
     }
     // "Can we use the system route" is whether the desktop's notification service answers.
-    whenAnswered(
-        QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetServerInformation")), busTimeoutMs), this,
-        [this, enabled, status](const QDBusPendingCall &answer) {
-            m_appBanners = answer.isError();
-            if (!m_appBanners) {
-                if (!m_listening) {
-                    QDBusConnection bus = QDBusConnection::sessionBus();
-                    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                                SLOT(actionInvoked(uint, QString)));
-                    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
-                                SLOT(notificationClosed(uint, uint)));
-                    m_listening = true;
-                }
-                if (!enabled) {
-                    withdrawAll();
-                    status(QStringLiteral("Download notifications are off."));
-                } else {
-                    status(QStringLiteral("Download notifications are on."));
-                }
-                return;
-            }
-            if (!enabled)
-                CompletionBanners::shared().closeAll();
-            status(enabled ? QStringLiteral("Completion popups are on. No desktop notification service answered, "
-                                            "so Lark shows its own popups.")
-                           : QStringLiteral("Download notifications are off."));
-        });
+    whenAnswered(QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetServerInformation")), busTimeoutMs),
+                 this, [this, enabled, status](const QDBusPendingCall &answer) {
+                     m_appBanners = answer.isError();
+                     if (!m_appBanners) {
+                         if (!m_listening) {
+                             QDBusConnection bus = QDBusConnection::sessionBus();
+                             bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+                                         SLOT(actionInvoked(uint, QString)));
+                             bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+                                         SLOT(notificationClosed(uint, uint)));
+                             m_listening = true;
+                         }
+                         if (!enabled) {
+                             withdrawAll();
+                             status(QStringLiteral("Download notifications are off."));
+                         } else {
+                             status(QStringLiteral("Download notifications are on."));
+                         }
+                         return;
+                     }
+                     if (!enabled)
+                         CompletionBanners::shared().closeAll();
+                     status(enabled
+                                ? QStringLiteral("Completion popups are on. No desktop notification service answered, "
+                                                 "so Lark shows its own popups.")
+                                : QStringLiteral("Download notifications are off."));
+                 });
 }
 
 void DownloadNotifications::completed(const DownloadItem &item)
@@ -123,8 +123,7 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
                      const QDBusPendingReply<uint> reply = answer;
                      if (reply.isError()) {
                          // The service went away or refused: this notice still reaches the user.
-                         qWarning("Lark notification could not be delivered: %s",
-                                  qPrintable(reply.error().message()));
+                         qWarning("Lark notification could not be delivered: %s", qPrintable(reply.error().message()));
                          CompletionBanners::shared().show(item);
                          return;
                      }

@@ -18,11 +18,7 @@ class RowAccessible;
 // named by its tooltip that can be pressed.
 class ButtonAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
-    ButtonAccessible(QueueView *view, const QUuid &id, const QString &title) :
-        m_view(view),
-        m_id(id),
-        m_title(title)
-    {}
+    ButtonAccessible(QueueView *view, const QUuid &id, const QString &title) : m_view(view), m_id(id), m_title(title) {}
 
     bool isValid() const override { return position() >= 0; }
     QObject *object() const override { return nullptr; }
@@ -97,10 +93,7 @@ private:
 // status, with the row's buttons as children.
 class RowAccessible : public QAccessibleInterface {
 public:
-    RowAccessible(QueueView *view, const QUuid &id) :
-        m_view(view),
-        m_id(id)
-    {}
+    RowAccessible(QueueView *view, const QUuid &id) : m_view(view), m_id(id) {}
 
     bool isValid() const override { return m_view && index().isValid(); }
     QObject *object() const override { return nullptr; }
@@ -108,7 +101,8 @@ public:
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_view); }
     QAccessibleInterface *child(int at) const override
     {
-        const QList<DownloadRowDelegate::Action> actions = isValid() ? m_view->actionsAt(index()) : QList<DownloadRowDelegate::Action>();
+        const QList<DownloadRowDelegate::Action> actions =
+            isValid() ? m_view->actionsAt(index()) : QList<DownloadRowDelegate::Action>();
         if (at < 0 || at >= actions.size())
             return nullptr;
         return QAccessible::accessibleInterface(m_view->accessibleButtonId(m_id, actions[at].title));
@@ -179,9 +173,7 @@ private:
 // The list as a screen reader sees it: one child per row on the list.
 class QueueAccessible : public QAccessibleWidget {
 public:
-    explicit QueueAccessible(QueueView *view) :
-        QAccessibleWidget(view, QAccessible::List)
-    {}
+    explicit QueueAccessible(QueueView *view) : QAccessibleWidget(view, QAccessible::List) {}
 
     int childCount() const override { return view()->model() ? view()->model()->rowCount() : 0; }
     QAccessibleInterface *child(int at) const override
@@ -297,8 +289,8 @@ void QueueView::showRowMenu(const QModelIndex &index, const QPoint &viewportPosi
     menu.addSeparator();
     menu.addAction(QStringLiteral("Copy status"), this, [this, index] { copyStatus(index); });
     // From the keyboard the menu opens on the row, not where the pointer happens to be.
-    const QPoint at = visualRect(index).contains(viewportPosition) ? viewportPosition
-                                                                    : visualRect(index).topLeft() + QPoint(90, 40);
+    const QPoint at =
+        visualRect(index).contains(viewportPosition) ? viewportPosition : visualRect(index).topLeft() + QPoint(90, 40);
     menu.exec(viewport()->mapToGlobal(at));
 }
 

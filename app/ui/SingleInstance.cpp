@@ -33,8 +33,8 @@ bool SingleInstance::claim()
         qWarning("Lark Downloader could not take its instance lock in %s.", qPrintable(m_lock.fileName()));
         return true;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, serviceName,
-                                                       QStringLiteral("Activate"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(serviceName, objectPath, serviceName, QStringLiteral("Activate"));
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
     if (reply.type() == QDBusMessage::ErrorMessage)
         qWarning("Lark Downloader is already running.");

@@ -170,7 +170,6 @@ private Q_SLOTS:
         QCOMPARE(m_manager->notice(), "Added 3 selected MEGA files to the queue");
     }
 
-
     void keyboardAndScreenReader()
     {
         writeListing(0);

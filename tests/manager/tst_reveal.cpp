@@ -80,8 +80,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("fileExists");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("file") << true << "Could not show the file: no file manager answered and xdg-open exited "
-                                         "with status 3.";
+        QTest::newRow("file") << true
+                              << "Could not show the file: no file manager answered and xdg-open exited "
+                                 "with status 3.";
         QTest::newRow("folder") << false << "Could not open the download folder: xdg-open exited with status 3.";
     }
     void failureIsTold()

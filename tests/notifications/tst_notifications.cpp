@@ -1,8 +1,8 @@
 // Completion notices against a notification server on a private session bus,
 // and the in-app banners on a real X server.
+#include "app/manager/Theme.h"
 #include "app/notifications/CompletionBanners.h"
 #include "app/notifications/DownloadNotifications.h"
-#include "app/manager/Theme.h"
 #include "tests/support/DesktopStandIns.h"
 
 #include <QAbstractButton>
@@ -186,7 +186,6 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(m_server.notices.size(), before + 2);
     }
-
 
     void aFailedNoticeBecomesABanner()
     {

@@ -190,9 +190,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display), 20000);
         QTest::qWait(300); // any second placement would come now
         const QRect window = *windowOnDisplay(display);
-        QVERIFY2(QRect(0, 0, 1366, 768).contains(window),
-                 qPrintable(QStringLiteral("%1x%2+%3+%4").arg(window.width()).arg(window.height())
-                                .arg(window.x()).arg(window.y())));
+        QVERIFY2(QRect(0, 0, 1366, 768).contains(window), qPrintable(QStringLiteral("%1x%2+%3+%4")
+                                                                         .arg(window.width())
+                                                                         .arg(window.height())
+                                                                         .arg(window.x())
+                                                                         .arg(window.y())));
         QCOMPARE(window.size(), QSize(1180, 768));
         QCOMPARE(window.x(), (1366 - 1180) / 2);
     }

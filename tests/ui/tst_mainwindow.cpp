@@ -12,10 +12,8 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QJsonArray>
@@ -31,15 +29,17 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <QTimer>
-#include <climits>
 #include <QToolButton>
 #include <QToolTip>
+#include <climits>
 #include <csignal>
 
 class TestMainWindow : public QObject {
@@ -93,7 +93,6 @@ private:
             widget.grab().save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
     }
 
-
     // Controls that overlap (neither inside the other) or are drawn smaller than they need.
     static QStringList layoutFaults(QWidget &window)
     {
@@ -103,7 +102,8 @@ private:
                 continue;
             if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QComboBox *>(widget) ||
                 qobject_cast<QLineEdit *>(widget) || qobject_cast<QPlainTextEdit *>(widget) ||
-                qobject_cast<QListView *>(widget) || (qobject_cast<QLabel *>(widget) && !qobject_cast<QLabel *>(widget)->text().isEmpty()))
+                qobject_cast<QListView *>(widget) ||
+                (qobject_cast<QLabel *>(widget) && !qobject_cast<QLabel *>(widget)->text().isEmpty()))
                 controls.append(widget);
         }
         // Only what the scrolling column actually shows counts.
@@ -117,21 +117,30 @@ private:
         const auto name = [](QWidget *widget) {
             const auto *label = qobject_cast<QLabel *>(widget);
             const auto *button = qobject_cast<QAbstractButton *>(widget);
-            return QStringLiteral("%1 '%2'").arg(widget->metaObject()->className(),
-                                                label ? label->text() : button ? button->text() : widget->accessibleName());
+            return QStringLiteral("%1 '%2'").arg(widget->metaObject()->className(), label ? label->text()
+                                                                                    : button
+                                                                                        ? button->text()
+                                                                                        : widget->accessibleName());
         };
         for (qsizetype i = 0; i < controls.size(); ++i) {
             QWidget *a = controls[i];
             const QRect ra = visibleRect(a);
             if (ra.isEmpty())
                 continue;
-            const QSize needed = qobject_cast<QLabel *>(a) && qobject_cast<QLabel *>(a)->wordWrap() ? a->minimumSizeHint() : a->sizeHint();
+            const QSize needed = qobject_cast<QLabel *>(a) && qobject_cast<QLabel *>(a)->wordWrap()
+                                     ? a->minimumSizeHint()
+                                     : a->sizeHint();
             // Icon-only buttons have the size of their design; text must have the room it needs.
             const auto *tool = qobject_cast<QToolButton *>(a);
-            if (!(tool && tool->text().isEmpty()) && !qobject_cast<QListView *>(a) && !qobject_cast<QPlainTextEdit *>(a) && !qobject_cast<QLineEdit *>(a) &&
+            if (!(tool && tool->text().isEmpty()) && !qobject_cast<QListView *>(a) &&
+                !qobject_cast<QPlainTextEdit *>(a) && !qobject_cast<QLineEdit *>(a) &&
                 (a->width() < needed.width() || a->height() < std::min(needed.height(), a->minimumSizeHint().height())))
-                faults.append(QStringLiteral("%1 is %2x%3, needs %4x%5").arg(name(a)).arg(a->width()).arg(a->height())
-                              .arg(needed.width()).arg(needed.height()));
+                faults.append(QStringLiteral("%1 is %2x%3, needs %4x%5")
+                                  .arg(name(a))
+                                  .arg(a->width())
+                                  .arg(a->height())
+                                  .arg(needed.width())
+                                  .arg(needed.height()));
             for (qsizetype j = i + 1; j < controls.size(); ++j) {
                 QWidget *b = controls[j];
                 if (a->isAncestorOf(b) || b->isAncestorOf(a))
@@ -143,13 +152,12 @@ private:
         return faults;
     }
 
-
     // The mean lightness (0-255) of what the screen shows of a window, saved as a picture when asked.
     static int shownLightness(QWidget *window, const char *name)
     {
         const QRect area = window->frameGeometry();
-        const QImage image = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
-                                                                         area.height()).toImage();
+        const QImage image =
+            QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
         const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
         if (!directory.isEmpty())
             image.save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
@@ -187,7 +195,6 @@ private Q_SLOTS:
         screenshot(window, "window-items");
     }
 
-
     void fitsAtEverySize_data()
     {
         QTest::addColumn<QSize>("size");
@@ -223,15 +230,19 @@ private Q_SLOTS:
         // At least one whole row on screen.
         const QRect first = list->visualRect(list->model()->index(0, 0));
         QVERIFY2(list->viewport()->rect().contains(first.adjusted(0, 0, 0, -DownloadRowDelegate::rowGap)),
-                 qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of %5x%6").arg(first.x()).arg(first.y())
-                            .arg(first.width()).arg(first.height()).arg(list->viewport()->width()).arg(list->viewport()->height())));
+                 qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of %5x%6")
+                                .arg(first.x())
+                                .arg(first.y())
+                                .arg(first.width())
+                                .arg(first.height())
+                                .arg(list->viewport()->width())
+                                .arg(list->viewport()->height())));
         QVERIFY(first.right() < list->viewport()->width());
         if (size == QSize(1000, 680) && withNotice)
             screenshot(window, "window-1000x680");
         if (size == QSize(1366, 768))
             screenshot(window, "window-1366x768");
     }
-
 
     void fittedGeometry_data()
     {
@@ -245,12 +256,13 @@ private Q_SLOTS:
         QTest::newRow("first launch, laptop, title bar and a panel")
             << QRect(unplaced, QSize(1180, 800)) << QRect(0, 27, 1366, 741) << QMargins(1, 30, 1, 1)
             << QRect(93, 57, 1180, 710);
-        QTest::newRow("first launch, large screen") << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 1920, 1080)
-                                                    << QMargins() << QRect(370, 140, 1180, 800);
+        QTest::newRow("first launch, large screen")
+            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 1920, 1080) << QMargins() << QRect(370, 140, 1180, 800);
         QTest::newRow("first launch on a second screen")
-            << QRect(unplaced, QSize(1180, 800)) << QRect(1920, 0, 1366, 768) << QMargins() << QRect(2013, 0, 1180, 768);
-        QTest::newRow("restored where it was") << QRect(100, 50, 1200, 700) << QRect(0, 0, 1920, 1080) << QMargins()
-                                               << QRect(100, 50, 1200, 700);
+            << QRect(unplaced, QSize(1180, 800)) << QRect(1920, 0, 1366, 768) << QMargins()
+            << QRect(2013, 0, 1180, 768);
+        QTest::newRow("restored where it was")
+            << QRect(100, 50, 1200, 700) << QRect(0, 0, 1920, 1080) << QMargins() << QRect(100, 50, 1200, 700);
         QTest::newRow("restored from a larger screen")
             << QRect(800, 300, 1600, 1000) << QRect(0, 0, 1366, 768) << QMargins() << QRect(0, 0, 1366, 768);
         QTest::newRow("restored partly off the right edge")
@@ -294,7 +306,6 @@ private Q_SLOTS:
         QVERIFY(moved.geometry().height() <= std::max(680, screen.height()));
         m_settings->remove("windowGeometry");
     }
-
 
     void focusReturnsToTheLinkField()
     {
@@ -365,7 +376,6 @@ private Q_SLOTS:
         QCOMPARE(QApplication::style()->name().toLower(), "fusion");
     }
 
-
     void standardPiecesAreDark()
     {
         auto manager = makeManager();
@@ -428,13 +438,11 @@ private Q_SLOTS:
         QVERIFY(shownLightness(dialog, "browse-dialog") < 70);
         for (QLabel *label : dialog->findChildren<QLabel *>()) {
             const QColor text = label->palette().color(QPalette::WindowText);
-            QVERIFY2(Theme::contrast(text, label->palette().color(QPalette::Window)) >= 4.5,
-                     qPrintable(label->text()));
+            QVERIFY2(Theme::contrast(text, label->palette().color(QPalette::Window)) >= 4.5, qPrintable(label->text()));
         }
         dialog->reject();
         panel.hide();
     }
-
 
     void keyboardActsOnRows()
     {
@@ -515,9 +523,11 @@ private Q_SLOTS:
         };
         const QList<Expected> rows{
             {"Northern lights over the fjord", "Downloading, 42.6%", {"Pause", "Remove from queue"}},
-            {"Broken link", "Failed, ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh",
+            {"Broken link",
+             "Failed, ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh",
              {"Resume or retry", "Remove from queue"}},
-            {"Street food tour", "Paused, Paused \u2022 partial file kept for resume",
+            {"Street food tour",
+             "Paused, Paused \u2022 partial file kept for resume",
              {"Resume or retry", "Remove from queue"}},
             {"Morning run", "Completed, Saved to your computer", {"Show in Folder", "Remove from queue"}},
         };
