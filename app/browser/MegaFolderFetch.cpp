@@ -1,6 +1,7 @@
 #include "app/browser/MegaFolderFetch.h"
 
 #include "app/browser/MegaFolderBrowserModel.h"
+#include "app/manager/ChildProcess.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID)
     m_requestID(requestID)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    startWithDefaultSignals(m_process);
     connect(&m_process, &QProcess::readyRead, this, &MegaFolderFetch::readAvailable);
     connect(&m_process, &QProcess::finished, this, [this](int exitCode) { finished(exitCode); });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {

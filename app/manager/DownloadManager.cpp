@@ -8,6 +8,7 @@
 #include "app/records/LinkIntake.h"
 #include "app/records/WorkerLine.h"
 #include "model/MegaFolderLink.h"
+#include "model/WorkerProtocol.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,6 +90,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     QObject(parent),
     m_model(std::make_unique<DownloadListModel>(*this)),
     m_saveDelayMs(options.saveDelayMs),
+    m_stopGraceMs(options.stopGraceMs),
     m_searchDirectories(std::move(options.searchDirectories))
 {
     if (options.settings) {
@@ -461,7 +463,7 @@ void DownloadManager::start(const DownloadItem &queued)
     environment.insert(QStringLiteral("PATH"), searchDirectories().join(QLatin1Char(':')) + QStringLiteral(":/bin"));
     environment.insert(QStringLiteral("PYTHONUNBUFFERED"), QStringLiteral("1"));
 
-    auto *worker = new Worker(item.id, this);
+    auto *worker = new Worker(item.id, this, m_stopGraceMs);
     m_workers.insert(item.id, worker);
     change(item.id, [](DownloadItem &started) {
         started.state = DownloadState::downloading;
@@ -476,6 +478,8 @@ void DownloadManager::launchFailed(const QUuid &id, const QString &description)
 {
     if (Worker *worker = m_workers.take(id))
         worker->deleteLater();
+    // A resume asked for while it was starting died with the launch.
+    m_pendingResume.remove(id);
     fail(id, description);
     pump();
 }
@@ -485,7 +489,13 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
     const qsizetype index = indexOf(id);
     if (index < 0)
         return;
-    if (applyWorkerLine(m_items[static_cast<size_t>(index)], line)) {
+    DownloadItem &target = m_items[static_cast<size_t>(index)];
+    // A paused item takes no more progress, but the file of a worker that got
+    // to the end before the pause did is kept: its exit decides.
+    if (target.state == DownloadState::paused && line.startsWith(QLatin1String(WorkerProtocol::file)) &&
+        m_workers.contains(id))
+        m_finishedFiles.insert(id, line.sliced(qstrlen(WorkerProtocol::file)));
+    if (applyWorkerLine(target, line)) {
         m_model->rowChanged(rowOf(index));
         save();
     }
@@ -494,13 +504,24 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
 void DownloadManager::ended(const QUuid &id, int status)
 {
     const DownloadItem *current = item(id);
-    const bool notify = status == 0 && current && current->state == DownloadState::downloading && !m_isClosing &&
+    // A worker that finished its file before the pause reached it: the file is
+    // complete, and a paused row at some percentage would be a lie.
+    const std::optional<QString> lateFile =
+        m_finishedFiles.contains(id) ? std::optional<QString>(m_finishedFiles.take(id)) : std::nullopt;
+    const bool finishedAnyway =
+        status == 0 && current && current->state == DownloadState::paused && lateFile && QFileInfo::exists(*lateFile);
+    const bool notify = status == 0 && current &&
+                        (current->state == DownloadState::downloading || finishedAnyway) && !m_isClosing &&
                         m_notificationsEnabled;
     if (Worker *worker = m_workers.take(id))
         worker->deleteLater();
+    if (finishedAnyway)
+        m_pendingResume.remove(id);
     if (current) {
-        change(id, [status](DownloadItem &finished) {
-            if (finished.state == DownloadState::downloading) {
+        change(id, [status, finishedAnyway, &lateFile](DownloadItem &finished) {
+            if (finishedAnyway)
+                finished.file = lateFile;
+            if (finished.state == DownloadState::downloading || finishedAnyway) {
                 if (status != 0) {
                     finished.state = DownloadState::failed;
                     if (!finished.detail.startsWith(QLatin1String("ERROR:")))

@@ -50,6 +50,9 @@ public:
         int saveDelayMs = 400;
         // A stream of changes still reaches the disk this often.
         int maxSaveDelayMs = 5000;
+        // A worker asked to stop that still runs this long after SIGINT gets
+        // SIGTERM, and SIGKILL as long after that.
+        int stopGraceMs = 5000;
     };
 
     // Where the history lives when no storage directory is given.
@@ -186,12 +189,15 @@ private:
 
     QHash<QUuid, Worker *> m_workers;
     QSet<QUuid> m_pendingResume;
+    // Files reported by workers whose item was paused meanwhile.
+    QHash<QUuid, QString> m_finishedFiles;
 
     QTimer m_saveTimer;
     QDeadlineTimer m_saveDeadline;
     QDeadlineTimer m_latestSave;
     int m_saveDelayMs = 400;
     int m_maxSaveDelayMs = 5000;
+    int m_stopGraceMs = 5000;
     // Scheduled writes encode and write a copy of the list on one background
     // thread, in order; a long history would otherwise hold up the window.
     QThreadPool m_historyWriter;

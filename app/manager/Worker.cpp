@@ -1,5 +1,6 @@
 #include "app/manager/Worker.h"
 
+#include "app/manager/ChildProcess.h"
 #include "app/manager/DownloadManager.h"
 
 #include <QSet>
@@ -20,9 +21,14 @@ QSet<QProcess *> &orphans()
 
 } // namespace
 
-Worker::Worker(const QUuid &id, DownloadManager *manager) : m_id(id), m_manager(manager), m_process(new QProcess(this))
+Worker::Worker(const QUuid &id, DownloadManager *manager, int stopGraceMs) :
+    m_id(id),
+    m_manager(manager),
+    m_process(new QProcess(this)),
+    m_stopGraceMs(stopGraceMs)
 {
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    startWithDefaultSignals(*m_process);
     connect(m_process, &QProcess::readyRead, this, &Worker::scheduleRead);
     // A pause that came while the program was still being started takes effect once it runs.
     connect(m_process, &QProcess::started, this, [this] {
@@ -65,15 +71,46 @@ bool Worker::isRunning() const
 
 void Worker::interrupt()
 {
-    if (m_process->state() == QProcess::Starting)
+    if (m_process->state() == QProcess::Starting) {
         m_interruptPending = true;
-    else if (isRunning())
-        ::kill(static_cast<pid_t>(m_process->processId()), SIGINT);
+        return;
+    }
+    if (!isRunning())
+        return;
+    signal(SIGINT);
+    if (!m_stopTimer) {
+        m_stopTimer = new QTimer(this);
+        m_stopTimer->setInterval(m_stopGraceMs);
+        connect(m_stopTimer, &QTimer::timeout, this, &Worker::escalate);
+        m_stopTimer->start();
+    }
+}
+
+void Worker::signal(int number)
+{
+    if (isRunning() && m_process->processId() > 0)
+        ::kill(static_cast<pid_t>(m_process->processId()), number);
+}
+
+void Worker::escalate()
+{
+    // A worker that ignores SIGINT (or hangs in it) must still stop as the user asked.
+    if (!isRunning()) {
+        m_stopTimer->stop();
+        return;
+    }
+    signal(m_escalations++ == 0 ? SIGTERM : SIGKILL);
+    if (m_escalations >= 2)
+        m_stopTimer->stop();
 }
 
 void Worker::abandon()
 {
     m_manager = nullptr;
+    // A pause that came while the program was being started cannot wait for
+    // the started signal any more: it is sent as soon as the process exists.
+    if (m_interruptPending && m_process->state() == QProcess::Starting)
+        m_process->waitForStarted(2000); // its started handler sends the SIGINT
     m_process->disconnect(this);
     if (m_process->state() != QProcess::NotRunning) {
         // QProcess's destructor would kill the worker; leave it to finish after its SIGINT.

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <QUuid>
 
 #include <optional>
@@ -18,14 +19,16 @@ class Worker : public QObject {
     Q_OBJECT
 
 public:
-    Worker(const QUuid &id, DownloadManager *manager);
+    // A worker still running stopGraceMs after SIGINT gets SIGTERM, and SIGKILL as long again after that.
+    Worker(const QUuid &id, DownloadManager *manager, int stopGraceMs = 5000);
     ~Worker() override;
 
     // Starts the program; input, when given, is written to its standard input, which is then closed.
     void launch(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                 const std::optional<QByteArray> &input);
     bool isRunning() const;
-    // SIGINT: the only signal a worker is ever sent.
+    // SIGINT, so the worker keeps its partial data; SIGTERM and SIGKILL follow
+    // if it does not end.
     void interrupt();
     // Lets a still-running process live on unwatched once the manager is gone.
     void abandon();
@@ -33,6 +36,8 @@ public:
 private:
     void scheduleRead();
     void readSome();
+    void signal(int number);
+    void escalate();
 
     QUuid m_id;
     QPointer<DownloadManager> m_manager;
@@ -43,4 +48,7 @@ private:
     bool m_exited = false;
     bool m_reported = false;
     int m_status = 0;
+    int m_stopGraceMs;
+    int m_escalations = 0;
+    QTimer *m_stopTimer = nullptr;
 };

@@ -9,6 +9,9 @@
 #   wait*   prints a title and runs until SIGINT
 #   hold*   notes any SIGINT but runs until the file <name>.go appears, then exits with its content
 #           (and removes it, so a restarted worker holds again)
+#   stubborn* ignores SIGINT and runs until ended otherwise
+#   deaf*   ignores SIGINT and SIGTERM and runs until killed
+#   finish* runs until SIGINT, then finishes its file anyway and exits 0
 set -u
 dir="$FAKE_WORKER_DIR"
 last="${*: -1}"
@@ -23,10 +26,15 @@ fi
 on_interrupt() {
   case "$name" in
     hold*) echo INT >> "$dir/$name.signals" ;;
+    finish*) touch "$dir/$name.mp4"; echo "LARK_FILE|$dir/$name.mp4"; exit 0 ;;
     *) exit 130 ;;
   esac
 }
-trap on_interrupt INT
+case "$name" in
+  stubborn*) trap '' INT ;;
+  deaf*) trap '' INT TERM ;;
+  *) trap on_interrupt INT ;;
+esac
 printf '%s\n' "$@" > "$dir/$name.args"
 env > "$dir/$name.env"
 cat > "$dir/$name.stdin"
@@ -35,7 +43,7 @@ case "$name" in
   fail*) echo "ERROR: boom for $name"; exit 1 ;;
   exit*) exit "${name#exit}" ;;
   signal*) kill -TERM $$ ;;
-  wait*) echo "LARK_TITLE|waiting"; while [ -d "$dir" ]; do sleep 0.02; done ;;
+  wait*|stubborn*|deaf*|finish*) echo "LARK_TITLE|waiting"; while [ -d "$dir" ]; do sleep 0.02; done ;;
   hold*) echo "LARK_TITLE|holding"
          while [ ! -e "$dir/$name.go" ]; do
            [ -d "$dir" ] || exit 0 # the test is over

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -63,6 +64,7 @@ struct Fixture {
         options.toolDirectory = toolDirectory();
         options.searchDirectories = QStringList{toolDirectory()};
         options.saveDelayMs = saveDelayMs;
+        options.stopGraceMs = stopGraceMs;
         manager.reset();
         manager = std::make_unique<DownloadManager>(options);
         manager->setNotifier(&notifier);
@@ -107,6 +109,7 @@ struct Fixture {
     std::unique_ptr<DownloadManager> manager;
     std::unique_ptr<QAbstractItemModelTester> tester;
     int saveDelayMs = 400;
+    int stopGraceMs = 5000;
 };
 
 DownloadState stateOf(const DownloadManager &manager, const QString &urlEnd)
@@ -511,6 +514,109 @@ private Q_SLOTS:
         QTRY_COMPARE(manager.workerCount(), 0);
         QCOMPARE(manager.item(id)->state, DownloadState::paused);
         QCOMPARE(fixture.notifier.completedIDs.size(), 0);
+    }
+
+
+    void aWorkerThatWillNotStopIsEnded_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("ignores SIGINT") << "stubborn1" << SIGTERM;
+        QTest::newRow("ignores SIGINT and SIGTERM") << "deaf1" << SIGKILL;
+    }
+    void aWorkerThatWillNotStopIsEnded()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, signal);
+        Fixture fixture;
+        fixture.stopGraceMs = 200;
+        DownloadManager &manager = fixture.create();
+        manager.add(link(name));
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_COMPARE(manager.itemAt(0).title, "waiting");
+        manager.pause(id);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
+        // What the user asked for, not what the signal did.
+        QCOMPARE(manager.item(id)->state, DownloadState::paused);
+        QCOMPARE(manager.item(id)->detail, pausedDetail);
+        Q_UNUSED(signal);
+
+        // Removal stops it the same way.
+        manager.add(link(name + "b"));
+        QTRY_COMPARE(manager.workerCount(), 1);
+        manager.remove(manager.itemAt(0).id);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
+        QCOMPARE(manager.count(), 1);
+    }
+
+    void aWorkerThatFinishedDespiteThePauseCompletes()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("finish1"));
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_COMPARE(manager.itemAt(0).title, "waiting");
+        manager.pause(id);
+        manager.resume(id); // asked while the worker was still on its way out
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.item(id)->state, DownloadState::completed);
+        QCOMPARE(manager.item(id)->detail, "Saved to your computer");
+        QCOMPARE(manager.item(id)->progress, 100.0);
+        QCOMPARE(fixture.notifier.completedIDs, QList<QUuid>{id});
+        // Not queued again by the resume that came in between.
+        QTest::qWait(100);
+        QCOMPARE(manager.item(id)->state, DownloadState::completed);
+    }
+
+    void aQueuedItemWhoseOldWorkerRunsIsSkipped()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(2);
+        manager.add(link("hold1"));
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_COMPARE(manager.itemAt(0).title, "holding");
+        manager.pause(id);
+        QTRY_COMPARE(fixture.recorded("hold1", "signals"), QStringList{"INT"});
+        // Queued again while its worker still runs: a second worker would share its partial file.
+        manager.resumeAll();
+        QCOMPARE(manager.item(id)->state, DownloadState::queued);
+        manager.pump();
+        QCOMPARE(manager.workerCount(), 1);
+        QFile::remove(fixture.recordDirectory() + "/hold1.args");
+        QTest::qWait(200);
+        QVERIFY(fixture.recorded("hold1").isEmpty());
+        fixture.release("hold1", 130);
+        // Once the old one has gone, the item starts again.
+        QTRY_VERIFY(!fixture.recorded("hold1").isEmpty());
+        QCOMPARE(manager.item(id)->state, DownloadState::downloading);
+    }
+
+    void aFailedLaunchLeavesNoResumeBehind()
+    {
+        Fixture fixture(ytDlp | ffmpeg);
+        QFile broken(fixture.toolDirectory() + "/yt-dlp");
+        const QString script = QFINDTESTDATA("fake-worker.sh");
+        QVERIFY(broken.remove());
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("#!/nonexistent/interpreter\n");
+        broken.close();
+        broken.setPermissions(broken.permissions() | QFile::ExeOwner);
+        DownloadManager &manager = fixture.create();
+        manager.add(link("ok1"));
+        const QUuid id = manager.itemAt(0).id;
+        // Paused and resumed while the program is still being started.
+        manager.pause(id);
+        manager.resume(id);
+        QTRY_COMPARE(manager.item(id)->state, DownloadState::failed);
+        QCOMPARE(manager.workerCount(), 0);
+        // A later run that succeeds ends completed, not queued once more.
+        QVERIFY(QFile::remove(broken.fileName()));
+        QVERIFY(QFile::copy(script, broken.fileName()));
+        manager.resume(id);
+        QTRY_COMPARE(manager.item(id)->state, DownloadState::completed);
+        QTest::qWait(100);
+        QCOMPARE(manager.item(id)->state, DownloadState::completed);
     }
 
     void removingAndClearing()

@@ -12,9 +12,12 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -25,13 +28,14 @@ QByteArray readFile(const QString &path)
 }
 
 struct Fixture {
-    Fixture()
+    explicit Fixture(int stopGraceMs = 5000)
     {
         settings = std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
         DownloadManager::Options options;
         options.storageDirectory = dir.filePath("storage");
         options.settings = settings.get();
         options.toolDirectory = QFileInfo(toolPath()).absolutePath();
+        options.stopGraceMs = stopGraceMs;
         manager = std::make_unique<DownloadManager>(options);
         manager->setFolder(dir.filePath("downloads"));
     }
@@ -134,6 +138,31 @@ private Q_SLOTS:
         QVERIFY2(item.file->startsWith(fixture.dir.filePath("downloads/clip [clip] [")), qPrintable(*item.file));
         QCOMPARE(readFile(*item.file), m_clip);
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
+    }
+
+
+    void pauseStopsTheWorkerWhenTheApplicationIgnoresInterrupts()
+    {
+        // Started from a script in the background, the application itself ignores SIGINT.
+        struct sigaction ignore {};
+        struct sigaction previous {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGINT, &ignore, &previous);
+        const auto restore = qScopeGuard([&previous] { ::sigaction(SIGINT, &previous, nullptr); });
+
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 60000);
+        QVERIFY(!base.isEmpty());
+        // No SIGTERM after the grace time could hide a SIGINT that went unheard.
+        Fixture fixture(600000);
+        QVERIFY(fixture.manager->add(base + "/clip.mp4"));
+        const QUuid id = fixture.manager->itemAt(0).id;
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 30000);
+        fixture.manager->pause(id);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 20000);
+        QCOMPARE(fixture.manager->item(id)->state, DownloadState::paused);
+        QCOMPARE(QDir(fixture.dir.filePath("downloads")).entryList({"*.part"}, QDir::Files).size(), 1);
     }
 
     void ytDlpPauseAndResumeContinues()
