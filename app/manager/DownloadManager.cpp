@@ -3,6 +3,7 @@
 #include "app/manager/CompletionNotifier.h"
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/FileManager.h"
+#include "app/manager/HistoryFile.h"
 #include "app/manager/Worker.h"
 #include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
@@ -104,7 +105,6 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_support = options.storageDirectory;
     if (m_support.isEmpty())
         m_support = defaultStorageDirectory();
-    m_storage = QDir(m_support).filePath(QStringLiteral("queue.json"));
     m_toolDirectory = options.toolDirectory.isEmpty() ? defaultToolDirectory() : options.toolDirectory;
 
     const QString storedFolder = m_settings->value(folderKey).toString();
@@ -127,51 +127,37 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
         if (left > 0)
             m_saveTimer.start(static_cast<int>(left));
         else
-            writeQueueInBackground();
+            m_history->writeInBackground();
     });
-    m_historyWriter.setMaxThreadCount(1);
+    m_history = std::make_unique<HistoryFile>(m_support, [this] { return m_items; });
+    connect(m_history.get(), &HistoryFile::written, this, &DownloadManager::historyWritten);
+    connect(m_history.get(), &HistoryFile::failed, this,
+            [this](const QString &error) { setNotice(QStringLiteral("Could not save history: ") + error); });
     loadHistory();
 }
 
 DownloadManager::~DownloadManager()
 {
-    m_historyWriter.waitForDone();
+    m_history.reset();
     for (Worker *worker : std::as_const(m_workers))
         worker->abandon();
     qDeleteAll(m_workers);
 }
 
+QString DownloadManager::storagePath() const
+{
+    return m_history->path();
+}
+
 void DownloadManager::loadHistory()
 {
-    QFile file(m_storage);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    if (!document.isArray())
-        return;
-    const QJsonArray array = document.array();
-    std::vector<DownloadItem> loaded;
-    loaded.reserve(static_cast<size_t>(array.size()));
-    // The file runs newest first; the list is kept oldest first.
-    for (qsizetype i = array.size() - 1; i >= 0; --i) {
-        const QJsonValue element = array.at(i);
-        if (!element.isObject())
-            return;
-        auto item = DownloadItem::fromJson(element.toObject());
-        if (!item)
-            return;
-        if (item->state == DownloadState::queued || item->state == DownloadState::downloading) {
-            item->state = DownloadState::paused;
-            item->detail = QStringLiteral("Ready to resume");
-            item->speed = noValue;
-            item->eta = noValue;
-        }
-        loaded.push_back(std::move(*item));
-    }
-    m_items = std::move(loaded);
+    HistoryFile::Loaded loaded = m_history->read();
+    m_items = std::move(loaded.items);
     for (const DownloadItem &item : m_items)
         counted(item.state, 1);
     rebuildIndex();
+    if (!loaded.notice.isEmpty())
+        setNotice(loaded.notice);
 }
 
 QList<DownloadItem> DownloadManager::items() const
@@ -645,66 +631,13 @@ void DownloadManager::save()
         m_saveTimer.start(m_saveDelayMs);
 }
 
-namespace {
-
-// The history file: newest first, compact, private from the first byte.
-std::optional<QString> writeHistory(const std::vector<DownloadItem> &items, const QString &support,
-                                    const QString &storage)
-{
-    QJsonArray array;
-    for (auto it = items.crbegin(); it != items.crend(); ++it)
-        array.append(it->toJson());
-    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
-
-    QDir().mkpath(support);
-    QSaveFile file(storage);
-    // The permissions go on before anything is written.
-    const bool ok = file.open(QIODevice::WriteOnly) &&
-                    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                    file.write(bytes) == bytes.size() && file.commit();
-    if (!ok)
-        return file.errorString();
-    return std::nullopt;
-}
-
-} // namespace
-
 void DownloadManager::writeQueue()
 {
-    m_historyWriter.waitForDone();
-    m_historyWriteAgain = false;
-    if (const auto error = writeHistory(m_items, m_support, m_storage)) {
+    if (const auto error = m_history->writeNow()) {
         setNotice(QStringLiteral("Could not save history: ") + *error);
         return;
     }
     Q_EMIT historyWritten();
-}
-
-void DownloadManager::writeQueueInBackground()
-{
-    if (m_historyWriting) {
-        m_historyWriteAgain = true; // once the write under way is done, with the list as it is then
-        return;
-    }
-    m_historyWriting = true;
-    m_historyWriter.start([this, items = m_items, support = m_support, storage = m_storage] {
-        const auto error = writeHistory(items, support, storage);
-        QMetaObject::invokeMethod(
-            this, [this, error] { backgroundWriteEnded(error); }, Qt::QueuedConnection);
-    });
-}
-
-void DownloadManager::backgroundWriteEnded(const std::optional<QString> &error)
-{
-    m_historyWriting = false;
-    if (error)
-        setNotice(QStringLiteral("Could not save history: ") + *error);
-    else
-        Q_EMIT historyWritten();
-    if (m_historyWriteAgain) {
-        m_historyWriteAgain = false;
-        writeQueueInBackground();
-    }
 }
 
 void DownloadManager::setNotifier(CompletionNotifier *notifier)

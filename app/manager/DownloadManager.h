@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -22,6 +21,7 @@
 
 class CompletionNotifier;
 class DownloadListModel;
+class HistoryFile;
 class QSettings;
 class Worker;
 
@@ -95,7 +95,7 @@ public:
 
     // The user-defaults store, for what the window keeps of itself (its place on screen).
     QSettings &settings() const { return *m_settings; }
-    QString storagePath() const { return m_storage; }
+    QString storagePath() const;
     QString supportDirectory() const { return m_support; }
     QString toolDirectory() const { return m_toolDirectory; }
     // The first directory of the search list holding an executable file called name.
@@ -167,8 +167,6 @@ private:
     void interrupt(const QUuid &id);
     QStringList searchDirectories() const;
     void loadHistory();
-    void writeQueueInBackground();
-    void backgroundWriteEnded(const std::optional<QString> &error);
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
@@ -200,12 +198,9 @@ private:
     int m_stopGraceMs = 5000;
     // Scheduled writes encode and write a copy of the list on one background
     // thread, in order; a long history would otherwise hold up the window.
-    QThreadPool m_historyWriter;
-    bool m_historyWriting = false;
-    bool m_historyWriteAgain = false;
+    std::unique_ptr<HistoryFile> m_history;
 
     QString m_support;
-    QString m_storage;
     QString m_toolDirectory;
     std::optional<QStringList> m_searchDirectories;
     QSettings *m_settings = nullptr;

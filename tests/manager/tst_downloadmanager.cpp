@@ -6,6 +6,7 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
@@ -770,22 +771,75 @@ private Q_SLOTS:
         QCOMPARE(restored.workerCount(), 0);
     }
 
-    void unreadableHistoryGivesAnEmptyList()
+    void unreadableHistoryIsKeptAside_data()
     {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("kept");      // items still loaded out of the three written
+        QTest::addColumn<QString>("notice"); // empty: none, and no copy
+        QTest::newRow("one element with a bad state")
+            << "state" << 2 << "1 item of the history could not be read and was left out; the whole file was kept as ";
+        QTest::newRow("two elements that are not objects")
+            << "numbers" << 3 << "2 items of the history could not be read and were left out; the whole file was kept as ";
+        QTest::newRow("not a list at all")
+            << "garbage" << 0 << "The history could not be read, so no items were loaded; the file was kept as ";
+        QTest::newRow("empty file") << "empty" << 0 << "";
+    }
+    void unreadableHistoryIsKeptAside()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, kept);
+        QFETCH(QString, notice);
         Fixture fixture;
         DownloadManager &manager = fixture.create();
-        manager.add(link("ok1"));
-        QTRY_COMPARE(manager.finished(), 1);
+        manager.add(link("ok1") + " " + link("ok2") + " " + link("ok3"));
+        QTRY_COMPARE(manager.finished(), 3);
         manager.writeQueue();
         QJsonArray history = fixture.history();
-        QJsonObject item = history[0].toObject();
-        item["state"] = "queued";
-        history.append(item);
-        QFile file(manager.storagePath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(history).toJson());
+        QByteArray bytes;
+        if (damage == "state") {
+            QJsonObject item = history[1].toObject();
+            item["state"] = "queued";
+            history[1] = item;
+        } else if (damage == "numbers") {
+            history.insert(1, 42);
+            history.append(QJsonValue());
+        }
+        bytes = damage == "garbage" ? QByteArray("[{\"id\": tru") : damage == "empty" ? QByteArray()
+                                                                                        : QJsonDocument(history).toJson();
+        const QString path = manager.storagePath();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
         file.close();
-        QCOMPARE(fixture.create().count(), 0);
+
+        DownloadManager &restored = fixture.create();
+        QCOMPARE(restored.count(), kept);
+        const QStringList copies = QDir(QFileInfo(path).path()).entryList({"queue.json.unreadable-*"}, QDir::Files);
+        if (notice.isEmpty()) {
+            QVERIFY(copies.isEmpty());
+            QCOMPARE(restored.notice(), QString());
+            return;
+        }
+        QCOMPARE(copies.size(), 1);
+        const QString copy = QFileInfo(path).path() + "/" + copies.first();
+        QCOMPARE(restored.notice(), notice + copy);
+        QFile kept_(copy);
+        QVERIFY(kept_.open(QIODevice::ReadOnly));
+        QCOMPARE(kept_.readAll(), bytes);
+        QCOMPARE(kept_.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFile::Permissions());
+        // The next write replaces the history, and the copy stays as it was.
+        restored.add(link("ok4"));
+        QTRY_COMPARE(restored.finished(), kept + 1);
+        restored.writeQueue();
+        QCOMPARE(fixture.history().size(), kept + 1);
+        QVERIFY(QFile::exists(copy));
+        // A second unreadable start makes a second copy, never over the first.
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("not json");
+        file.close();
+        fixture.create();
+        QCOMPARE(QDir(QFileInfo(path).path()).entryList({"queue.json.unreadable-*"}, QDir::Files).size(), 2);
     }
 
     void writesAreDebounced()
