@@ -5,7 +5,8 @@
 
 #include <cstdlib>
 
-// The history file as the manager reads it: an array of items, all or nothing.
+// The history file as the manager reads it: every element of the array that decodes is kept,
+// and what is kept writes back to the same items.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QJsonDocument document =
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QJsonValue &value : document.array()) {
         const auto item = DownloadItem::fromJson(value.toObject());
         if (!item)
-            return 0;
+            continue;
         written.append(item->toJson());
     }
     for (const QJsonValue &value : written) {
