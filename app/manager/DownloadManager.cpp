@@ -356,7 +356,9 @@ bool DownloadManager::add(const QString &text)
     if (folders > 0) {
         const QString folderText =
             QStringLiteral("Choose files from ") + plural(folders, QStringLiteral("MEGA folder"));
+        m_noticeBeforeFolders = added > 0 ? notice : QString();
         notice = added > 0 ? notice + QStringLiteral(" \u2022 ") + folderText : folderText;
+        m_folderNotice = notice;
     }
     setNotice(notice);
     save();
@@ -701,6 +703,18 @@ void DownloadManager::presentNextFolder()
 
 void DownloadManager::folderBrowserDismissed()
 {
+    // "Choose files from N MEGA folders" counts the browsers still to come.
+    if (!m_folderNotice.isEmpty() && m_notice == m_folderNotice) {
+        const auto left = static_cast<int>(m_pendingFolderLinks.size());
+        QString notice = m_noticeBeforeFolders;
+        if (left > 0) {
+            const QString folderText =
+                QStringLiteral("Choose files from ") + plural(left, QStringLiteral("MEGA folder"));
+            notice = notice.isEmpty() ? folderText : notice + QStringLiteral(" \u2022 ") + folderText;
+        }
+        m_folderNotice = left > 0 ? notice : QString();
+        setNotice(notice);
+    }
     QMetaObject::invokeMethod(this, &DownloadManager::presentNextFolder, Qt::QueuedConnection);
 }
 

@@ -184,6 +184,9 @@ private:
     bool m_isClosing = false;
     std::optional<MegaFolderRequest> m_folderRequest;
     QStringList m_pendingFolderLinks;
+    // The notice that asked to choose from folders, and what it said before that part.
+    QString m_folderNotice;
+    QString m_noticeBeforeFolders;
 
     QHash<QUuid, Worker *> m_workers;
     QSet<QUuid> m_pendingResume;

@@ -636,11 +636,15 @@ void ContentView::updateFooter()
                                                          m_saveTo->maximumWidth()));
     m_notify->setChecked(m_manager.notificationsEnabled());
     m_notify->setToolTip(m_manager.notificationStatus());
-    const int index = m_concurrency->findData(m_manager.concurrency());
-    if (index >= 0)
-        m_concurrency->setCurrentIndex(index);
-    else
-        m_concurrency->setCurrentText(QString::number(m_manager.concurrency()));
+    int index = m_concurrency->findData(m_manager.concurrency());
+    if (index < 0) {
+        // A stored number that is not one of the choices is shown as it is, in its place among them.
+        index = 0;
+        while (index < m_concurrency->count() && m_concurrency->itemData(index).toInt() < m_manager.concurrency())
+            ++index;
+        m_concurrency->insertItem(index, QString::number(m_manager.concurrency()), m_manager.concurrency());
+    }
+    m_concurrency->setCurrentIndex(index);
 }
 
 void ContentView::presentFolderBrowser()

@@ -144,6 +144,12 @@ DownloadFolderPicker::Checked DownloadFolderPicker::check(const QString &typed)
     return {folder, QString()};
 }
 
+void DownloadFolderPicker::reset(const QString &path)
+{
+    setPath(path);
+    setError(QString());
+}
+
 void DownloadFolderPicker::apply()
 {
     const Checked checked = check(path());

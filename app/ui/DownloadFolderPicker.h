@@ -20,6 +20,8 @@ public:
     QString path() const;
     void setPath(const QString &path);
     QString error() const;
+    // As a new panel: this path and no message.
+    void reset(const QString &path);
 
     void browse();
     void apply();

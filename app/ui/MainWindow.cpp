@@ -136,8 +136,9 @@ DownloadFolderPicker &MainWindow::folderPanel()
 void MainWindow::chooseFolder()
 {
     DownloadFolderPicker &panel = folderPanel();
+    // Opened anew, the panel starts from the current folder with no message.
     if (!panel.isVisible())
-        panel.setPath(m_manager.folder());
+        panel.reset(m_manager.folder());
     panel.show();
     panel.raise();
     panel.activateWindow();

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPointer>
+#include <QScrollBar>
 
 namespace {
 
@@ -330,6 +331,24 @@ void QueueView::keyPressEvent(QKeyEvent *event)
         }
     }
     QListView::keyPressEvent(event);
+}
+
+void QueueView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    QListView::rowsAboutToBeRemoved(parent, start, end);
+    m_snapAfterRemoval = true;
+}
+
+void QueueView::updateGeometries()
+{
+    QListView::updateGeometries();
+    // Rows scroll by the pixel, but a removal must not leave the top row cut.
+    if (!m_snapAfterRemoval)
+        return;
+    m_snapAfterRemoval = false;
+    QScrollBar *bar = verticalScrollBar();
+    const int row = DownloadRowDelegate::rowHeight;
+    bar->setValue(std::min(bar->maximum(), (bar->value() + row / 2) / row * row) / row * row);
 }
 
 void QueueView::focusInEvent(QFocusEvent *event)

@@ -40,10 +40,13 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
+    void updateGeometries() override;
 
 private:
     DownloadManager &m_manager;
     DownloadRowDelegate *m_delegate;
+    bool m_snapAfterRemoval = false;
     mutable QHash<QUuid, QAccessible::Id> m_rowIds;
     mutable QHash<QPair<QUuid, QString>, QAccessible::Id> m_buttonIds;
 };

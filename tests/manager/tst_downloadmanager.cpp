@@ -1006,6 +1006,29 @@ private Q_SLOTS:
         QCOMPARE(fixture.notifier.completedIDs.size(), 0);
     }
 
+
+    void folderNoticeCountsTheBrowsersToCome()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(0);
+        manager.add("https://mega.nz/folder/AAAAAAAA#k https://mega.nz/folder/BBBBBBBB#k https://example.com/v");
+        QCOMPARE(manager.notice(), "Added 1 download \u2022 Choose files from 2 MEGA folders");
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QCOMPARE(manager.notice(), "Added 1 download \u2022 Choose files from 1 MEGA folder");
+        QTRY_VERIFY(manager.folderRequest().has_value());
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QCOMPARE(manager.notice(), "Added 1 download");
+
+        manager.add("https://mega.nz/folder/CCCCCCCC#k");
+        QCOMPARE(manager.notice(), "Choose files from 1 MEGA folder");
+        manager.clearFolderRequest();
+        manager.folderBrowserDismissed();
+        QCOMPARE(manager.notice(), QString());
+    }
+
     void folderRequestsOneAtATime()
     {
         Fixture fixture;

@@ -560,6 +560,43 @@ private Q_SLOTS:
         QCOMPARE(queue->child(0)->child(0)->text(QAccessible::Name), "Resume or retry");
     }
 
+
+    void simultaneousShowsAStoredNumberOutsideItsList()
+    {
+        auto manager = makeManager();
+        manager->setConcurrency(10);
+        MainWindow window(*manager);
+        QComboBox *simultaneous = nullptr;
+        for (QComboBox *combo : window.findChildren<QComboBox *>()) {
+            if (combo->accessibleName() == "Simultaneous downloads")
+                simultaneous = combo;
+        }
+        QVERIFY(simultaneous);
+        QCOMPARE(simultaneous->currentText(), "10");
+        QStringList choices;
+        for (int i = 0; i < simultaneous->count(); ++i)
+            choices.append(simultaneous->itemText(i));
+        QCOMPARE(choices, QStringList({"1", "2", "3", "5", "8", "10", "12", "20", "50"}));
+        manager->setConcurrency(20);
+        QCOMPARE(simultaneous->currentText(), "20");
+    }
+
+    void removingARowLeavesNoRowCut()
+    {
+        auto manager = makeManager();
+        for (int i = 0; i < 30; ++i)
+            manager->add(QString("https://example.com/clip%1").arg(i));
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * DownloadRowDelegate::rowHeight);
+        list->verticalScrollBar()->setValue(4 * DownloadRowDelegate::rowHeight + 37);
+        manager->remove(manager->itemAt(6).id);
+        QTRY_COMPARE(list->verticalScrollBar()->value() % DownloadRowDelegate::rowHeight, 0);
+        QCOMPARE(list->indexAt(QPoint(20, 2)).row(), list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
+    }
+
     void sectionsAndSearch()
     {
         auto manager = makeManager();
@@ -797,6 +834,16 @@ private Q_SLOTS:
         manager->chooseFolder();
         QTest::keyClick(&panel, Qt::Key_Escape);
         QVERIFY(!panel.isVisible());
+        // Opened again after it was closed, it has no message from before.
+        manager->chooseFolder();
+        panel.setPath("relative/again");
+        QTest::keyClick(&panel, Qt::Key_Return);
+        QVERIFY(!panel.error().isEmpty());
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        manager->chooseFolder();
+        QTRY_VERIFY(panel.isVisible());
+        QCOMPARE(panel.error(), QString());
+        QCOMPARE(panel.path(), m_dir.filePath("chosen"));
     }
 };
 
