@@ -456,7 +456,7 @@ void MegaFolderBrowser::updateSelection()
 void MegaFolderBrowser::updateFolder()
 {
     const QString folder = m_manager.folder();
-    m_saveTo->setToolTip(folder);
+    m_saveTo->setToolTip(Theme::plainToolTip(folder));
     m_saveTo->setText(m_saveTo->fontMetrics().elidedText(QStringLiteral("Save to: ") + folder, Qt::ElideMiddle,
                                                          m_saveTo->maximumWidth()));
 }

@@ -65,8 +65,9 @@ QVariant MegaFolderEntries::data(const QModelIndex &index, int role) const
     const bool selected = m_selected.contains(node.id);
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return node.name;
+    case Qt::ToolTipRole:
+        return Theme::plainToolTip(node.name);
     case Qt::AccessibleTextRole:
         if (node.isFolder)
             return node.name;

@@ -96,12 +96,22 @@ QIcon icon(const QString &name, int size, const QColor &colour, bool filled)
 QLabel *label(const QString &text, double size, QFont::Weight weight, const QColor &colour, double letterSpacing)
 {
     auto *result = new QLabel(text);
+    // Labels show what they are given, never markup in it.
+    result->setTextFormat(Qt::PlainText);
     QFont labelFont = font(size, weight);
     if (letterSpacing > 0)
         labelFont.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
     result->setFont(labelFont);
     result->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name(QColor::HexArgb)));
     return result;
+}
+
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    // Tooltips guess whether text is markup; escaped text in a paragraph is always read as what it says.
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 QString roundedStyle(const QColor &fill, int radius, const QColor &outline)

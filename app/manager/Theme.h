@@ -33,6 +33,10 @@ QIcon icon(const QString &name, int size, const QColor &colour, bool filled = fa
 // A label in the application font, in a colour, optionally letter-spaced.
 QLabel *label(const QString &text, double size, QFont::Weight weight = QFont::Normal, const QColor &colour = Qt::white,
               double letterSpacing = 0);
+// A tooltip that shows text exactly as it is: titles, names and worker
+// lines come from outside and must never be read as markup.
+QString plainToolTip(const QString &text);
+
 // Style-sheet text for a rounded, filled surface with an optional outline.
 QString roundedStyle(const QColor &fill, int radius, const QColor &outline = Qt::transparent);
 

@@ -43,6 +43,7 @@ public:
         heading->setFont(Theme::font(13, QFont::DemiBold));
         column->addWidget(heading);
         auto *title = new QLabel(item.title);
+        title->setTextFormat(Qt::PlainText);
         title->setFont(Theme::font(12));
         title->setWordWrap(true);
         title->setMaximumHeight(title->fontMetrics().lineSpacing() * 2 + 2);

@@ -98,13 +98,38 @@ void DownloadNotifications::completed(const DownloadItem &item)
     whenAnswered(QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities")), busTimeoutMs), this,
                  [this, item](const QDBusPendingCall &answer) {
                      const QDBusPendingReply<QStringList> reply = answer;
-                     const bool serverSound = !reply.isError() && reply.value().contains(QStringLiteral("sound"));
+                     const QStringList capabilities = reply.isError() ? QStringList() : reply.value();
                      if (m_enabled)
-                         notify(item, serverSound);
+                         notify(item, capabilities.contains(QStringLiteral("sound")),
+                                capabilities.contains(QStringLiteral("body-markup")));
                  });
 }
 
-void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
+namespace {
+
+// A server that reads the body as markup gets the title and folder as text all the same.
+QString bodyText(const QString &text, bool markup)
+{
+    if (!markup)
+        return text;
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('&'))
+            escaped += QLatin1String("&amp;");
+        else if (c == QLatin1Char('<'))
+            escaped += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>'))
+            escaped += QLatin1String("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
+void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint, bool bodyMarkup)
 {
     QVariantMap hints{{QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName()}};
     if (withSoundHint)
@@ -114,7 +139,7 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint)
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QString folderName = QDir(item.folder).dirName();
     message << QStringLiteral("Lark Downloader") << m_ids.value(item.id, 0u) << QStringLiteral("lark-downloader")
-            << QStringLiteral("Download complete") << QStringLiteral("Saved to %1\n%2").arg(folderName, item.title)
+            << QStringLiteral("Download complete") << bodyText(QStringLiteral("Saved to %1\n%2").arg(folderName, item.title), bodyMarkup)
             << QStringList{QStringLiteral("default"), QStringLiteral("Show in Folder")} << hints << -1;
     const QUuid downloadID = item.id;
     const Delivered delivered{item.file.value_or(QString()), item.folder};

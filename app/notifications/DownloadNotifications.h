@@ -31,7 +31,7 @@ private:
         QString file;
         QString folder;
     };
-    void notify(const DownloadItem &item, bool withSoundHint);
+    void notify(const DownloadItem &item, bool withSoundHint, bool bodyMarkup);
     void withdrawAll();
 
     bool m_enabled = true;

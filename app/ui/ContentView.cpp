@@ -135,6 +135,7 @@ QWidget *ContentView::buildSidebar()
         icon->setProperty("iconName", QString::fromLatin1(sectionIcons[static_cast<size_t>(i)]));
         layout->addWidget(icon);
         auto *name = new QLabel(title);
+        name->setTextFormat(Qt::PlainText);
         name->setObjectName(QStringLiteral("name"));
         layout->addWidget(name);
         layout->addStretch();
@@ -631,7 +632,7 @@ void ContentView::updateFooter()
     m_notice->setVisible(!m_manager.notice().isEmpty());
     updateDensity();
     const QString folder = m_manager.folder();
-    m_saveTo->setToolTip(folder);
+    m_saveTo->setToolTip(Theme::plainToolTip(folder));
     m_saveTo->setText(m_saveTo->fontMetrics().elidedText(QStringLiteral("Save to: ") + folder, Qt::ElideMiddle,
                                                          m_saveTo->maximumWidth()));
     m_notify->setChecked(m_manager.notificationsEnabled());

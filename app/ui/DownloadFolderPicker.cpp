@@ -82,6 +82,7 @@ DownloadFolderPicker::DownloadFolderPicker(const QString &path, std::function<vo
     column->addLayout(pathRow);
 
     m_error->setFont(Theme::font(11));
+    m_error->setTextFormat(Qt::PlainText);
     m_error->setWordWrap(true);
     m_error->setStyleSheet(QStringLiteral("color: %1;").arg(Theme::orange.name()));
     m_error->hide();

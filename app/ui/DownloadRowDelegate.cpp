@@ -227,6 +227,6 @@ bool DownloadRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, 
         }
     }
     // Anywhere else on the row: the whole status text.
-    QToolTip::showText(event->globalPos(), item->detail, view);
+    QToolTip::showText(event->globalPos(), Theme::plainToolTip(item->detail), view);
     return true;
 }

@@ -110,6 +110,8 @@ private Q_SLOTS:
         QTRY_VERIFY(childWithText<QLabel>(*failing, "The MEGA link was removed.") &&
                     childWithText<QLabel>(*failing, "The MEGA link was removed.")->isVisible());
         QVERIFY(childWithText<QLabel>(*failing, "Couldn't open this folder")->isVisible());
+        // The tool's message is shown as text, never read as markup.
+        QCOMPARE(childWithText<QLabel>(*failing, "The MEGA link was removed.")->textFormat(), Qt::PlainText);
         screenshot(*failing, "browser-error");
         Q_UNUSED(body);
     }

@@ -187,6 +187,41 @@ private Q_SLOTS:
         QCOMPARE(m_server.notices.size(), before + 2);
     }
 
+
+    void untrustedTextStaysText_data()
+    {
+        QTest::addColumn<bool>("markup");
+        QTest::addColumn<QString>("body");
+        const QString title = "<img src=x><b>bold</b> & co";
+        QTest::newRow("server reads markup") << true << "Saved to Clips\n&lt;img src=x&gt;&lt;b&gt;bold&lt;/b&gt; &amp; co";
+        QTest::newRow("plain server") << false << "Saved to Clips\n" + title;
+    }
+    void untrustedTextStaysText()
+    {
+        QFETCH(bool, markup);
+        QFETCH(QString, body);
+        const QString title = "<img src=x><b>bold</b> & co";
+        DownloadNotifications service;
+        QCOMPARE(configure(service, true), "Download notifications are on.");
+        if (markup)
+            m_server.capabilities.append("body-markup");
+        const qsizetype before = m_server.notices.size();
+        service.completed(item(title));
+        QTRY_COMPARE(m_server.notices.size(), before + 1);
+        QCOMPARE(m_server.notices.last().body, body);
+        m_server.capabilities.removeAll("body-markup");
+
+        // And the banner shows the title as it is.
+        CompletionBanners &banners = CompletionBanners::shared();
+        banners.closeAll();
+        banners.setLifetime(60000);
+        banners.show(item(title));
+        QLabel *shown = banners.banners().first()->findChildren<QLabel *>().at(2);
+        QCOMPARE(shown->text(), title);
+        QCOMPARE(shown->textFormat(), Qt::PlainText);
+        banners.closeAll();
+    }
+
     void aFailedNoticeBecomesABanner()
     {
         DownloadNotifications service;

@@ -16,6 +16,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHelpEvent>
+#include <QTextDocument>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -595,6 +597,38 @@ private Q_SLOTS:
         manager->remove(manager->itemAt(6).id);
         QTRY_COMPARE(list->verticalScrollBar()->value() % DownloadRowDelegate::rowHeight, 0);
         QCOMPARE(list->indexAt(QPoint(20, 2)).row(), list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
+    }
+
+
+    void untrustedTextStaysText()
+    {
+        const QString hostile = "<img src=x><b>bold</b> & co";
+        auto manager = makeManager();
+        manager->add("https://example.com/hostile");
+        manager->change(manager->itemAt(0).id, [&hostile](DownloadItem &item) {
+            item.title = hostile;
+            item.detail = "ERROR: " + hostile;
+        });
+        manager->setFolder("/tmp/<b>folder</b>");
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Every label shows text as it is.
+        for (QLabel *label : window.findChildren<QLabel *>()) {
+            if (!label->text().isEmpty())
+                QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->text()));
+        }
+        // The row's tooltip reads as the status, not as markup.
+        auto *list = window.findChild<QListView *>("queue");
+        const QRect row = list->visualRect(list->model()->index(0, 0));
+        const QPoint at = row.topLeft() + QPoint(200, 90);
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list->viewport(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), Theme::plainToolTip("ERROR: " + hostile));
+        QVERIFY(QToolTip::text().contains("&lt;img src=x&gt;&lt;b&gt;bold&lt;/b&gt; &amp; co"));
+        QToolTip::hideText();
+        QVERIFY(Qt::mightBeRichText(Theme::plainToolTip(hostile))); // so the escapes are read, not shown
     }
 
     void sectionsAndSearch()
