@@ -64,7 +64,6 @@ MegaFolderBrowser::MegaFolderBrowser(DownloadManager &manager, const MegaFolderR
     m_body->addWidget(m_loadingPage = buildLoadingPage());
     m_body->addWidget(m_errorPage = buildErrorPage());
     m_body->addWidget(m_browserPage = buildBrowserPage());
-    m_body->addWidget(m_emptyPage = new QWidget);
     column->addWidget(m_body, 1);
 
     connect(m_model, &MegaFolderBrowserModel::isLoadingChanged, this, &MegaFolderBrowser::updateBody);
@@ -121,10 +120,12 @@ void MegaFolderBrowser::showEvent(QShowEvent *event)
     }
 }
 
-void MegaFolderBrowser::hideEvent(QHideEvent *event)
+void MegaFolderBrowser::done(int result)
 {
+    // Only closing the panel stops its fetch: a hide by the window system
+    // (minimising, unmapping) leaves it running.
     m_model->cancel();
-    QDialog::hideEvent(event);
+    QDialog::done(result);
 }
 
 QWidget *MegaFolderBrowser::buildHeader()
@@ -386,8 +387,10 @@ void MegaFolderBrowser::updateBody()
     else if (m_model->tree())
         m_body->setCurrentWidget(m_browserPage);
     else
-        m_body->setCurrentWidget(m_emptyPage);
-    m_errorText->setText(m_model->error());
+        m_body->setCurrentWidget(m_errorPage); // a fetch that ended without a result: offer it again
+    m_errorText->setText(m_model->isLoading() || !m_model->error().isEmpty() || m_model->tree()
+                             ? m_model->error()
+                             : QStringLiteral("The folder listing was stopped before it finished."));
     const qint64 skipped = m_model->tree() ? m_model->tree()->listing().skippedNodes : 0;
     m_skipped->setVisible(skipped > 0);
     m_skipped->setText(QStringLiteral("\u26a0 %1 entries could not be read and are not shown.").arg(skipped));

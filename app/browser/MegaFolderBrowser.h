@@ -31,7 +31,9 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
+
+public Q_SLOTS:
+    void done(int result) override;
 
 private:
     QWidget *buildHeader();
@@ -55,7 +57,6 @@ private:
     QWidget *m_loadingPage = nullptr;
     QWidget *m_errorPage = nullptr;
     QWidget *m_browserPage = nullptr;
-    QWidget *m_emptyPage = nullptr;
     QLabel *m_errorText = nullptr;
     QToolButton *m_parentButton = nullptr;
     class QScrollArea *m_trail = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/manager/Theme.h"
+#include "model/TextSearch.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -28,6 +29,9 @@ void MegaFolderEntries::rebuild()
 {
     beginResetModel();
     m_folders = m_model.folders();
+    // While searching, only the folders whose names match lead, above the files found.
+    if (const TextSearch search(m_model.search()); !search.isEmpty())
+        m_folders.removeIf([&search](const MegaFolderNode &folder) { return !search.matches(folder.name); });
     m_files = m_model.visibleFiles();
     m_selected = m_model.selected();
     endResetModel();

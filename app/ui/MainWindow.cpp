@@ -136,6 +136,19 @@ DownloadFolderPicker &MainWindow::folderPanel()
 void MainWindow::chooseFolder()
 {
     DownloadFolderPicker &panel = folderPanel();
+    // Asked for from a modal panel (the folder browser), the picker must belong
+    // to that panel, which would otherwise block it.
+    QWidget *modal = QApplication::activeModalWidget();
+    const auto ownedByPanel = [&panel](QWidget *widget) {
+        for (; widget; widget = widget->parentWidget()) {
+            if (widget == &panel)
+                return true;
+        }
+        return false;
+    };
+    QWidget *owner = modal && !ownedByPanel(modal) ? modal : this;
+    if (panel.parentWidget() != owner)
+        panel.setParent(owner, panel.windowFlags());
     // Opened anew, the panel starts from the current folder with no message.
     if (!panel.isVisible())
         panel.reset(m_manager.folder());

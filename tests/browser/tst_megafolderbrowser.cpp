@@ -206,6 +206,55 @@ private Q_SLOTS:
         browser->reject();
     }
 
+
+    void onlyClosingStopsTheFetch()
+    {
+        writeListing(0);
+        auto browser = opened("SLEEPING");
+        MegaFolderBrowserModel &model = browser->model();
+        QTRY_VERIFY(model.isLoading());
+        // Hidden by the window system (minimised, unmapped): the fetch goes on.
+        browser->hide();
+        QTest::qWait(200);
+        QVERIFY(model.isLoading());
+        QVERIFY(!QFile::exists(m_dir.filePath("terminated")));
+        browser->show();
+        // A fetch that ended without a result always offers to try again.
+        model.cancel();
+        QVERIFY(!model.isLoading());
+        QPushButton *retry = childWithText<QPushButton>(*browser, "Try again");
+        QVERIFY(retry && retry->isVisible());
+        QVERIFY(childWithText<QLabel>(*browser, "The folder listing was stopped before it finished.")->isVisible());
+        // Escape is an explicit cancel.
+        retry->click();
+        QTRY_VERIFY(model.isLoading());
+        QTest::keyClick(browser.get(), Qt::Key_Escape);
+        QVERIFY(!browser->isVisible());
+        QVERIFY(!model.isLoading());
+    }
+
+    void searchHidesFoldersThatDoNotMatch()
+    {
+        writeListing(0);
+        auto browser = opened("LISTINGS");
+        MegaFolderBrowserModel &model = browser->model();
+        QTRY_VERIFY(model.tree());
+        auto *list = browser->findChild<QListView *>();
+        const auto rows = [list] {
+            QStringList names;
+            for (int i = 0; i < list->model()->rowCount(); ++i)
+                names.append(list->model()->index(i, 0).data().toString());
+            return names;
+        };
+        QVERIFY(rows().contains("Day 2 \u2014 the coast"));
+        model.setSearch("sunset");
+        QCOMPARE(rows(), QStringList{"Sunset over the harbour, filmed from the old lighthouse at the end of the pier.mp4"});
+        model.setSearch("coast");
+        QCOMPARE(rows().first(), "Day 2 \u2014 the coast");
+        model.setSearch(QString());
+        QVERIFY(rows().contains("Day 2 \u2014 the coast"));
+    }
+
     void cancelClosesThePanel()
     {
         writeListing(0);

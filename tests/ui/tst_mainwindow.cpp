@@ -631,6 +631,41 @@ private Q_SLOTS:
         QVERIFY(Qt::mightBeRichText(Theme::plainToolTip(hostile))); // so the escapes are read, not shown
     }
 
+
+    void folderPickerFromTheBrowserIsUsable()
+    {
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        manager->add("https://mega.nz/folder/AAAAAAAA#bqYT8Zdz0BGhr4DVR5LW4w");
+        QDialog *browser = nullptr;
+        QTRY_VERIFY((browser = window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)) && browser->isVisible());
+        QPushButton *change = nullptr;
+        for (QPushButton *button : browser->findChildren<QPushButton *>()) {
+            if (button->text() == "Change folder\u2026")
+                change = button;
+        }
+        QVERIFY(change);
+        change->click();
+        DownloadFolderPicker &panel = window.folderPanel();
+        QTRY_VERIFY(panel.isVisible());
+        // It belongs to the modal browser, which therefore does not block it.
+        QCOMPARE(panel.parentWidget(), browser);
+        panel.setPath(m_dir.filePath("from-browser"));
+        QTest::keyClick(&panel, Qt::Key_Return);
+        QVERIFY(!panel.isVisible());
+        QCOMPARE(manager->folder(), m_dir.filePath("from-browser"));
+        QVERIFY(browser->isVisible()); // the browser, and its selection, are still there
+        browser->reject();
+        // From the window, the picker is the window's again.
+        QTRY_VERIFY(!manager->folderRequest());
+        manager->chooseFolder();
+        QTRY_VERIFY(window.folderPanel().isVisible());
+        QCOMPARE(window.folderPanel().parentWidget(), &window);
+        window.folderPanel().hide();
+    }
+
     void sectionsAndSearch()
     {
         auto manager = makeManager();
