@@ -77,12 +77,33 @@ MegaResult<Done> moveWithoutReplacing(const QString &from, const QString &to)
     const QByteArray target = native(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return done;
-    if (errno != EINVAL && errno != ENOSYS)
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return error(QStringLiteral("Could not move the finished file to"), to);
     // File systems without RENAME_NOREPLACE: a hard link also refuses an existing target.
-    if (::link(source.constData(), target.constData()) != 0)
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return done;
+    }
+    if (errno == EEXIST)
         return error(QStringLiteral("Could not move the finished file to"), to);
-    ::unlink(source.constData());
+    // Nor hard links (vboxsf, many FUSE mounts): the name is claimed first.
+    return moveOntoClaim(from, to);
+}
+
+MegaResult<Done> moveOntoClaim(const QString &from, const QString &to)
+{
+    const QByteArray source = native(from);
+    const QByteArray target = native(to);
+    // Creating the name exclusively fails if anything is there, so only our own empty claim is replaced.
+    const int claim = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (claim < 0)
+        return error(QStringLiteral("Could not move the finished file to"), to);
+    ::close(claim);
+    if (::rename(source.constData(), target.constData()) != 0) {
+        const MegaError failed = error(QStringLiteral("Could not move the finished file to"), to);
+        ::unlink(target.constData());
+        return failed;
+    }
     return done;
 }
 

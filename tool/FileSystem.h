@@ -23,6 +23,9 @@ qsizetype readFull(int fd, char *data, qsizetype size);
 
 // Moves from onto to only while nothing is at to; never replaces a file.
 MegaResult<Done> moveWithoutReplacing(const QString &from, const QString &to);
+// The way where neither a no-replace rename nor a hard link works: claims
+// the name with an exclusively created empty file, then renames onto it.
+MegaResult<Done> moveOntoClaim(const QString &from, const QString &to);
 
 // Closes the descriptor when it goes out of scope.
 class FileDescriptor {

@@ -6,7 +6,17 @@
 
 namespace {
 
-constexpr long noDataSeconds = 60;
+// How long a connection may go without a byte before the run gives up;
+// LARK_MEGA_NO_DATA_SECONDS shortens it for tests (1 to 600).
+long noDataSeconds()
+{
+    static const long seconds = [] {
+        const char *text = std::getenv("LARK_MEGA_NO_DATA_SECONDS");
+        const long value = text ? std::strtol(text, nullptr, 10) : 0;
+        return value >= 1 && value <= 600 ? value : 60L;
+    }();
+    return seconds;
+}
 
 size_t appendToBuffer(char *data, size_t size, size_t count, void *target)
 {
@@ -34,9 +44,9 @@ HttpClient::HttpClient(std::chrono::seconds totalLimit)
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(totalLimit.count() * 1000));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, noDataSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, noDataSeconds());
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, noDataSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, noDataSeconds());
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "lark-mega");
     // Large reads: a range is 4 MiB, and fewer, bigger callbacks cost less per byte.
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);

@@ -1,6 +1,7 @@
 #include "model/MegaFolderListing.h"
 #include "model/MegaNodeDownload.h"
 #include "tests/support/MegaEmulator.h"
+#include "tool/FileSystem.h"
 #include "tool/HttpClient.h"
 #include "tool/MegaApi.h"
 
@@ -318,6 +319,74 @@ private Q_SLOTS:
         QCOMPARE(rangePaths(logSize), QStringList{"4194304-4194304"});
         QCOMPARE(readFile(folder.filePath("two ranges.bin")), original);
         QCOMPARE(workingFiles(folder.path()), QStringList());
+    }
+
+
+    void completeAnswersWithStatus206()
+    {
+        // Storage servers may answer a range request with 206 Partial Content and the whole range.
+        const QByteArray original = randomBytes(4194304 + 9000);
+        const QJsonObject file = m_emulator.addFile(source("206", original), "partial content.bin");
+        m_emulator.setFaults({{"range", QJsonObject{{"partialStatus", 206}}}});
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("partial content.bin")), original);
+    }
+
+    void aServerThatStopsSendingEndsTheRun()
+    {
+        const QByteArray original = randomBytes(4194305);
+        const QJsonObject file = m_emulator.addFile(source("stall", original), "stalled.bin");
+        // The second range sends half and then nothing for far longer than the limit.
+        m_emulator.setFaults({{"range", QJsonObject{{"after", 1}, {"count", 1}, {"stallMs", 600000}}}});
+        qputenv("LARK_MEGA_NO_DATA_SECONDS", "2");
+        QTemporaryDir folder;
+        const QString job = newJob();
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), job}, {}, 300000);
+        qunsetenv("LARK_MEGA_NO_DATA_SECONDS");
+        m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
+        QCOMPARE(run.exitStatus, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.lines().last().startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
+        // What arrived in full is kept for the resume.
+        QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194304);
+    }
+
+    void moveOntoAClaimNeverReplaces_data()
+    {
+        QTest::addColumn<bool>("occupied");
+        QTest::newRow("free name") << false;
+        QTest::newRow("name taken") << true;
+    }
+    void moveOntoAClaimNeverReplaces()
+    {
+        QFETCH(bool, occupied);
+        QTemporaryDir folder;
+        const QString from = folder.filePath(".working");
+        const QString to = folder.filePath("clip.mp4");
+        QFile working(from);
+        QVERIFY(working.open(QIODevice::WriteOnly));
+        working.write("finished data");
+        working.close();
+        QVERIFY(working.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        if (occupied) {
+            QFile user(to);
+            QVERIFY(user.open(QIODevice::WriteOnly));
+            user.write("the user's own file");
+        }
+        const auto moved = FileSystem::moveOntoClaim(from, to);
+        QCOMPARE(bool(moved), !occupied);
+        if (occupied) {
+            QVERIFY(moved.error().message.startsWith("Could not move the finished file to " + to + ": "));
+            QCOMPARE(readFile(to), QByteArray("the user's own file"));
+            QCOMPARE(readFile(from), QByteArray("finished data"));
+        } else {
+            QCOMPARE(readFile(to), QByteArray("finished data"));
+            QVERIFY(!QFile::exists(from));
+            QCOMPARE(QFileInfo(to).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        }
     }
 
     void resumesAfterKill_data()
