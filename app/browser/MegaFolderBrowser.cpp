@@ -3,7 +3,7 @@
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/browser/MegaFolderEntries.h"
 #include "app/manager/DownloadManager.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 
 #include <QCheckBox>
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "app/browser/MegaFolderEntries.h"
 
 #include "app/browser/MegaFolderBrowserModel.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 #include "model/TextSearch.h"
 
 #include <QPainter>

@@ -5,6 +5,7 @@
 #include "app/manager/FileManager.h"
 #include "app/manager/HistoryFile.h"
 #include "app/manager/Worker.h"
+#include "app/manager/WorkerTools.h"
 #include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
 #include "app/records/WorkerLine.h"
@@ -42,16 +43,6 @@ bool isUnfinished(const DownloadItem &item)
 QString plural(qsizetype count, const QString &noun)
 {
     return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
-}
-
-// The installed layout keeps the tools under libexec; the build tree keeps them beside the executable.
-QString defaultToolDirectory()
-{
-    const QString binary = QCoreApplication::applicationDirPath();
-    const QString installed = QDir(binary).filePath(QStringLiteral("../libexec/lark-downloader"));
-    const QString resources =
-        QFileInfo::exists(installed + QStringLiteral("/Tools")) ? QDir::cleanPath(installed) : binary;
-    return resources + QStringLiteral("/Tools");
 }
 
 QString defaultDownloadFolder()
@@ -92,7 +83,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_model(std::make_unique<DownloadListModel>(*this)),
     m_saveDelayMs(options.saveDelayMs),
     m_stopGraceMs(options.stopGraceMs),
-    m_searchDirectories(std::move(options.searchDirectories))
+    m_tools(options.toolDirectory, std::move(options.searchDirectories))
 {
     if (options.settings) {
         m_settings = options.settings;
@@ -105,7 +96,6 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_support = options.storageDirectory;
     if (m_support.isEmpty())
         m_support = defaultStorageDirectory();
-    m_toolDirectory = options.toolDirectory.isEmpty() ? defaultToolDirectory() : options.toolDirectory;
 
     const QString storedFolder = m_settings->value(folderKey).toString();
     m_folder = storedFolder.isEmpty() ? defaultDownloadFolder() : storedFolder;
@@ -381,22 +371,9 @@ void DownloadManager::pump()
     }
 }
 
-QStringList DownloadManager::searchDirectories() const
-{
-    if (m_searchDirectories)
-        return *m_searchDirectories;
-    return {m_toolDirectory, QDir::homePath() + QStringLiteral("/.local/bin"), QStringLiteral("/opt/homebrew/bin"),
-            QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")};
-}
-
 std::optional<QString> DownloadManager::executable(const QString &name) const
 {
-    for (const QString &directory : searchDirectories()) {
-        const QFileInfo candidate(directory + QLatin1Char('/') + name);
-        if (candidate.isFile() && candidate.isExecutable())
-            return candidate.filePath();
-    }
-    return std::nullopt;
+    return m_tools.executable(name);
 }
 
 void DownloadManager::fail(const QUuid &id, const QString &message)
@@ -421,7 +398,7 @@ void DownloadManager::start(const DownloadItem &queued)
     QStringList arguments;
     std::optional<QByteArray> input;
     if (item.platform() == QLatin1String("MEGA")) {
-        program = m_toolDirectory + QStringLiteral("/lark-mega");
+        program = m_tools.toolDirectory() + QStringLiteral("/lark-mega");
         if (item.megaNode) {
             if (const auto invalid = item.megaNode->validate()) {
                 fail(item.id, invalid->message);
@@ -447,9 +424,7 @@ void DownloadManager::start(const DownloadItem &queued)
         arguments = ytDlpArguments(item, executable(QStringLiteral("deno")), ffmpeg);
     }
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), searchDirectories().join(QLatin1Char(':')) + QStringLiteral(":/bin"));
-    environment.insert(QStringLiteral("PYTHONUNBUFFERED"), QStringLiteral("1"));
+    const QProcessEnvironment environment = m_tools.environment();
 
     auto *worker = new Worker(item.id, this, m_stopGraceMs);
     m_workers.insert(item.id, worker);
@@ -498,9 +473,8 @@ void DownloadManager::ended(const QUuid &id, int status)
         m_finishedFiles.contains(id) ? std::optional<QString>(m_finishedFiles.take(id)) : std::nullopt;
     const bool finishedAnyway =
         status == 0 && current && current->state == DownloadState::paused && lateFile && QFileInfo::exists(*lateFile);
-    const bool notify = status == 0 && current &&
-                        (current->state == DownloadState::downloading || finishedAnyway) && !m_isClosing &&
-                        m_notificationsEnabled;
+    const bool notify = status == 0 && current && (current->state == DownloadState::downloading || finishedAnyway) &&
+                        !m_isClosing && m_notificationsEnabled;
     if (Worker *worker = m_workers.take(id))
         worker->deleteLater();
     if (finishedAnyway)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/manager/WorkerTools.h"
 #include "app/records/DownloadItem.h"
 #include "model/MegaFolderListing.h"
 #include "model/MegaFolderRequest.h"
@@ -97,7 +98,7 @@ public:
     QSettings &settings() const { return *m_settings; }
     QString storagePath() const;
     QString supportDirectory() const { return m_support; }
-    QString toolDirectory() const { return m_toolDirectory; }
+    QString toolDirectory() const { return m_tools.toolDirectory(); }
     // The first directory of the search list holding an executable file called name.
     std::optional<QString> executable(const QString &name) const;
 
@@ -165,7 +166,6 @@ private:
     int rowOf(qsizetype index) const { return static_cast<int>(m_items.size() - 1 - index); }
     void rebuildIndex();
     void interrupt(const QUuid &id);
-    QStringList searchDirectories() const;
     void loadHistory();
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
@@ -204,8 +204,7 @@ private:
     std::unique_ptr<HistoryFile> m_history;
 
     QString m_support;
-    QString m_toolDirectory;
-    std::optional<QStringList> m_searchDirectories;
+    WorkerTools m_tools;
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownedSettings;
     CompletionNotifier *m_notifier = nullptr;

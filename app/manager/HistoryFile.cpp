@@ -85,8 +85,8 @@ HistoryFile::Loaded HistoryFile::read()
         return loaded;
     }
     if (!document.isArray())
-        loaded.notice = QStringLiteral("The history could not be read, so no items were loaded; the file was kept as %1")
-                            .arg(copy);
+        loaded.notice =
+            QStringLiteral("The history could not be read, so no items were loaded; the file was kept as %1").arg(copy);
     else
         loaded.notice = QStringLiteral("%1 %2 of the history could not be read and %3 left out; the whole file was "
                                        "kept as %4")
@@ -132,7 +132,8 @@ void HistoryFile::writeInBackground()
     m_writing = true;
     m_writer.start([this, items = m_snapshot()] {
         const auto error = write(items);
-        QMetaObject::invokeMethod(this, [this, error] { backgroundWriteEnded(error); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, error] { backgroundWriteEnded(error); }, Qt::QueuedConnection);
     });
 }
 

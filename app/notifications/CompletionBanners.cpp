@@ -1,7 +1,7 @@
 #include "app/notifications/CompletionBanners.h"
 
 #include "app/manager/FileManager.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>

@@ -139,7 +139,8 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint,
     QDBusMessage message = call(QStringLiteral("Notify"));
     const QString folderName = QDir(item.folder).dirName();
     message << QStringLiteral("Lark Downloader") << m_ids.value(item.id, 0u) << QStringLiteral("lark-downloader")
-            << QStringLiteral("Download complete") << bodyText(QStringLiteral("Saved to %1\n%2").arg(folderName, item.title), bodyMarkup)
+            << QStringLiteral("Download complete")
+            << bodyText(QStringLiteral("Saved to %1\n%2").arg(folderName, item.title), bodyMarkup)
             << QStringList{QStringLiteral("default"), QStringLiteral("Show in Folder")} << hints << -1;
     const QUuid downloadID = item.id;
     const Delivered delivered{item.file.value_or(QString()), item.folder};

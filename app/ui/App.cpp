@@ -1,6 +1,6 @@
 // LarkDownloader: one manager, one window; every way of quitting pauses the
 // running downloads and writes the history first.
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 #include "app/ui/LarkApp.h"
 #include "app/ui/SingleInstance.h"
 

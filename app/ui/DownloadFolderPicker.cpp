@@ -1,6 +1,6 @@
 #include "app/ui/DownloadFolderPicker.h"
 
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 
 #include <QDir>
 #include <QFileDialog>

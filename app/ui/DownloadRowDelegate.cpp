@@ -2,7 +2,7 @@
 
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 
 #include <QAbstractItemView>
 #include <QHelpEvent>

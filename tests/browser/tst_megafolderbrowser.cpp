@@ -3,7 +3,7 @@
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/browser/MegaFolderEntries.h"
 #include "app/manager/DownloadManager.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAccessible>
@@ -206,7 +206,6 @@ private Q_SLOTS:
         browser->reject();
     }
 
-
     void onlyClosingStopsTheFetch()
     {
         writeListing(0);
@@ -248,7 +247,8 @@ private Q_SLOTS:
         };
         QVERIFY(rows().contains("Day 2 \u2014 the coast"));
         model.setSearch("sunset");
-        QCOMPARE(rows(), QStringList{"Sunset over the harbour, filmed from the old lighthouse at the end of the pier.mp4"});
+        QCOMPARE(rows(),
+                 QStringList{"Sunset over the harbour, filmed from the old lighthouse at the end of the pier.mp4"});
         model.setSearch("coast");
         QCOMPARE(rows().first(), "Day 2 \u2014 the coast");
         model.setSearch(QString());

@@ -517,7 +517,6 @@ private Q_SLOTS:
         QCOMPARE(fixture.notifier.completedIDs.size(), 0);
     }
 
-
     void aWorkerThatWillNotStopIsEnded_data()
     {
         QTest::addColumn<QString>("name");
@@ -774,12 +773,13 @@ private Q_SLOTS:
     void unreadableHistoryIsKeptAside_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::addColumn<int>("kept");      // items still loaded out of the three written
+        QTest::addColumn<int>("kept");       // items still loaded out of the three written
         QTest::addColumn<QString>("notice"); // empty: none, and no copy
         QTest::newRow("one element with a bad state")
             << "state" << 2 << "1 item of the history could not be read and was left out; the whole file was kept as ";
         QTest::newRow("two elements that are not objects")
-            << "numbers" << 3 << "2 items of the history could not be read and were left out; the whole file was kept as ";
+            << "numbers" << 3
+            << "2 items of the history could not be read and were left out; the whole file was kept as ";
         QTest::newRow("not a list at all")
             << "garbage" << 0 << "The history could not be read, so no items were loaded; the file was kept as ";
         QTest::newRow("empty file") << "empty" << 0 << "";
@@ -804,8 +804,9 @@ private Q_SLOTS:
             history.insert(1, 42);
             history.append(QJsonValue());
         }
-        bytes = damage == "garbage" ? QByteArray("[{\"id\": tru") : damage == "empty" ? QByteArray()
-                                                                                        : QJsonDocument(history).toJson();
+        bytes = damage == "garbage" ? QByteArray("[{\"id\": tru")
+                : damage == "empty" ? QByteArray()
+                                    : QJsonDocument(history).toJson();
         const QString path = manager.storagePath();
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -1005,7 +1006,6 @@ private Q_SLOTS:
         QTRY_COMPARE(manager.finished(), 1);
         QCOMPARE(fixture.notifier.completedIDs.size(), 0);
     }
-
 
     void folderNoticeCountsTheBrowsersToCome()
     {

@@ -140,7 +140,6 @@ private Q_SLOTS:
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
     }
 
-
     void pauseStopsTheWorkerWhenTheApplicationIgnoresInterrupts()
     {
         // Started from a script in the background, the application itself ignores SIGINT.

@@ -1,8 +1,8 @@
 // Completion notices against a notification server on a private session bus,
 // and the in-app banners on a real X server.
-#include "app/manager/Theme.h"
 #include "app/notifications/CompletionBanners.h"
 #include "app/notifications/DownloadNotifications.h"
+#include "app/theme/Theme.h"
 #include "tests/support/DesktopStandIns.h"
 
 #include <QAbstractButton>
@@ -187,13 +187,13 @@ private Q_SLOTS:
         QCOMPARE(m_server.notices.size(), before + 2);
     }
 
-
     void untrustedTextStaysText_data()
     {
         QTest::addColumn<bool>("markup");
         QTest::addColumn<QString>("body");
         const QString title = "<img src=x><b>bold</b> & co";
-        QTest::newRow("server reads markup") << true << "Saved to Clips\n&lt;img src=x&gt;&lt;b&gt;bold&lt;/b&gt; &amp; co";
+        QTest::newRow("server reads markup")
+            << true << "Saved to Clips\n&lt;img src=x&gt;&lt;b&gt;bold&lt;/b&gt; &amp; co";
         QTest::newRow("plain server") << false << "Saved to Clips\n" + title;
     }
     void untrustedTextStaysText()

@@ -321,7 +321,6 @@ private Q_SLOTS:
         QCOMPARE(workingFiles(folder.path()), QStringList());
     }
 
-
     void completeAnswersWithStatus206()
     {
         // Storage servers may answer a range request with 206 Partial Content and the whole range.

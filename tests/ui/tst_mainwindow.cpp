@@ -1,6 +1,6 @@
 // The main window on a real X server.
 #include "app/manager/DownloadManager.h"
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 #include "app/ui/ContentView.h"
 #include "app/ui/DownloadFolderPicker.h"
 #include "app/ui/DownloadRowDelegate.h"
@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHelpEvent>
-#include <QTextDocument>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,6 +36,7 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <QTimer>
 #include <QToolButton>
@@ -562,7 +562,6 @@ private Q_SLOTS:
         QCOMPARE(queue->child(0)->child(0)->text(QAccessible::Name), "Resume or retry");
     }
 
-
     void simultaneousShowsAStoredNumberOutsideItsList()
     {
         auto manager = makeManager();
@@ -596,9 +595,9 @@ private Q_SLOTS:
         list->verticalScrollBar()->setValue(4 * DownloadRowDelegate::rowHeight + 37);
         manager->remove(manager->itemAt(6).id);
         QTRY_COMPARE(list->verticalScrollBar()->value() % DownloadRowDelegate::rowHeight, 0);
-        QCOMPARE(list->indexAt(QPoint(20, 2)).row(), list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
+        QCOMPARE(list->indexAt(QPoint(20, 2)).row(),
+                 list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
     }
-
 
     void untrustedTextStaysText()
     {
@@ -631,7 +630,6 @@ private Q_SLOTS:
         QVERIFY(Qt::mightBeRichText(Theme::plainToolTip(hostile))); // so the escapes are read, not shown
     }
 
-
     void folderPickerFromTheBrowserIsUsable()
     {
         auto manager = makeManager();
@@ -640,7 +638,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         manager->add("https://mega.nz/folder/AAAAAAAA#bqYT8Zdz0BGhr4DVR5LW4w");
         QDialog *browser = nullptr;
-        QTRY_VERIFY((browser = window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)) && browser->isVisible());
+        QTRY_VERIFY((browser = window.findChild<QDialog *>(QString(), Qt::FindDirectChildrenOnly)) &&
+                    browser->isVisible());
         QPushButton *change = nullptr;
         for (QPushButton *button : browser->findChildren<QPushButton *>()) {
             if (button->text() == "Change folder\u2026")

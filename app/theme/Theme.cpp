@@ -1,4 +1,4 @@
-#include "app/manager/Theme.h"
+#include "app/theme/Theme.h"
 
 #include <QApplication>
 #include <QFile>
