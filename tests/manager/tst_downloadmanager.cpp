@@ -76,6 +76,16 @@ struct Fixture {
     }
 
     QString toolDirectory() const { return dir.filePath("tools"); }
+    // Replaces a tool by one that cannot be started: its interpreter does not exist.
+    bool breakTool(const QString &name) const
+    {
+        QFile broken(toolDirectory() + "/" + name);
+        broken.remove();
+        if (!broken.open(QIODevice::WriteOnly) || broken.write("#!/nonexistent/interpreter\n") < 0)
+            return false;
+        broken.close();
+        return broken.setPermissions(broken.permissions() | QFile::ExeOwner);
+    }
     QString recordDirectory() const { return dir.filePath("record"); }
     QStringList recorded(const QString &name, const char *kind = "args") const
     {
@@ -302,12 +312,7 @@ private Q_SLOTS:
     void launchFailure()
     {
         Fixture fixture(ytDlp | ffmpeg);
-        QFile broken(fixture.toolDirectory() + "/yt-dlp");
-        QVERIFY(broken.remove());
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("#!/nonexistent/interpreter\n");
-        broken.close();
-        broken.setPermissions(broken.permissions() | QFile::ExeOwner);
+        QVERIFY(fixture.breakTool("yt-dlp"));
         DownloadManager &manager = fixture.create();
         manager.setConcurrency(1);
         manager.add(link("ok1") + " " + link("ok2"));
@@ -595,13 +600,9 @@ private Q_SLOTS:
     void aFailedLaunchLeavesNoResumeBehind()
     {
         Fixture fixture(ytDlp | ffmpeg);
-        QFile broken(fixture.toolDirectory() + "/yt-dlp");
+        QVERIFY(fixture.breakTool("yt-dlp"));
         const QString script = QFINDTESTDATA("fake-worker.sh");
-        QVERIFY(broken.remove());
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("#!/nonexistent/interpreter\n");
-        broken.close();
-        broken.setPermissions(broken.permissions() | QFile::ExeOwner);
+        const QString broken = fixture.toolDirectory() + "/yt-dlp";
         DownloadManager &manager = fixture.create();
         manager.add(link("ok1"));
         const QUuid id = manager.itemAt(0).id;
@@ -611,8 +612,8 @@ private Q_SLOTS:
         QTRY_COMPARE(manager.item(id)->state, DownloadState::failed);
         QCOMPARE(manager.workerCount(), 0);
         // A later run that succeeds ends completed, not queued once more.
-        QVERIFY(QFile::remove(broken.fileName()));
-        QVERIFY(QFile::copy(script, broken.fileName()));
+        QVERIFY(QFile::remove(broken));
+        QVERIFY(QFile::copy(script, broken));
         manager.resume(id);
         QTRY_COMPARE(manager.item(id)->state, DownloadState::completed);
         QTest::qWait(100);

@@ -102,6 +102,12 @@ QJsonObject MegaEmulator::addShare(const QJsonArray &nodes, const QJsonArray &ra
     return control(QStringLiteral("share"), {{QLatin1String("nodes"), nodes}, {QLatin1String("raw"), raw}}).toObject();
 }
 
+void MegaEmulator::setShape(qint64 bytesPerSecond, int latencyMs)
+{
+    control(QStringLiteral("shape"),
+            QJsonObject{{QStringLiteral("rate"), bytesPerSecond}, {QStringLiteral("latencyMs"), latencyMs}});
+}
+
 void MegaEmulator::setFaults(const QJsonObject &faults)
 {
     control(QStringLiteral("fault"), faults);

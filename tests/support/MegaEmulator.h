@@ -28,6 +28,8 @@ public:
     // {handle, key, link, handles, keys} of a share; see the emulator for the node fields.
     QJsonObject addShare(const QJsonArray &nodes, const QJsonArray &raw = {});
     void setFaults(const QJsonObject &faults);
+    // Caps each storage answer at bytesPerSecond (0: no cap) after latencyMs.
+    void setShape(qint64 bytesPerSecond, int latencyMs);
     void reset();
     QJsonArray requestLog();
 

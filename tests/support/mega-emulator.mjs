@@ -2,13 +2,18 @@
 // Written apart from the tool, on Node's own crypto, so that a misreading of
 // MEGA's formats cannot pass both sides.
 //
-//   node mega-emulator.mjs --cert FILE --key FILE
-// prints "READY <port>" once it listens on 127.0.0.1 over HTTPS.
+//   node mega-emulator.mjs --cert FILE --key FILE [--rate BYTES_PER_SECOND] [--latency MS]
+// prints "READY <port>" once it listens on 127.0.0.1 over HTTPS. --rate caps
+// what each storage answer sends (and so each connection, whose answers come
+// one after another), --latency waits before each storage answer, as distant
+// storage servers do; LARK_EMULATOR_RATE and LARK_EMULATOR_LATENCY_MS do the
+// same, and POST /_control/shape {rate, latencyMs} changes both at run time.
 //
 // Control requests (JSON bodies):
 //   POST /_control/file   {path, name, handle?}                -> {handle, key, link}
 //   POST /_control/share  {nodes: [...], raw: [...], folderKey?} -> {handle, key, link, handles, keys}
 //   POST /_control/fault  {api?: {...}, range?: {...}}          -> {}
+//   POST /_control/shape  {rate?, latencyMs?}                   -> {}
 //   POST /_control/reset  {}                                    -> {}
 //   GET  /_control/log                                          -> [{method, path, query, body}]
 import crypto from 'node:crypto';
@@ -87,6 +92,35 @@ let shares = new Map(); // share handle -> {entries, nodes: Map(handle -> file)}
 let downloads = new Map(); // token -> cipherText
 let faults = {};
 let log = [];
+const startShape = {
+  rate: Number(args.rate ?? process.env.LARK_EMULATOR_RATE ?? 0),
+  latencyMs: Number(args.latency ?? process.env.LARK_EMULATOR_LATENCY_MS ?? 0),
+};
+let shape = { ...startShape };
+
+// Sends a storage answer at the shaped rate: slices on a timer, after the latency.
+function sendShaped(response, status, body, headers) {
+  const start = () => {
+    if (response.destroyed) return;
+    response.writeHead(status, { ...headers, 'Content-Length': body.length });
+    if (!shape.rate) return response.end(body);
+    const tick = 20;
+    const slice = Math.max(1, Math.floor((shape.rate * tick) / 1000));
+    let at = 0;
+    const timer = setInterval(() => {
+      if (response.destroyed) return clearInterval(timer);
+      response.write(body.subarray(at, at + slice));
+      at += slice;
+      if (at >= body.length) {
+        clearInterval(timer);
+        response.end();
+      }
+    }, tick);
+    response.on('close', () => clearInterval(timer));
+  };
+  if (shape.latencyMs > 0) setTimeout(start, shape.latencyMs);
+  else start();
+}
 
 function reset() {
   files = new Map();
@@ -94,6 +128,7 @@ function reset() {
   downloads = new Map();
   faults = {};
   log = [];
+  shape = { ...startShape };
 }
 
 function addFile(spec) {
@@ -224,7 +259,11 @@ function handleRange(request, response, url) {
   const last = Number(match[3]);
   let slice = data.subarray(first, Math.min(last + 1, data.length));
   const fault = takeFault('range');
-  if (fault?.status) return reply(response, fault.status, 'fault', 'text/plain');
+  if (fault?.status) {
+    // A quota answer may say how long until the quota resets.
+    if (fault.timeLeft !== undefined) response.setHeader('X-MEGA-Time-Left', String(fault.timeLeft));
+    return reply(response, fault.status, 'fault', 'text/plain');
+  }
   if (fault?.short) slice = slice.subarray(0, Math.max(0, slice.length - 1));
   if (fault?.long) slice = Buffer.concat([slice, Buffer.from('x')]);
   if (fault?.flip) {
@@ -238,6 +277,8 @@ function handleRange(request, response, url) {
     if (fault.drop) return setTimeout(() => request.socket.destroy(), 50);
     return setTimeout(() => response.end(slice.subarray(slice.length >> 1)), fault.stallMs);
   }
+  if (shape.rate || shape.latencyMs)
+    return sendShaped(response, fault?.partialStatus ?? 200, slice, { 'Content-Type': 'application/octet-stream' });
   return reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream');
 }
 
@@ -254,6 +295,7 @@ const server = https.createServer({ cert: fs.readFileSync(args.cert), key: fs.re
         case '/_control/file': return reply(response, 200, addFile(input));
         case '/_control/share': return reply(response, 200, addShare(input));
         case '/_control/fault': faults = { ...faults, ...input }; return reply(response, 200, {});
+        case '/_control/shape': shape = { ...shape, ...input }; return reply(response, 200, {});
         case '/_control/reset': reset(); return reply(response, 200, {});
         case '/_control/log': return reply(response, 200, log);
         default: return reply(response, 404, {});

@@ -50,12 +50,14 @@ class TestMainWindow : public QObject {
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
+    int m_managers = 0;
 
     std::unique_ptr<DownloadManager> makeManager()
     {
         m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);
         DownloadManager::Options options;
-        options.storageDirectory = m_dir.filePath("storage");
+        // A history of its own each time: a slow machine writes one test's list before the next begins.
+        options.storageDirectory = m_dir.filePath(QString("storage-%1").arg(++m_managers));
         options.settings = m_settings.get();
         options.toolDirectory = m_dir.filePath("tools");
         options.searchDirectories = QStringList{m_dir.filePath("tools")};
