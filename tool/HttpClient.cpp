@@ -32,13 +32,12 @@ struct CurlGlobal {
 
 } // namespace
 
-HttpClient::HttpClient(std::chrono::seconds totalLimit)
+void *newCurlHandle(std::chrono::seconds totalLimit, char *errorBuffer)
 {
     static CurlGlobal global;
     CURL *curl = curl_easy_init();
-    m_curl = curl;
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -53,7 +52,18 @@ HttpClient::HttpClient(std::chrono::seconds totalLimit)
     // Like curl's own command line: a CA bundle named in the environment is trusted.
     if (const char *bundle = std::getenv("CURL_CA_BUNDLE"); bundle && *bundle)
         curl_easy_setopt(curl, CURLOPT_CAINFO, bundle);
+    return curl;
 }
+
+MegaError curlTransportError(int code, const char *errorBuffer)
+{
+    const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
+                                          : QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(code)));
+    return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(detail)};
+}
+
+HttpClient::HttpClient(std::chrono::seconds totalLimit) : m_curl(newCurlHandle(totalLimit, m_errorBuffer))
+{}
 
 HttpClient::~HttpClient()
 {
@@ -69,9 +79,7 @@ void HttpClient::prepare(const QString &url)
 
 MegaError HttpClient::transportError(int code) const
 {
-    const QString detail = m_errorBuffer[0] ? QString::fromUtf8(m_errorBuffer)
-                                            : QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(code)));
-    return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(detail)};
+    return curlTransportError(code, m_errorBuffer);
 }
 
 MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const QByteArray &body)

@@ -7,6 +7,12 @@
 
 #include <chrono>
 
+// A libcurl handle set up as every request of the tool is: HTTPS only, the
+// time limits, the CA bundle of CURL_CA_BUNDLE; errors are written to errorBuffer.
+void *newCurlHandle(std::chrono::seconds totalLimit, char *errorBuffer);
+// "Could not reach MEGA: " and what libcurl said.
+MegaError curlTransportError(int code, const char *errorBuffer);
+
 // One libcurl handle per run, so every request reuses the same connections.
 // Nothing is kept between runs: no cookies, cache or credentials.
 class HttpClient {

@@ -9,6 +9,7 @@
 #include "tool/MegaCrypto.h"
 #include "tool/MegaDecrypt.h"
 #include "tool/MegaLink.h"
+#include "tool/RangeFetcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -204,13 +205,14 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         base.remove(0, 1);
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
+    // Several connections at once; the ranges still reach the file in order.
+    RangeFetcher fetcher(base, offset, size, rangeSize, RangeFetcher::connectionsFromEnvironment());
     while (offset < size) {
-        const qint64 first = offset;
-        const qint64 last = std::min(first + rangeSize - 1, size - 1);
-        const qint64 expected = last - first + 1;
-        const auto range = client.getRange(base + QStringLiteral("/%1-%2").arg(first).arg(last), expected);
+        const auto range = fetcher.next();
         if (!range)
             return range.error();
+        const qint64 first = range->first;
+        const qint64 expected = range->expected;
         if (range->status != 200 && range->status != 206)
             return rangeStatusError(range->status);
         if (range->longer || range->body.size() != expected)

@@ -191,10 +191,12 @@ function addShare(spec) {
   return { handle: shareHandle, key: b64url(folderKey), link: `https://mega.nz/folder/${shareHandle}#${b64url(folderKey)}`, handles, keys };
 }
 
-// A fault applies to `count` matching requests (default: all), after skipping `after` of them.
-function takeFault(kind) {
+// A fault applies to `count` matching requests (default: all), after skipping `after` of them;
+// a range fault with `first` matches only the range that starts there, whatever order ranges arrive in.
+function takeFault(kind, first) {
   const fault = faults[kind];
   if (!fault) return null;
+  if (fault.first !== undefined && fault.first !== first) return null;
   if ((fault.after ?? 0) > 0) {
     fault.after--;
     return null;
@@ -258,7 +260,7 @@ function handleRange(request, response, url) {
   const first = Number(match[2]);
   const last = Number(match[3]);
   let slice = data.subarray(first, Math.min(last + 1, data.length));
-  const fault = takeFault('range');
+  const fault = takeFault('range', first);
   if (fault?.status) {
     // A quota answer may say how long until the quota resets.
     if (fault.timeLeft !== undefined) response.setHeader('X-MEGA-Time-Left', String(fault.timeLeft));
@@ -277,6 +279,9 @@ function handleRange(request, response, url) {
     if (fault.drop) return setTimeout(() => request.socket.destroy(), 50);
     return setTimeout(() => response.end(slice.subarray(slice.length >> 1)), fault.stallMs);
   }
+  // delayMs holds back one whole answer, so later ranges arrive before it.
+  if (fault?.delayMs)
+    return setTimeout(() => reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream'), fault.delayMs);
   if (shape.rate || shape.latencyMs)
     return sendShaped(response, fault?.partialStatus ?? 200, slice, { 'Content-Type': 'application/octet-stream' });
   return reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream');
