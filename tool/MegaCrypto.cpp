@@ -127,10 +127,14 @@ MegaResult<QString> megaAttributeName(const QString &attributes, const QByteArra
     return name.toString();
 }
 
-MegaResult<std::shared_ptr<MegaCtrDecryptor>> MegaCtrDecryptor::create(const QByteArray &key, const QByteArray &nonce)
+MegaResult<std::shared_ptr<MegaCtrDecryptor>> MegaCtrDecryptor::create(const QByteArray &key, const QByteArray &nonce,
+                                                                       qint64 blockOffset)
 {
     std::shared_ptr<MegaCtrDecryptor> decryptor(new MegaCtrDecryptor);
-    const QByteArray counter = nonce + QByteArray(8, '\0');
+    QByteArray counter = nonce + QByteArray(8, '\0');
+    // The low half of the counter is the block number, big-endian.
+    for (int i = 0; i < 8; ++i)
+        counter[15 - i] = static_cast<char>((static_cast<quint64>(blockOffset) >> (8 * i)) & 0xff);
     decryptor->m_context = EVP_CIPHER_CTX_new();
     if (key.size() != 16 || counter.size() != 16 || !decryptor->m_context ||
         EVP_DecryptInit_ex(decryptor->m_context, EVP_aes_128_ctr(), nullptr, bytes(key), bytes(counter)) != 1 ||

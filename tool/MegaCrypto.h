@@ -31,7 +31,9 @@ MegaResult<QString> megaAttributeName(const QString &attributes, const QByteArra
 // calls.
 class MegaCtrDecryptor {
 public:
-    static MegaResult<std::shared_ptr<MegaCtrDecryptor>> create(const QByteArray &key, const QByteArray &nonce);
+    // blockOffset: the keystream starts at that 16-byte block of the file.
+    static MegaResult<std::shared_ptr<MegaCtrDecryptor>> create(const QByteArray &key, const QByteArray &nonce,
+                                                                qint64 blockOffset = 0);
     ~MegaCtrDecryptor();
     MegaCtrDecryptor(const MegaCtrDecryptor &) = delete;
     MegaCtrDecryptor &operator=(const MegaCtrDecryptor &) = delete;

@@ -29,6 +29,97 @@ qint64 megaChunkSize(int index)
     return request;
 }
 
+qint64 MegaStreamMac::boundaryAtOrBefore(qint64 position)
+{
+    qint64 boundary = 0;
+    for (qint64 request = firstChunk; boundary + request <= position; request = nextRequest(request))
+        boundary += request;
+    return boundary;
+}
+
+MegaResult<std::unique_ptr<MegaStreamMac>> MegaStreamMac::create(const QByteArray &aesKey, const QByteArray &nonce,
+                                                                 qint64 boundary, const QByteArray &mac)
+{
+    std::unique_ptr<MegaStreamMac> stream(new MegaStreamMac);
+    const auto chunkMac = MegaChunkMac::create(aesKey, nonce + nonce);
+    if (!chunkMac)
+        return chunkMac.error();
+    if (mac.size() != 16 || boundaryAtOrBefore(boundary) != boundary)
+        return megaError("MEGA decryption failed.");
+    stream->m_aesKey = aesKey;
+    stream->m_chunkMac = *chunkMac;
+    stream->m_mac = mac;
+    // The size of the chunk that starts at the boundary.
+    qint64 at = 0;
+    qint64 request = firstChunk;
+    for (; at < boundary; request = nextRequest(request))
+        at += request;
+    stream->m_boundary = boundary;
+    stream->m_chunk = request;
+    stream->m_pending.reserve(largestChunk);
+    return stream;
+}
+
+MegaResult<Done> MegaStreamMac::fold(const char *data, qsizetype size)
+{
+    const auto blockMac = m_chunkMac->mac(data, size);
+    if (!blockMac)
+        return blockMac.error();
+    for (int i = 0; i < 16; ++i)
+        m_mac[i] = static_cast<char>(m_mac[i] ^ (*blockMac)[i]);
+    const auto chained = crypt(m_mac, m_aesKey, QByteArray(16, '\0'), true, true);
+    if (!chained)
+        return chained.error();
+    m_mac = *chained;
+    return done;
+}
+
+MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const qsizetype want = m_chunk - m_pending.size();
+        // A whole chunk within this piece is folded where it lies; only a split one is copied.
+        if (m_pending.isEmpty() && size >= want) {
+            if (const auto folded = fold(data, want); !folded)
+                return folded.error();
+        } else {
+            const qsizetype take = std::min(want, size);
+            m_pending.append(data, take);
+            if (m_pending.size() < m_chunk)
+                return done;
+            if (const auto folded = fold(m_pending.constData(), m_pending.size()); !folded)
+                return folded.error();
+            m_pending.clear();
+            data += take;
+            size -= take;
+            m_boundary += m_chunk;
+            m_chunk = nextRequest(m_chunk);
+            continue;
+        }
+        data += want;
+        size -= want;
+        m_boundary += m_chunk;
+        m_chunk = nextRequest(m_chunk);
+    }
+    return done;
+}
+
+MegaResult<QByteArray> MegaStreamMac::finish()
+{
+    if (!m_pending.isEmpty()) {
+        if (const auto folded = fold(m_pending.constData(), m_pending.size()); !folded)
+            return folded.error();
+        m_boundary += m_pending.size();
+        m_pending.clear();
+    }
+    QByteArray condensed(8, '\0');
+    for (int i = 0; i < 4; ++i) {
+        condensed[i] = static_cast<char>(m_mac[i] ^ m_mac[i + 4]);
+        condensed[i + 4] = static_cast<char>(m_mac[i + 8] ^ m_mac[i + 12]);
+    }
+    return condensed;
+}
+
 MegaResult<Done> decryptFile(const QString &input, const QString &output, const MegaLink &link)
 {
     const FileSystem::FileDescriptor in(::open(QFile::encodeName(input).constData(), O_RDONLY | O_CLOEXEC));

@@ -5,8 +5,43 @@
 
 #include <QString>
 
+#include <memory>
+
+class MegaChunkMac;
+
 // Size of the k-th chunk (from 1) over which MEGA computes its chunk MACs.
 qint64 megaChunkSize(int index);
+
+// The file's MAC, worked out as its plaintext arrives in order: every whole
+// chunk is folded into the running MAC at once; a chunk that spans two
+// pieces of input waits, at most 1 MiB, until it is complete.
+class MegaStreamMac {
+public:
+    // Continues from a chunk boundary with the running MAC up to it (16 zero bytes at 0).
+    static MegaResult<std::unique_ptr<MegaStreamMac>> create(const QByteArray &aesKey, const QByteArray &nonce,
+                                                             qint64 boundary, const QByteArray &mac);
+
+    MegaResult<Done> add(const char *data, qsizetype size);
+    // The end of the last whole chunk folded in, and the running MAC there.
+    qint64 boundary() const { return m_boundary; }
+    QByteArray mac() const { return m_mac; }
+    // The 8-byte condensed MAC of everything added; the chunk still waiting counts as the last.
+    MegaResult<QByteArray> finish();
+
+    // The last chunk boundary at or before position.
+    static qint64 boundaryAtOrBefore(qint64 position);
+
+private:
+    MegaStreamMac() = default;
+    MegaResult<Done> fold(const char *data, qsizetype size);
+
+    QByteArray m_aesKey;
+    std::shared_ptr<MegaChunkMac> m_chunkMac;
+    qint64 m_boundary = 0;
+    qint64 m_chunk = 0; // the size of the chunk that starts at m_boundary
+    QByteArray m_mac;
+    QByteArray m_pending;
+};
 
 // Decrypts the complete ciphertext in input into output (created 0600,
 // replacing any earlier one) and checks it against the file key's MAC. On a

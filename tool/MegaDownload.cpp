@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unicode/ubrk.h>
 #include <unistd.h>
@@ -90,10 +91,79 @@ MegaError rangeStatusError(long status)
     return MegaError{QStringLiteral("MEGA transfer failed (HTTP %1). Resume to retry.").arg(status)};
 }
 
-// Removes the decryption output on every way out of the transfer.
-struct OutputCleanup {
-    QString path;
-    ~OutputCleanup() { FileSystem::removeQuietly(path); }
+// How much data may arrive between two saved MAC states.
+constexpr qint64 stateInterval = 4 * rangeSize;
+
+// The MAC state beside the partial: how far the partial is plaintext that the
+// running MAC covers, so a resumed run need not read it again. Its own
+// checksum and the file's fingerprint catch a damaged or foreign state.
+struct MacState {
+    qint64 position = 0;
+    QByteArray mac;
+    bool cipherBeyond = false; // past position, the partial still holds an earlier version's ciphertext
+
+    static constexpr char magic[] = "LARKMAC1";
+    static constexpr qsizetype bodySize = 8 + 8 + 16 + 1 + 8;
+    static constexpr qsizetype fileSize = bodySize + 8;
+
+    static QByteArray digest(const QByteArray &data)
+    {
+        unsigned char out[SHA256_DIGEST_LENGTH];
+        SHA256(reinterpret_cast<const unsigned char *>(data.constData()), static_cast<size_t>(data.size()), out);
+        return QByteArray(reinterpret_cast<const char *>(out), 8);
+    }
+
+    static QByteArray fingerprint(const QByteArray &aesKey, const QByteArray &nonce, qint64 size)
+    {
+        return digest(aesKey + nonce + QByteArray::number(size));
+    }
+
+    static std::optional<MacState> read(const QString &path, const QByteArray &fingerprint)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray bytes = file.read(fileSize + 1);
+        if (bytes.size() != fileSize || !bytes.startsWith(magic) ||
+            digest(bytes.first(bodySize)) != bytes.sliced(bodySize) || bytes.sliced(33, 8) != fingerprint)
+            return std::nullopt;
+        MacState state;
+        quint64 position = 0;
+        for (int i = 0; i < 8; ++i)
+            position |= static_cast<quint64>(static_cast<unsigned char>(bytes[8 + i])) << (8 * i);
+        state.position = static_cast<qint64>(position);
+        state.mac = bytes.sliced(16, 16);
+        state.cipherBeyond = bytes[32] != 0;
+        if (state.position < 0 || MegaStreamMac::boundaryAtOrBefore(state.position) != state.position)
+            return std::nullopt;
+        return state;
+    }
+
+    // Flushes the partial first, then replaces the state whole.
+    static MegaResult<Done> save(const QString &path, int partial, const QString &partialPath, const MacState &state,
+                                 const QByteArray &fingerprint)
+    {
+        if (::fdatasync(partial) != 0)
+            return FileSystem::error(QStringLiteral("Could not save"), partialPath);
+        QByteArray bytes(magic, 8);
+        for (int i = 0; i < 8; ++i)
+            bytes.append(static_cast<char>((static_cast<quint64>(state.position) >> (8 * i)) & 0xff));
+        bytes += state.mac;
+        bytes.append(state.cipherBeyond ? '\1' : '\0');
+        bytes += fingerprint;
+        bytes += digest(bytes);
+        const QString temporary = path + QStringLiteral(".new");
+        const FileSystem::FileDescriptor file(::open(QFile::encodeName(temporary).constData(),
+                                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file.isOpen() || !FileSystem::writeAll(file.get(), bytes.constData(), bytes.size()) ||
+            ::fdatasync(file.get()) != 0 ||
+            ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+            const MegaError failed = FileSystem::error(QStringLiteral("Could not save"), path);
+            FileSystem::removeQuietly(temporary);
+            return failed;
+        }
+        return done;
+    }
 };
 
 } // namespace
@@ -182,22 +252,91 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         target = directory.filePath(taggedName(name, job.left(8)));
 
     const QString partialPath = directory.filePath(QStringLiteral(".lark-%1.mega.part").arg(job));
-    const OutputCleanup output{directory.filePath(QStringLiteral(".lark-%1.decrypting").arg(job))};
+    const QString statePath = directory.filePath(QStringLiteral(".lark-%1.mega.state").arg(job));
+    // A working file of an earlier version that did not get cleaned up.
+    FileSystem::removeQuietly(directory.filePath(QStringLiteral(".lark-%1.decrypting").arg(job)));
     emitLine(QLatin1String(WorkerProtocol::title) + info->name);
 
     const FileSystem::FileDescriptor partial(
-        ::open(QFile::encodeName(partialPath).constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        ::open(QFile::encodeName(partialPath).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!partial.isOpen())
         return FileSystem::error(QStringLiteral("Could not open"), partialPath);
-    off_t offset = ::lseek(partial.get(), 0, SEEK_END);
-    if (offset < 0)
+    struct stat status {};
+    if (::fstat(partial.get(), &status) != 0)
         return FileSystem::error(QStringLiteral("Could not read"), partialPath);
-    if (offset > size) {
-        if (::ftruncate(partial.get(), 0) != 0 || ::lseek(partial.get(), 0, SEEK_SET) != 0)
-            return FileSystem::error(QStringLiteral("Could not reset"), partialPath);
-        offset = 0;
-    }
+    qint64 length = status.st_size;
+    const QByteArray aesKey = link.aesKey();
+    const QByteArray nonce = link.nonce();
+    const QByteArray fingerprint = MacState::fingerprint(aesKey, nonce, size);
 
+    // What the partial holds: plaintext verified up to a saved state, or, with
+    // no state at all, the ciphertext an earlier version of the tool kept.
+    std::optional<MacState> state = MacState::read(statePath, fingerprint);
+    const bool existed = FileSystem::exists(statePath);
+    if (length > size) {
+        length = 0;
+        state.reset();
+    }
+    bool cipherBeyond = !existed && length > 0;
+    if (state && (state->position > length || (state->cipherBeyond && !existed)))
+        state.reset();
+    if (state)
+        cipherBeyond = state->cipherBeyond;
+    const qint64 verified = state ? state->position : 0;
+    const auto mac = MegaStreamMac::create(aesKey, nonce, verified, state ? state->mac : QByteArray(16, '\0'));
+    if (!mac)
+        return mac.error();
+    MegaStreamMac &stream = **mac;
+
+    // Whatever lies beyond the saved state is read and verified again; the
+    // transfer goes on from there (from a whole AES block, so a write cut
+    // short loses at most 15 bytes).
+    const qint64 resumeAt = length == size ? length : length - length % 16;
+    if (resumeAt < verified)
+        return megaError("MEGA decryption failed.");
+    {
+        const auto converter = MegaCtrDecryptor::create(aesKey, nonce, verified / 16);
+        if (!converter)
+            return converter.error();
+        QByteArray block(1048576, Qt::Uninitialized);
+        qint64 unsaved = 0;
+        for (qint64 at = verified; at < resumeAt;) {
+            const qsizetype count = std::min<qint64>(block.size(), resumeAt - at);
+            if (::lseek(partial.get(), at, SEEK_SET) != at ||
+                FileSystem::readFull(partial.get(), block.data(), count) != count)
+                return FileSystem::error(QStringLiteral("Could not read"), partialPath);
+            if (cipherBeyond) {
+                // Decrypted where it lies: the data is kept once, as plaintext.
+                if (!(*converter)->update(block.constData(), block.data(), count))
+                    return megaError("MEGA decryption failed.");
+                if (::lseek(partial.get(), at, SEEK_SET) != at ||
+                    !FileSystem::writeAll(partial.get(), block.constData(), count))
+                    return FileSystem::error(QStringLiteral("Could not write"), partialPath);
+            }
+            if (const auto added = stream.add(block.constData(), count); !added)
+                return added.error();
+            at += count;
+            unsaved += count;
+            if (cipherBeyond && unsaved >= stateInterval) {
+                if (const auto saved = MacState::save(statePath, partial.get(), partialPath,
+                                                      {stream.boundary(), stream.mac(), true}, fingerprint);
+                    !saved)
+                    return saved.error();
+                unsaved = 0;
+            }
+        }
+    }
+    if (::ftruncate(partial.get(), resumeAt) != 0 || ::lseek(partial.get(), resumeAt, SEEK_SET) != resumeAt)
+        return FileSystem::error(QStringLiteral("Could not reset"), partialPath);
+    if (const auto saved = MacState::save(statePath, partial.get(), partialPath,
+                                          {stream.boundary(), stream.mac(), false}, fingerprint);
+        !saved)
+        return saved.error();
+    qint64 offset = resumeAt;
+
+    const auto decryptor = MegaCtrDecryptor::create(aesKey, nonce, offset / 16);
+    if (!decryptor)
+        return decryptor.error();
     const auto start = std::chrono::steady_clock::now();
     const qint64 startOffset = offset;
     QString base = info->url.toString(QUrl::FullyEncoded);
@@ -205,22 +344,39 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         base.remove(0, 1);
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    // Several connections at once; the ranges still reach the file in order.
+    // Several connections at once; the ranges still reach the file in order,
+    // decrypted and folded into the MAC as they come.
     RangeFetcher fetcher(base, offset, size, rangeSize, RangeFetcher::connectionsFromEnvironment());
+    qint64 unsaved = 0;
     while (offset < size) {
-        const auto range = fetcher.next();
-        if (!range)
-            return range.error();
-        const qint64 first = range->first;
-        const qint64 expected = range->expected;
-        if (range->status != 200 && range->status != 206)
-            return rangeStatusError(range->status);
-        if (range->longer || range->body.size() != expected)
+        auto next = fetcher.next();
+        if (!next)
+            return next.error();
+        RangeFetcher::Range range = std::move(next).value();
+        const qint64 first = range.first;
+        const qint64 expected = range.expected;
+        if (range.status != 200 && range.status != 206)
+            return rangeStatusError(range.status);
+        if (range.longer || range.body.size() != expected)
             return megaError("Incomplete MEGA chunk. Resume to retry.");
-        if (!FileSystem::writeAll(partial.get(), range->body.constData(), expected))
+        QByteArray &body = range.body;
+        if (!(*decryptor)->update(body.constData(), body.data(), expected))
+            return megaError("MEGA decryption failed.");
+        if (const auto added = stream.add(body.constData(), expected); !added)
+            return added.error();
+        if (!FileSystem::writeAll(partial.get(), body.constData(), expected))
             return FileSystem::error(QStringLiteral("Could not write"), partialPath);
         FileSystem::startWriteback(partial.get(), first, expected);
         const qint64 written = first + expected;
+        unsaved += expected;
+        // The state claims only what is on disk: it is saved after the data it covers was flushed.
+        if (unsaved >= stateInterval && written < size) {
+            if (const auto saved = MacState::save(statePath, partial.get(), partialPath,
+                                                  {stream.boundary(), stream.mac(), false}, fingerprint);
+                !saved)
+                return saved.error();
+            unsaved = 0;
+        }
 
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const double speed = static_cast<double>(written - startOffset) / std::max(elapsed, 0.01);
@@ -231,15 +387,18 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         offset = written;
     }
 
+    // What is left after the last byte: the MAC check, the flush and the move.
+    emitLine(QLatin1String(WorkerProtocol::status) + QStringLiteral("Decrypting and verifying file\u2026"));
+    const auto condensed = stream.finish();
+    if (!condensed)
+        return condensed.error();
+    if (*condensed != link.expectedMac())
+        return megaError("MEGA integrity check failed. Remove the encrypted .part file and retry.");
     if (::fsync(partial.get()) != 0)
         return FileSystem::error(QStringLiteral("Could not save"), partialPath);
-    emitLine(QLatin1String(WorkerProtocol::status) + QStringLiteral("Decrypting and verifying file\u2026"));
-    if (const auto decrypted = decryptFile(partialPath, output.path, link); !decrypted)
-        return decrypted.error();
-    if (const auto moved = FileSystem::moveWithoutReplacing(output.path, target); !moved)
+    if (const auto moved = FileSystem::moveWithoutReplacing(partialPath, target); !moved)
         return moved.error();
-    if (::unlink(QFile::encodeName(partialPath).constData()) != 0)
-        return FileSystem::error(QStringLiteral("Could not remove"), partialPath);
+    FileSystem::removeQuietly(statePath);
     emitLine(QLatin1String(WorkerProtocol::file) + target);
     return done;
 }

@@ -4,6 +4,8 @@
 #include "tool/FileSystem.h"
 #include "tool/HttpClient.h"
 #include "tool/MegaApi.h"
+#include "tool/MegaCrypto.h"
+#include "tool/MegaLink.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,6 +56,12 @@ bool ownerOnly(const QString &path)
 {
     struct stat status;
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 && (status.st_mode & 0777) == 0600;
+}
+
+// The partial data and the MAC state beside it that a stopped job leaves.
+QStringList jobFiles(const QString &job)
+{
+    return {".lark-" + job + ".mega.part", ".lark-" + job + ".mega.state"};
 }
 
 QStringList workingFiles(const QString &folder)
@@ -310,7 +318,7 @@ private Q_SLOTS:
         const QString partial = folder.filePath(".lark-" + job + ".mega.part");
         QCOMPARE(QFileInfo(partial).size(), 4194304);
         QVERIFY(ownerOnly(partial));
-        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+        QCOMPARE(workingFiles(folder.path()), jobFiles(job));
 
         m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
         const qsizetype logSize = m_emulator.requestLog().size();
@@ -387,6 +395,75 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(readFile(folder.filePath("single.bin")), original);
         QCOMPARE(rangePaths(logSize), QStringList({"0-4194303", "4194304-8388607", "8388608-8388608"}));
+    }
+
+    void resumeFromWhatAStoppedJobLeft_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("mayFail"); // the check may refuse it, but a wrong file never appears
+        QTest::newRow("as it was left") << "none" << false;
+        QTest::newRow("damaged state") << "state" << false;
+        QTest::newRow("partial cut short by a few bytes") << "cut" << false;
+        QTest::newRow("garbage appended to the partial") << "garbage" << true;
+        QTest::newRow("state removed by hand") << "nostate" << true;
+        QTest::newRow("partial of the earlier version: ciphertext, no state") << "old" << false;
+    }
+    void resumeFromWhatAStoppedJobLeft()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, mayFail);
+        const qsizetype size = 6 * 4194304 + 100;
+        const QByteArray original = randomBytes(size);
+        const QJsonObject file = m_emulator.addFile(source("six ranges", original), "six.bin");
+        QTemporaryDir folder;
+        const QString job = newJob();
+        const QString partial = folder.filePath(".lark-" + job + ".mega.part");
+        const QString state = folder.filePath(".lark-" + job + ".mega.state");
+        // The sixth range fails: five reach the disk, with a state saved along the way.
+        m_emulator.setFaults({{"range", QJsonObject{{"first", 5 * 4194304}, {"count", 1}, {"status", 500}}}});
+        const ToolRun stopped = runTool({file["link"].toString(), folder.path(), job});
+        m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
+        QCOMPARE(stopped.exitCode, 1);
+        QCOMPARE(QFileInfo(partial).size(), 5 * 4194304);
+        QVERIFY(ownerOnly(state));
+        // What is on disk is the plaintext: one copy, nothing to decrypt afterwards.
+        QCOMPARE(readFile(partial), original.first(5 * 4194304));
+
+        if (damage == "state") {
+            QByteArray bytes = readFile(state);
+            bytes[20] = static_cast<char>(bytes[20] ^ 0x40);
+            writeFile(state, bytes);
+        } else if (damage == "cut") {
+            QVERIFY(QFile::resize(partial, 5 * 4194304 - 5));
+        } else if (damage == "garbage") {
+            QFile grown(partial);
+            QVERIFY(grown.open(QIODevice::Append));
+            grown.write(randomBytes(1000).replace('\0', 'x'));
+        } else if (damage == "nostate") {
+            QVERIFY(QFile::remove(state));
+        } else if (damage == "old") {
+            // What the earlier version kept: the ciphertext as it came, and no state.
+            const auto link = MegaLink::parse(file["link"].toString());
+            QVERIFY(link);
+            const auto cipher = MegaCtrDecryptor::create(link->aesKey(), link->nonce());
+            QVERIFY(cipher);
+            QByteArray bytes = original.first(3 * 4194304 + 7);
+            QVERIFY((*cipher)->update(bytes.constData(), bytes.data(), bytes.size()));
+            QVERIFY(QFile::remove(state));
+            writeFile(partial, bytes);
+        }
+
+        const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
+        if (resumed.exitCode == 0) {
+            QCOMPARE(readFile(folder.filePath("six.bin")), original);
+            QCOMPARE(workingFiles(folder.path()), QStringList());
+        } else {
+            QVERIFY2(mayFail, resumed.output.right(300).constData());
+            QCOMPARE(resumed.lines().last(),
+                     "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry.");
+            QVERIFY(!QFileInfo::exists(folder.filePath("six.bin")));
+            QVERIFY(QFileInfo::exists(partial));
+        }
     }
 
     void aServerThatStopsSendingEndsTheRun()
@@ -493,13 +570,14 @@ private Q_SLOTS:
         const QJsonObject file = m_emulator.addFile(source("4194305", original), "odd.bin");
         QTemporaryDir folder;
         const QString job = newJob();
-        // Ten bytes that are not the real ciphertext: ranges continue after them, and the check catches it.
-        writeFile(folder.filePath(".lark-" + job + ".mega.part"), QByteArray(10, 'x'));
+        // Twenty bytes that are not the real data: the ranges continue after the whole AES block among
+        // them, and the check catches the rest.
+        writeFile(folder.filePath(".lark-" + job + ".mega.part"), QByteArray(20, 'x'));
         const ToolRun run = runTool({file["link"].toString(), folder.path(), job});
-        QCOMPARE(rangePaths(), QStringList{"10-4194304"});
+        QCOMPARE(rangePaths(), QStringList{"16-4194304"});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.lines().last(), "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry.");
-        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+        QCOMPARE(workingFiles(folder.path()), jobFiles(job));
     }
 
     void partialLongerThanFileStartsOver()
@@ -526,7 +604,7 @@ private Q_SLOTS:
         QCOMPARE(run.lines().mid(run.lines().size() - 2),
                  QStringList(
                      {statusLine, "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry."}));
-        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+        QCOMPARE(workingFiles(folder.path()), jobFiles(job));
         QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194305);
         QVERIFY(!QFileInfo::exists(folder.filePath("tampered.bin")));
     }
@@ -551,7 +629,7 @@ private Q_SLOTS:
         QCOMPARE(run.lines().last(), "ERROR: Could not move the finished file to " +
                                          folder.filePath("movie [ABCDEF12].mkv") + ": File exists");
         QCOMPARE(readFile(folder.filePath("movie [ABCDEF12].mkv")), original);
-        QCOMPARE(workingFiles(folder.path()), QStringList{".lark-" + job + ".mega.part"});
+        QCOMPARE(workingFiles(folder.path()), jobFiles(job));
 
         // The partial file is complete now: the next run asks for no data at all.
         QVERIFY(QFile::remove(folder.filePath("movie [ABCDEF12].mkv")));
