@@ -279,6 +279,68 @@ void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
 }
 BENCHMARK(BM_Transfer256MiBAgainstCurl)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(0)->Arg(1);
 
+// The storage address of a file the tool has fetched once, whole-file form.
+QString storageUrl(MegaEmulator &emulator)
+{
+    QString url;
+    for (const QJsonValue &entry : emulator.requestLog()) {
+        const QString path = entry.toObject().value(QLatin1String("path")).toString();
+        if (path.startsWith(QLatin1String("/dl/")))
+            url = emulator.apiUrl() + path.section(QLatin1Char('/'), 0, 2);
+    }
+    return url;
+}
+
+// A distant storage server: each connection gets 8 MiB/s after 60 ms. The
+// tool end to end (to a verified file) against aria2c with four connections,
+// and curl over one, on the same encrypted file in the same run.
+void BM_Capped64MiBAgainstAria2(benchmark::State &state)
+{
+    MegaEmulator *emulator = sharedEmulator();
+    if (!emulator)
+        return state.SkipWithError("the MEGA emulator did not start");
+    if (!QFile::exists(QStringLiteral("/usr/bin/aria2c")))
+        return state.SkipWithError("aria2c is missing (Debian package aria2)");
+    QTemporaryDir dir;
+    const qint64 size = 64 * mebibyte;
+    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
+    const QJsonObject file = emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("capped.bin"));
+    emulator->setShape(8 * mebibyte, 60);
+    double toolSeconds = 0;
+    double ariaSeconds = 0;
+    double curlSeconds = 0;
+    for (auto _ : state) {
+        QTemporaryDir folder;
+        const ChildRun tool = runChild({toolPath(), file[QLatin1String("link")].toString(), folder.path(),
+                                        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()});
+        if (tool.status != 0)
+            return state.SkipWithError("lark-mega failed");
+        toolSeconds += tool.seconds;
+        const QString url = storageUrl(*emulator);
+        const ChildRun aria = runChild({QStringLiteral("/usr/bin/aria2c"), QStringLiteral("-q"), QStringLiteral("-x4"),
+                                        QStringLiteral("-s4"), QStringLiteral("-k4M"),
+                                        QStringLiteral("--ca-certificate=") + emulator->caFile(),
+                                        QStringLiteral("--file-allocation=none"), QStringLiteral("-d"), folder.path(),
+                                        QStringLiteral("-o"), QStringLiteral("aria.bin"), url});
+        if (aria.status != 0)
+            return state.SkipWithError("aria2c failed");
+        ariaSeconds += aria.seconds;
+        const ChildRun curl =
+            runChild({QStringLiteral("/usr/bin/curl"), QStringLiteral("-sf"), QStringLiteral("--cacert"),
+                      emulator->caFile(), url, QStringLiteral("-o"), folder.filePath(QStringLiteral("curl.bin"))});
+        if (curl.status != 0)
+            return state.SkipWithError("curl failed");
+        curlSeconds += curl.seconds;
+    }
+    emulator->setShape(0, 0);
+    const double megabytes = 64.0 * static_cast<double>(state.iterations());
+    state.counters["tool_MiB_per_s"] = megabytes / toolSeconds;
+    state.counters["aria2c_MiB_per_s"] = megabytes / ariaSeconds;
+    state.counters["curl_MiB_per_s"] = megabytes / curlSeconds;
+    state.counters["ratio_to_aria2c"] = ariaSeconds / toolSeconds;
+}
+BENCHMARK(BM_Capped64MiBAgainstAria2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
 void BM_PeakMemory1GiB(benchmark::State &state)
 {
     MegaEmulator *emulator = sharedEmulator();

@@ -254,13 +254,25 @@ function handleApi(request, response, body, url, port) {
 }
 
 function handleRange(request, response, url) {
-  const match = /^\/dl\/([0-9a-f]+)\/(\d+)-(\d+)$/.exec(url.pathname);
+  // MEGA's form puts the range in the path; the plain form (for other tools in benchmarks) takes a Range header.
+  const match = /^\/dl\/([0-9a-f]+)(?:\/(\d+)-(\d+))?$/.exec(url.pathname);
   const data = match && downloads.get(match[1]);
   if (!data) return reply(response, 404, 'not found', 'text/plain');
-  const first = Number(match[2]);
-  const last = Number(match[3]);
+  let first = 0;
+  let last = data.length - 1;
+  let plainStatus = 200;
+  const header = /^bytes=(\d+)-(\d*)$/.exec(request.headers.range ?? '');
+  if (match[2] !== undefined) {
+    first = Number(match[2]);
+    last = Number(match[3]);
+  } else if (header) {
+    first = Number(header[1]);
+    last = header[2] ? Math.min(Number(header[2]), data.length - 1) : data.length - 1;
+    plainStatus = 206;
+  }
   let slice = data.subarray(first, Math.min(last + 1, data.length));
-  const fault = takeFault('range', first);
+  const fault = match[2] === undefined ? null : takeFault('range', first);
+  const extra = plainStatus === 206 ? { 'Content-Range': `bytes ${first}-${last}/${data.length}`, 'Accept-Ranges': 'bytes' } : { 'Accept-Ranges': 'bytes' };
   if (fault?.status) {
     // A quota answer may say how long until the quota resets.
     if (fault.timeLeft !== undefined) response.setHeader('X-MEGA-Time-Left', String(fault.timeLeft));
@@ -283,7 +295,8 @@ function handleRange(request, response, url) {
   if (fault?.delayMs)
     return setTimeout(() => reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream'), fault.delayMs);
   if (shape.rate || shape.latencyMs)
-    return sendShaped(response, fault?.partialStatus ?? 200, slice, { 'Content-Type': 'application/octet-stream' });
+    return sendShaped(response, fault?.partialStatus ?? plainStatus, slice, { 'Content-Type': 'application/octet-stream', ...extra });
+  if (plainStatus === 206) return sendShaped(response, 206, slice, { 'Content-Type': 'application/octet-stream', ...extra });
   return reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream');
 }
 
