@@ -12,9 +12,24 @@ namespace {
 // Opens the folder with the desktop's opener and tells failed when that did not work.
 // The opener is never ended by us: it may be the file manager itself, which
 // must outlive this program.
+// Openers are kept here, never ended by us, and dropped once a later one
+// starts after they finished: the program may end while one still runs.
+QList<QProcess *> &openers()
+{
+    static auto *processes = new QList<QProcess *>; // never destroyed: the handles outlive static teardown
+    return *processes;
+}
+
 void openFolder(const QString &folder, const QString &failurePrefix, std::function<void(const QString &)> failed)
 {
+    openers().removeIf([](QProcess *done) {
+        if (done->state() != QProcess::NotRunning)
+            return false;
+        delete done;
+        return true;
+    });
     auto *opener = new QProcess;
+    openers().append(opener);
     opener->setProgram(QStringLiteral("xdg-open"));
     opener->setArguments({QUrl::fromLocalFile(folder).toString()});
     opener->setStandardInputFile(QProcess::nullDevice());
@@ -26,18 +41,14 @@ void openFolder(const QString &folder, const QString &failurePrefix, std::functi
             qWarning("%s", qPrintable(reason));
     };
     QObject::connect(opener, &QProcess::finished, opener,
-                     [opener, failurePrefix, report](int code, QProcess::ExitStatus status) {
+                     [failurePrefix, report](int code, QProcess::ExitStatus status) {
                          if (status != QProcess::NormalExit || code != 0)
                              report(QStringLiteral("%1xdg-open exited with status %2.").arg(failurePrefix).arg(code));
-                         opener->deleteLater();
                      });
-    QObject::connect(opener, &QProcess::errorOccurred, opener,
-                     [opener, failurePrefix, report](QProcess::ProcessError error) {
-                         if (error != QProcess::FailedToStart)
-                             return;
-                         report(failurePrefix + QStringLiteral("xdg-open could not be started."));
-                         opener->deleteLater();
-                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [failurePrefix, report](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            report(failurePrefix + QStringLiteral("xdg-open could not be started."));
+    });
     opener->start();
 }
 
