@@ -103,32 +103,3 @@ MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const 
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     return response;
 }
-
-MegaResult<HttpClient::Range> HttpClient::getRange(const QString &url, qsizetype expected)
-{
-    CURL *curl = static_cast<CURL *>(m_curl);
-    prepare(url);
-    m_buffer.clear();
-    m_buffer.reserve(expected);
-    m_limit = expected;
-    m_longer = false;
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(
-        curl, CURLOPT_WRITEFUNCTION, +[](char *data, size_t size, size_t count, void *target) -> size_t {
-            auto *client = static_cast<HttpClient *>(target);
-            const auto length = static_cast<qsizetype>(size * count);
-            if (client->m_buffer.size() + length > client->m_limit) {
-                client->m_longer = true;
-                return 0; // stops the transfer: the range is unusable anyway
-            }
-            client->m_buffer.append(data, length);
-            return size * count;
-        });
-    const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && m_longer))
-        return transportError(code);
-    return Range{status, m_buffer, m_longer};
-}

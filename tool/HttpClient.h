@@ -13,7 +13,8 @@ void *newCurlHandle(std::chrono::seconds totalLimit, char *errorBuffer);
 // "Could not reach MEGA: " and what libcurl said.
 MegaError curlTransportError(int code, const char *errorBuffer);
 
-// One libcurl handle per run, so every request reuses the same connections.
+// One libcurl handle per run for the API, so every request reuses the same connection
+// (the storage ranges go through RangeFetcher).
 // Nothing is kept between runs: no cookies, cache or credentials.
 class HttpClient {
 public:
@@ -29,23 +30,10 @@ public:
     };
     MegaResult<Response> postJson(const QString &url, const QByteArray &body);
 
-    struct Range {
-        long status = 0;
-        // The body, when it had no more than the expected length.
-        const QByteArray &body;
-        bool longer = false;
-    };
-    // GETs url into a buffer reused across calls; a body longer than expected
-    // is cut off and reported rather than held.
-    MegaResult<Range> getRange(const QString &url, qsizetype expected);
-
 private:
     MegaError transportError(int code) const;
     void prepare(const QString &url);
 
     void *m_curl = nullptr;
     char m_errorBuffer[256] = {};
-    QByteArray m_buffer;
-    qsizetype m_limit = 0;
-    bool m_longer = false;
 };

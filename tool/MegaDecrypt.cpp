@@ -136,11 +136,10 @@ MegaResult<Done> decryptFile(const QString &input, const QString &output, const 
     const auto decryptor = MegaCtrDecryptor::create(aesKey, nonce);
     if (!decryptor)
         return decryptor.error();
-    const auto chunkMac = MegaChunkMac::create(aesKey, nonce + nonce);
-    if (!chunkMac)
-        return chunkMac.error();
+    const auto mac = MegaStreamMac::create(aesKey, nonce, 0, QByteArray(16, '\0'));
+    if (!mac)
+        return mac.error();
 
-    QByteArray mac(16, '\0');
     QByteArray chunk(largestChunk, Qt::Uninitialized);
     qint64 position = 0;
     for (qint64 request = firstChunk;; request = nextRequest(request)) {
@@ -156,22 +155,14 @@ MegaResult<Done> decryptFile(const QString &input, const QString &output, const 
             return FileSystem::error(QStringLiteral("Could not write"), output);
         FileSystem::startWriteback(out.get(), position, count);
         position += count;
-        const auto blockMac = (*chunkMac)->mac(chunk.constData(), count);
-        if (!blockMac)
-            return blockMac.error();
-        for (int i = 0; i < 16; ++i)
-            mac[i] = static_cast<char>(mac[i] ^ (*blockMac)[i]);
-        const auto chained = crypt(mac, aesKey, QByteArray(16, '\0'), true, true);
-        if (!chained)
-            return chained.error();
-        mac = *chained;
+        if (const auto added = (*mac)->add(chunk.constData(), count); !added)
+            return added.error();
     }
 
-    QByteArray condensed(8, '\0');
-    for (int i = 0; i < 4; ++i) {
-        condensed[i] = static_cast<char>(mac[i] ^ mac[i + 4]);
-        condensed[i + 4] = static_cast<char>(mac[i + 8] ^ mac[i + 12]);
-    }
+    const auto finished = (*mac)->finish();
+    if (!finished)
+        return finished.error();
+    const QByteArray &condensed = *finished;
     if (condensed != link.expectedMac()) {
         FileSystem::removeQuietly(output);
         return megaError("MEGA integrity check failed. Remove the encrypted .part file and retry.");

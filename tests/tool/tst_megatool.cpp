@@ -94,6 +94,17 @@ private:
         return path;
     }
 
+    // The ranges asked for, in the order of where they start: over several
+    // connections they may reach the server in any order.
+    QStringList rangesByStart(qsizetype from = 0)
+    {
+        QStringList paths = rangePaths(from);
+        std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
+            return a.section('-', 0, 0).toLongLong() < b.section('-', 0, 0).toLongLong();
+        });
+        return paths;
+    }
+
     QStringList rangePaths(qsizetype from = 0)
     {
         QStringList paths;
@@ -183,7 +194,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(target), original);
         QVERIFY(ownerOnly(target));
         QCOMPARE(workingFiles(folder.path()), QStringList());
-        QCOMPARE(rangePaths(), ranges);
+        QCOMPARE(rangesByStart(), ranges);
     }
 
     void progressLineFormat()
@@ -559,9 +570,10 @@ private Q_SLOTS:
         QCOMPARE(resumed.exitCode, 0);
         QCOMPARE(readFile(folder.filePath("ten.bin")), original);
         QCOMPARE(workingFiles(folder.path()), QStringList());
-        QCOMPARE(rangePaths(logSize).first(), QString("%1-%2")
-                                                  .arg(rangesBeforeKill * 4194304)
-                                                  .arg(qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
+        QCOMPARE(rangesByStart(logSize).first(),
+                 QString("%1-%2")
+                     .arg(rangesBeforeKill * 4194304)
+                     .arg(qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
     }
 
     void resumeCountsFromThePartialLength()
