@@ -235,6 +235,18 @@ MegaEmulator *sharedEmulator()
     return error.isEmpty() ? &emulator : nullptr;
 }
 
+// The storage address of a file the tool has fetched once, whole-file form.
+QString storageUrl(MegaEmulator &emulator)
+{
+    QString url;
+    for (const QJsonValue &entry : emulator.requestLog()) {
+        const QString path = entry.toObject().value(QLatin1String("path")).toString();
+        if (path.startsWith(QLatin1String("/dl/")))
+            url = emulator.apiUrl() + path.section(QLatin1Char('/'), 0, 2);
+    }
+    return url;
+}
+
 void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
 {
     MegaEmulator *emulator = sharedEmulator();
@@ -255,13 +267,8 @@ void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
             return state.SkipWithError("lark-mega failed");
         toolSeconds += tool.seconds;
 
-        // curl fetches the same ranges over one connection, as the tool does.
-        QString rangeBase;
-        for (const QJsonValue &entry : emulator->requestLog()) {
-            const QString path = entry.toObject().value(QLatin1String("path")).toString();
-            if (path.startsWith(QLatin1String("/dl/")))
-                rangeBase = emulator->apiUrl() + path.section(QLatin1Char('/'), 0, 2);
-        }
+        // curl fetches the same ranges over one connection.
+        const QString rangeBase = storageUrl(*emulator);
         QStringList curl{QStringLiteral("/usr/bin/curl"), QStringLiteral("-sf"), QStringLiteral("--cacert"),
                          emulator->caFile()};
         for (qint64 first = 0; first < size; first += 4 * mebibyte)
@@ -278,18 +285,6 @@ void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
     state.counters["ratio"] = curlSeconds / toolSeconds;
 }
 BENCHMARK(BM_Transfer256MiBAgainstCurl)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(0)->Arg(1);
-
-// The storage address of a file the tool has fetched once, whole-file form.
-QString storageUrl(MegaEmulator &emulator)
-{
-    QString url;
-    for (const QJsonValue &entry : emulator.requestLog()) {
-        const QString path = entry.toObject().value(QLatin1String("path")).toString();
-        if (path.startsWith(QLatin1String("/dl/")))
-            url = emulator.apiUrl() + path.section(QLatin1Char('/'), 0, 2);
-    }
-    return url;
-}
 
 // A distant storage server: each connection gets 8 MiB/s after 60 ms. The
 // tool end to end (to a verified file) against aria2c with four connections,

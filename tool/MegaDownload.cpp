@@ -272,16 +272,13 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     // What the partial holds: plaintext verified up to a saved state, or, with
     // no state at all, the ciphertext an earlier version of the tool kept.
     std::optional<MacState> state = MacState::read(statePath, fingerprint);
-    const bool existed = FileSystem::exists(statePath);
     if (length > size) {
         length = 0;
         state.reset();
     }
-    bool cipherBeyond = !existed && length > 0;
-    if (state && (state->position > length || (state->cipherBeyond && !existed)))
-        state.reset();
-    if (state)
-        cipherBeyond = state->cipherBeyond;
+    if (state && state->position > length)
+        state.reset(); // stale: a damaged state is rebuilt from the plaintext
+    const bool cipherBeyond = state ? state->cipherBeyond : !FileSystem::exists(statePath) && length > 0;
     const qint64 verified = state ? state->position : 0;
     const auto mac = MegaStreamMac::create(aesKey, nonce, verified, state ? state->mac : QByteArray(16, '\0'));
     if (!mac)

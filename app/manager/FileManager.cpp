@@ -1,8 +1,9 @@
 #include "app/manager/FileManager.h"
 
+#include "app/manager/DBusAnswer.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
@@ -65,18 +66,9 @@ void revealInFileManager(const std::optional<QString> &file, const QString &fold
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(*file).toString()} << QString();
-    const QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(call, 3000);
-    const QString prefix = QStringLiteral("Could not show the file: no file manager answered and ");
-    // Without a bus the answer is already there, and a watcher would never report it.
-    if (pending.isFinished()) {
-        if (pending.isError())
-            openFolder(folder, prefix, failed);
-        return;
-    }
-    auto *watcher = new QDBusPendingCallWatcher(pending, context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, folder, prefix, failed] {
-        if (watcher->isError())
-            openFolder(folder, prefix, failed);
-        watcher->deleteLater();
-    });
+    whenAnswered(
+        QDBusConnection::sessionBus().asyncCall(call, 3000), context, [folder, failed](const QDBusPendingCall &answer) {
+            if (answer.isError())
+                openFolder(folder, QStringLiteral("Could not show the file: no file manager answered and "), failed);
+        });
 }

@@ -1,11 +1,11 @@
 #include "app/notifications/DownloadNotifications.h"
 
+#include "app/manager/DBusAnswer.h"
 #include "app/manager/FileManager.h"
 #include "app/notifications/CompletionBanners.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
 #include <QGuiApplication>
@@ -21,22 +21,6 @@ constexpr int busTimeoutMs = 3000;
 QDBusMessage call(const QString &method)
 {
     return QDBusMessage::createMethodCall(service, path, interface, method);
-}
-
-// Runs done with the answer to an asynchronous call. A call on a bus that is
-// not there has its (error) answer at once, and a watcher would never report it.
-void whenAnswered(const QDBusPendingCall &pending, QObject *context, std::function<void(const QDBusPendingCall &)> done)
-{
-    if (pending.isFinished()) {
-        QMetaObject::invokeMethod(
-            context, [pending, done] { done(pending); }, Qt::QueuedConnection);
-        return;
-    }
-    auto *watcher = new QDBusPendingCallWatcher(pending, context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [watcher, done] {
-        watcher->deleteLater();
-        done(*watcher);
-    });
 }
 
 } // namespace

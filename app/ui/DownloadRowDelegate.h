@@ -35,11 +35,11 @@ public:
     // The buttons a row shows for its item, in order.
     QList<Action> actions(const DownloadItem &item) const;
     static QColor stateColour(DownloadState state);
+    // The item a row shows, while it is still in the queue.
+    const DownloadItem *itemAt(const QModelIndex &index) const;
     // Where a row's buttons are drawn, given how many it has.
     QList<QRect> actionRects(const QRect &row, qsizetype count) const;
 
 private:
-    const DownloadItem *itemAt(const QModelIndex &index) const;
-
     DownloadManager &m_manager;
 };

@@ -245,7 +245,7 @@ QueueView::~QueueView()
 
 const DownloadItem *QueueView::itemAt(const QModelIndex &index) const
 {
-    return index.isValid() ? m_manager.item(index.data(DownloadListModel::IdRole).toUuid()) : nullptr;
+    return m_delegate->itemAt(index);
 }
 
 QModelIndex QueueView::indexOf(const QUuid &id, int hint) const
