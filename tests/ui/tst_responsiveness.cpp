@@ -106,7 +106,7 @@ private Q_SLOTS:
     {
         writeScript(m_dir.filePath("tools/yt-dlp"), "head -c 10485760 /dev/zero | tr '\\0' x\n"
                                                     "printf '\\nLARK_PROGRESS|50.0%%|1MiB/s|00:01|9MiB\\n'\n"
-                                                    "sleep 30\n");
+                                                    "exec sleep 600\n");
         LarkApp app(options());
         app.show();
         QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
@@ -144,7 +144,7 @@ private Q_SLOTS:
         QVERIFY(history.open(QIODevice::WriteOnly));
         history.write(QJsonDocument(array).toJson(QJsonDocument::Compact));
         history.close();
-        writeScript(m_dir.filePath("tools/yt-dlp"), "echo 'LARK_PROGRESS|50.0%|1MiB/s|00:01|9MiB'; sleep 30\n");
+        writeScript(m_dir.filePath("tools/yt-dlp"), "echo 'LARK_PROGRESS|50.0%|1MiB/s|00:01|9MiB'; exec sleep 600\n");
 
         LarkApp app(options());
         DownloadManager &manager = app.manager();
