@@ -176,35 +176,51 @@ MegaChunkMac::~MegaChunkMac()
 
 MegaResult<QByteArray> MegaChunkMac::mac(const char *data, qsizetype size)
 {
+    if (const auto begun = begin(); !begun)
+        return begun.error();
+    if (const auto added = add(data, size); !added)
+        return added.error();
+    return end();
+}
+
+MegaResult<Done> MegaChunkMac::begin()
+{
     if (EVP_EncryptInit_ex(m_context, EVP_aes_128_cbc(), nullptr, bytes(m_key), bytes(m_iv)) != 1 ||
         EVP_CIPHER_CTX_set_padding(m_context, 0) != 1)
         return cryptoFailure();
+    m_last = QByteArray(16, '\0');
+    m_added = 0;
+    return done;
+}
+
+MegaResult<Done> MegaChunkMac::add(const char *data, qsizetype size)
+{
     auto *scratch = reinterpret_cast<unsigned char *>(m_scratch.data());
-    const qsizetype piece = 64 * 1024;
-    const qsizetype whole = size - size % 16;
-    QByteArray last(16, '\0');
+    const qsizetype piece = m_scratch.size() - 16;
     // Only the last cipher block matters, so the output goes through one small scratch buffer.
-    const auto encrypt = [&](const unsigned char *in, int length) {
+    for (qsizetype at = 0; at < size; at += piece) {
+        const int length = static_cast<int>(std::min(piece, size - at));
         int moved = 0;
-        if (EVP_EncryptUpdate(m_context, scratch, &moved, in, length) != 1)
-            return false;
+        if (EVP_EncryptUpdate(m_context, scratch, &moved, reinterpret_cast<const unsigned char *>(data + at), length) !=
+            1)
+            return cryptoFailure();
         if (moved >= 16)
-            std::memcpy(last.data(), scratch + moved - 16, 16);
-        return true;
-    };
-    for (qsizetype at = 0; at < whole; at += piece) {
-        if (!encrypt(reinterpret_cast<const unsigned char *>(data + at), static_cast<int>(std::min(piece, whole - at))))
-            return cryptoFailure();
+            std::memcpy(m_last.data(), scratch + moved - 16, 16);
     }
-    if (whole < size) {
-        QByteArray tail(data + whole, size - whole);
-        tail.append(16 - tail.size(), '\0');
-        if (!encrypt(bytes(tail), 16))
-            return cryptoFailure();
+    m_added += size;
+    return done;
+}
+
+MegaResult<QByteArray> MegaChunkMac::end()
+{
+    // A last partial block is completed with zeros.
+    if (const qint64 tail = m_added % 16; tail != 0) {
+        const QByteArray zeros(static_cast<qsizetype>(16 - tail), '\0');
+        if (const auto added = add(zeros.constData(), zeros.size()); !added)
+            return added.error();
     }
     int finalMoved = 0;
-    if (EVP_EncryptFinal_ex(m_context, scratch, &finalMoved) != 1)
+    if (EVP_EncryptFinal_ex(m_context, reinterpret_cast<unsigned char *>(m_scratch.data()), &finalMoved) != 1)
         return cryptoFailure();
-    QByteArray result = last;
-    return result;
+    return m_last;
 }

@@ -56,13 +56,12 @@ MegaResult<std::unique_ptr<MegaStreamMac>> MegaStreamMac::create(const QByteArra
         at += request;
     stream->m_boundary = boundary;
     stream->m_chunk = request;
-    stream->m_pending.reserve(largestChunk);
     return stream;
 }
 
-MegaResult<Done> MegaStreamMac::fold(const char *data, qsizetype size)
+MegaResult<Done> MegaStreamMac::fold()
 {
-    const auto blockMac = m_chunkMac->mac(data, size);
+    const auto blockMac = m_chunkMac->end();
     if (!blockMac)
         return blockMac.error();
     for (int i = 0; i < 16; ++i)
@@ -77,40 +76,34 @@ MegaResult<Done> MegaStreamMac::fold(const char *data, qsizetype size)
 MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
 {
     while (size > 0) {
-        const qsizetype want = m_chunk - m_pending.size();
-        // A whole chunk within this piece is folded where it lies; only a split one is copied.
-        if (m_pending.isEmpty() && size >= want) {
-            if (const auto folded = fold(data, want); !folded)
-                return folded.error();
-        } else {
-            const qsizetype take = std::min(want, size);
-            m_pending.append(data, take);
-            if (m_pending.size() < m_chunk)
-                return done;
-            if (const auto folded = fold(m_pending.constData(), m_pending.size()); !folded)
-                return folded.error();
-            m_pending.clear();
-            data += take;
-            size -= take;
-            m_boundary += m_chunk;
-            m_chunk = nextRequest(m_chunk);
-            continue;
+        if (m_inChunk == 0) {
+            if (const auto begun = m_chunkMac->begin(); !begun)
+                return begun.error();
         }
-        data += want;
-        size -= want;
+        const qsizetype take = std::min<qint64>(m_chunk - m_inChunk, size);
+        if (const auto added = m_chunkMac->add(data, take); !added)
+            return added.error();
+        m_inChunk += take;
+        data += take;
+        size -= take;
+        if (m_inChunk < m_chunk)
+            return done;
+        if (const auto folded = fold(); !folded)
+            return folded.error();
         m_boundary += m_chunk;
         m_chunk = nextRequest(m_chunk);
+        m_inChunk = 0;
     }
     return done;
 }
 
 MegaResult<QByteArray> MegaStreamMac::finish()
 {
-    if (!m_pending.isEmpty()) {
-        if (const auto folded = fold(m_pending.constData(), m_pending.size()); !folded)
+    if (m_inChunk > 0) {
+        if (const auto folded = fold(); !folded)
             return folded.error();
-        m_boundary += m_pending.size();
-        m_pending.clear();
+        m_boundary += m_inChunk;
+        m_inChunk = 0;
     }
     QByteArray condensed(8, '\0');
     for (int i = 0; i < 4; ++i) {

@@ -12,9 +12,9 @@ class MegaChunkMac;
 // Size of the k-th chunk (from 1) over which MEGA computes its chunk MACs.
 qint64 megaChunkSize(int index);
 
-// The file's MAC, worked out as its plaintext arrives in order: every whole
-// chunk is folded into the running MAC at once; a chunk that spans two
-// pieces of input waits, at most 1 MiB, until it is complete.
+// The file's MAC, worked out as its plaintext arrives in order, in pieces of
+// any size: each chunk's MAC runs on across pieces and is folded into the
+// running MAC when the chunk is complete. Nothing is copied.
 class MegaStreamMac {
 public:
     // Continues from a chunk boundary with the running MAC up to it (16 zero bytes at 0).
@@ -33,14 +33,14 @@ public:
 
 private:
     MegaStreamMac() = default;
-    MegaResult<Done> fold(const char *data, qsizetype size);
+    MegaResult<Done> fold();
 
     QByteArray m_aesKey;
     std::shared_ptr<MegaChunkMac> m_chunkMac;
     qint64 m_boundary = 0;
-    qint64 m_chunk = 0; // the size of the chunk that starts at m_boundary
+    qint64 m_chunk = 0;   // the size of the chunk that starts at m_boundary
+    qint64 m_inChunk = 0; // how much of it has been added
     QByteArray m_mac;
-    QByteArray m_pending;
 };
 
 // Decrypts the complete ciphertext in input into output (created 0600,

@@ -143,6 +143,10 @@ MegaResult<RangeFetcher::Range> RangeFetcher::next()
             Range range = std::move(slot->range);
             m_deliver = range.first + range.expected;
             fill();
+            // Send the new request now, not after the caller has decrypted and
+            // written this range: every round trip it waits is lost time.
+            int running = 0;
+            curl_multi_perform(static_cast<CURLM *>(m_multi), &running);
             return range;
         }
         bool waiting = false;

@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 
 namespace {
 
@@ -94,6 +95,10 @@ MegaResult<Done> run(const QStringList &arguments)
 
 int main(int argc, char **argv)
 {
+    // Range buffers are a few MiB each: mapped and unmapped on their own, so
+    // a buffer given back leaves the process at once instead of staying in
+    // the heap (glibc otherwise raises this threshold as buffers come and go).
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

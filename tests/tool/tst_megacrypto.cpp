@@ -158,6 +158,53 @@ private Q_SLOTS:
                  QList<qint64>({0, 131072, 393216, 786432, 1310720, 1966080, 2752512, 3670016, 4718592, 5767168}));
     }
 
+    void streamMacDoesNotDependOnHowTheDataIsCut_data()
+    {
+        QTest::addColumn<QList<qint64>>("pieces"); // sizes; the rest of the data comes as one last piece
+        QTest::addColumn<qint64>("resumeAt");      // a chunk boundary to continue from with the MAC there
+        QTest::newRow("ranges of 4 MiB") << QList<qint64>{4194304} << qint64(0);
+        QTest::newRow("pieces that are not whole AES blocks")
+            << QList<qint64>{1000003, 999999, 7, 2100000} << qint64(0);
+        QTest::newRow("tiny pieces across the first chunk boundary")
+            << QList<qint64>{131060, 5, 3, 13, 1, 131072} << qint64(0);
+        QTest::newRow("resumed at a boundary") << QList<qint64>{777777} << qint64(1310720);
+        QTest::newRow("resumed at the last boundary") << QList<qint64>{} << qint64(5767168);
+    }
+    void streamMacDoesNotDependOnHowTheDataIsCut()
+    {
+        QFETCH(QList<qint64>, pieces);
+        QFETCH(qint64, resumeAt);
+        QByteArray data(6 * 1048576 + 5, Qt::Uninitialized);
+        for (qsizetype i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>((i * 7919) ^ (i >> 9));
+        const QByteArray aesKey = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+        const QByteArray nonce = QByteArray::fromHex("1011121314151617");
+        const auto reference = [&](qint64 upTo) {
+            auto whole = MegaStreamMac::create(aesKey, nonce, 0, QByteArray(16, '\0'));
+            (*whole)->add(data.constData(), upTo);
+            return std::make_pair((*whole)->mac(), (*whole)->finish().value());
+        };
+        const QByteArray expected = reference(data.size()).second;
+
+        auto stream = MegaStreamMac::create(aesKey, nonce, resumeAt, reference(resumeAt).first);
+        QVERIFY(stream);
+        qint64 at = resumeAt;
+        for (const qint64 piece : pieces) {
+            QVERIFY((*stream)->add(data.constData() + at, piece));
+            at += piece;
+            QVERIFY((*stream)->boundary() <= at);
+            QCOMPARE((*stream)->boundary(), MegaStreamMac::boundaryAtOrBefore(at));
+        }
+        QVERIFY((*stream)->add(data.constData() + at, data.size() - at));
+        QCOMPARE((*stream)->finish().value(), expected);
+        // One byte different anywhere changes it.
+        QByteArray changed = data;
+        changed[3 * 1048576 + 1] = static_cast<char>(changed[3 * 1048576 + 1] ^ 1);
+        auto other = MegaStreamMac::create(aesKey, nonce, 0, QByteArray(16, '\0'));
+        (*other)->add(changed.constData(), changed.size());
+        QVERIFY((*other)->finish().value() != expected);
+    }
+
     void decryptKnownVectors_data()
     {
         QTest::addColumn<QString>("key");
