@@ -108,6 +108,7 @@ MegaResult<Done> RangeFetcher::pump()
     if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK)
         return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(QString::fromUtf8(curl_multi_strerror(code)))};
     int left = 0;
+    bool ended = false;
     while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
         if (message->msg != CURLMSG_DONE)
             continue;
@@ -116,6 +117,7 @@ MegaResult<Done> RangeFetcher::pump()
         slot->code = message->data.result;
         curl_easy_getinfo(slot->easy, CURLINFO_RESPONSE_CODE, &slot->range.status);
         slot->finished = true;
+        ended = true;
         curl_multi_remove_handle(multi, slot->easy);
         // A range that failed ends the run when its turn comes; no more are started.
         const bool ok = (slot->code == CURLE_OK || (slot->code == CURLE_WRITE_ERROR && slot->range.longer)) &&
@@ -124,7 +126,8 @@ MegaResult<Done> RangeFetcher::pump()
         if (!ok)
             m_stopped = true;
     }
-    if (running > 0)
+    // A range that just ended may be the next to hand over: no waiting then.
+    if (running > 0 && !ended)
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     return done;
 }
