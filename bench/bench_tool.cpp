@@ -6,6 +6,7 @@
 #include "tool/MegaDecrypt.h"
 #include "tool/MegaLink.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -18,7 +19,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char **environ;
@@ -211,6 +214,8 @@ ChildRun runChild(const QStringList &arguments)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    // Each program starts with no one else's writes still going to the disk.
+    ::sync();
     QElapsedTimer timer;
     timer.start();
     pid_t pid = 0;
@@ -335,6 +340,129 @@ void BM_Capped64MiBAgainstAria2(benchmark::State &state)
     state.counters["ratio_to_aria2c"] = ariaSeconds / toolSeconds;
 }
 BENCHMARK(BM_Capped64MiBAgainstAria2)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// A run of the tool watched from outside: its lines as they come, the disk
+// its folder takes (sampled every 20 ms) and what it read from storage.
+struct WatchedRun {
+    double lastProgressToFile = -1; // seconds from the last progress line to the file line
+    qint64 peakDiskBytes = 0;
+    qint64 readBytes = 0; // read_bytes of /proc/PID/io: what came from the disk itself
+    bool finished = false;
+    bool killed = false;
+};
+
+qint64 folderBytes(const QString &folder)
+{
+    qint64 total = 0;
+    for (const QFileInfo &entry : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(entry.filePath()).constData(), &status) == 0)
+            total += std::max<qint64>(status.st_size, static_cast<qint64>(status.st_blocks) * 512);
+    }
+    return total;
+}
+
+qint64 readBytesOf(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("read_bytes:"))
+            return line.mid(11).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// Runs the tool into folder; with killAtPercent, SIGKILLs it once a progress line reaches that.
+WatchedRun watchedRun(const QString &link, const QString &folder, const QString &job, double killAtPercent = 101)
+{
+    WatchedRun run;
+    QProcess tool;
+    tool.start(toolPath(), {link, folder, job});
+    if (!tool.waitForStarted())
+        return run;
+    const qint64 pid = tool.processId();
+    QElapsedTimer clock;
+    clock.start();
+    double lastProgress = -1;
+    QByteArray pending;
+    while (tool.state() == QProcess::Running) {
+        tool.waitForReadyRead(20);
+        run.peakDiskBytes = std::max(run.peakDiskBytes, folderBytes(folder));
+        if (const qint64 read = readBytesOf(pid); read >= 0)
+            run.readBytes = std::max(run.readBytes, read);
+        pending += tool.readAllStandardOutput();
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            const double now = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+            if (line.startsWith("LARK_PROGRESS|")) {
+                lastProgress = now;
+                if (line.split('|').value(1).chopped(1).toDouble() >= killAtPercent && !run.killed) {
+                    ::kill(static_cast<pid_t>(pid), SIGKILL);
+                    run.killed = true;
+                }
+            } else if (line.startsWith("LARK_FILE|") && lastProgress >= 0) {
+                run.lastProgressToFile = now - lastProgress;
+                run.finished = true;
+            }
+        }
+    }
+    tool.waitForFinished();
+    run.peakDiskBytes = std::max(run.peakDiskBytes, folderBytes(folder));
+    return run;
+}
+
+// 256 MiB uncapped: the work left after the last byte (the MAC check, the
+// flush and the move) and the disk the download takes at its peak, as a
+// share of the file; then a job killed at 90 % and run again, with the page
+// cache of its partial dropped so that what the second run reads again
+// shows in read_bytes.
+void BM_Finish256MiB(benchmark::State &state)
+{
+    MegaEmulator *emulator = sharedEmulator();
+    if (!emulator)
+        return state.SkipWithError("the MEGA emulator did not start");
+    QTemporaryDir dir;
+    const qint64 size = 256 * mebibyte;
+    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
+    const QString link =
+        emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("finish.bin"))[QLatin1String("link")]
+            .toString();
+    double finishSeconds = 0;
+    qint64 peakDisk = 0;
+    qint64 resumeRead = 0;
+    for (auto _ : state) {
+        QTemporaryDir folder;
+        const WatchedRun whole = watchedRun(link, folder.path(), QStringLiteral("WHOLE"));
+        if (!whole.finished)
+            return state.SkipWithError("lark-mega failed");
+        finishSeconds = std::max(finishSeconds, whole.lastProgressToFile);
+        peakDisk = std::max(peakDisk, whole.peakDiskBytes);
+
+        QTemporaryDir again;
+        const WatchedRun first = watchedRun(link, again.path(), QStringLiteral("KILLED"), 90);
+        if (!first.killed)
+            return state.SkipWithError("the first run was not killed");
+        const QString partialPath = again.filePath(QStringLiteral(".lark-KILLED.mega.part"));
+        const int partial = ::open(QFile::encodeName(partialPath).constData(), O_RDONLY);
+        if (partial < 0)
+            return state.SkipWithError("the killed run left no partial");
+        ::fdatasync(partial);
+        ::posix_fadvise(partial, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(partial);
+        const WatchedRun second = watchedRun(link, again.path(), QStringLiteral("KILLED"));
+        if (!second.finished)
+            return state.SkipWithError("the resumed run failed");
+        resumeRead = std::max(resumeRead, second.readBytes);
+    }
+    state.counters["last_progress_to_file_s"] = finishSeconds;
+    state.counters["peak_disk_to_file"] = static_cast<double>(peakDisk) / static_cast<double>(size);
+    state.counters["resume_read_MiB"] = static_cast<double>(resumeRead) / mebibyte;
+    state.counters["state_interval_MiB"] = 16;
+}
+BENCHMARK(BM_Finish256MiB)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 void BM_PeakMemory1GiB(benchmark::State &state)
 {

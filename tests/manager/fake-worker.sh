@@ -30,6 +30,9 @@ on_interrupt() {
     *) exit 130 ;;
   esac
 }
+# The test is over once its folders go; either may go first, and a worker
+# that wrote into one while it was removed would otherwise keep it alive.
+test_running() { [ -d "$dir" ] && [ -e "$0" ]; }
 case "$name" in
   stubborn*) trap '' INT ;;
   deaf*) trap '' INT TERM ;;
@@ -43,10 +46,10 @@ case "$name" in
   fail*) echo "ERROR: boom for $name"; exit 1 ;;
   exit*) exit "${name#exit}" ;;
   signal*) kill -TERM $$ ;;
-  wait*|stubborn*|deaf*|finish*) echo "LARK_TITLE|waiting"; while [ -d "$dir" ]; do sleep 0.02; done ;;
+  wait*|stubborn*|deaf*|finish*) echo "LARK_TITLE|waiting"; while test_running; do sleep 0.02; done ;;
   hold*) echo "LARK_TITLE|holding"
          while [ ! -e "$dir/$name.go" ]; do
-           [ -d "$dir" ] || exit 0 # the test is over
+           test_running || exit 0
            sleep 0.02
          done
          code=$(cat "$dir/$name.go"); rm -f "$dir/$name.go"
