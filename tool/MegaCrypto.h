@@ -45,31 +45,3 @@ private:
     MegaCtrDecryptor() = default;
     struct evp_cipher_ctx_st *m_context = nullptr;
 };
-
-// CBC-MAC of data zero-padded to whole blocks: the last block of its CBC
-// encryption. The data may come in pieces of any size; one context and one
-// scratch buffer serve every chunk.
-class MegaChunkMac {
-public:
-    static MegaResult<std::shared_ptr<MegaChunkMac>> create(const QByteArray &key, const QByteArray &iv);
-    ~MegaChunkMac();
-    MegaChunkMac(const MegaChunkMac &) = delete;
-    MegaChunkMac &operator=(const MegaChunkMac &) = delete;
-
-    // The MAC of data alone.
-    MegaResult<QByteArray> mac(const char *data, qsizetype size);
-
-    // The same, piece by piece: begin, add each piece, end.
-    MegaResult<Done> begin();
-    MegaResult<Done> add(const char *data, qsizetype size);
-    MegaResult<QByteArray> end();
-
-private:
-    MegaChunkMac() = default;
-    struct evp_cipher_ctx_st *m_context = nullptr;
-    QByteArray m_key;
-    QByteArray m_iv;
-    QByteArray m_scratch;
-    QByteArray m_last;
-    qint64 m_added = 0;
-};

@@ -1,9 +1,13 @@
 #include "tool/MegaDecrypt.h"
 
 #include "tool/FileSystem.h"
+#include "tool/MegaCbcLanes.h"
 #include "tool/MegaCrypto.h"
 
 #include <QFile>
+
+#include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,13 +45,14 @@ MegaResult<std::unique_ptr<MegaStreamMac>> MegaStreamMac::create(const QByteArra
                                                                  qint64 boundary, const QByteArray &mac)
 {
     std::unique_ptr<MegaStreamMac> stream(new MegaStreamMac);
-    const auto chunkMac = MegaChunkMac::create(aesKey, nonce + nonce);
-    if (!chunkMac)
-        return chunkMac.error();
-    if (mac.size() != 16 || boundaryAtOrBefore(boundary) != boundary)
+    auto lanes = MegaCbcLanes::create(aesKey);
+    if (!lanes)
+        return lanes.error();
+    if (nonce.size() != 8 || mac.size() != 16 || boundaryAtOrBefore(boundary) != boundary)
         return megaError("MEGA decryption failed.");
-    stream->m_aesKey = aesKey;
-    stream->m_chunkMac = *chunkMac;
+    stream->m_lanes = std::move(lanes).value();
+    const QByteArray iv = nonce + nonce;
+    std::memcpy(stream->m_iv, iv.constData(), 16);
     stream->m_mac = mac;
     // The size of the chunk that starts at the boundary.
     qint64 at = 0;
@@ -59,48 +64,117 @@ MegaResult<std::unique_ptr<MegaStreamMac>> MegaStreamMac::create(const QByteArra
     return stream;
 }
 
-MegaResult<Done> MegaStreamMac::fold()
+MegaResult<Done> MegaStreamMac::fold(const unsigned char *chunkMac)
 {
-    const auto blockMac = m_chunkMac->end();
-    if (!blockMac)
-        return blockMac.error();
-    for (int i = 0; i < 16; ++i)
-        m_mac[i] = static_cast<char>(m_mac[i] ^ (*blockMac)[i]);
-    const auto chained = crypt(m_mac, m_aesKey, QByteArray(16, '\0'), true, true);
-    if (!chained)
-        return chained.error();
-    m_mac = *chained;
+    // CBC over one block from the running MAC: AES(mac ^ chunk MAC).
+    MegaCbcLanes::Lane lane{};
+    std::memcpy(lane.state, m_mac.constData(), 16);
+    lane.data = reinterpret_cast<const char *>(chunkMac);
+    lane.blocks = 1;
+    if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
+        return advanced.error();
+    m_mac = QByteArray(reinterpret_cast<const char *>(lane.state), 16);
+    return done;
+}
+
+MegaResult<Done> MegaStreamMac::chunkEnded(const unsigned char *chunkMac)
+{
+    if (const auto folded = fold(chunkMac); !folded)
+        return folded.error();
+    m_boundary += m_chunk;
+    m_chunk = nextRequest(m_chunk);
+    m_inChunk = 0;
     return done;
 }
 
 MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
 {
-    while (size > 0) {
-        if (m_inChunk == 0) {
-            if (const auto begun = m_chunkMac->begin(); !begun)
-                return begun.error();
-        }
-        const qsizetype take = std::min<qint64>(m_chunk - m_inChunk, size);
-        if (const auto added = m_chunkMac->add(data, take); !added)
-            return added.error();
-        m_inChunk += take;
+    // An AES block cut between two pieces is completed first.
+    if (m_tailSize > 0) {
+        const int take = static_cast<int>(std::min<qint64>(16 - m_tailSize, size));
+        std::memcpy(m_tail + m_tailSize, data, static_cast<size_t>(take));
+        m_tailSize += take;
         data += take;
         size -= take;
-        if (m_inChunk < m_chunk)
+        if (m_tailSize < 16)
             return done;
-        if (const auto folded = fold(); !folded)
-            return folded.error();
-        m_boundary += m_chunk;
-        m_chunk = nextRequest(m_chunk);
-        m_inChunk = 0;
+        m_tailSize = 0;
+        MegaCbcLanes::Lane lane{};
+        std::memcpy(lane.state, m_inChunk == 0 ? m_iv : m_state, 16);
+        lane.data = reinterpret_cast<const char *>(m_tail);
+        lane.blocks = 1;
+        if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
+            return advanced.error();
+        std::memcpy(m_state, lane.state, 16);
+        m_inChunk += 16;
+        if (m_inChunk == m_chunk) {
+            if (const auto ended = chunkEnded(m_state); !ended)
+                return ended.error();
+        }
     }
+
+    // One lane per chunk the piece touches: the rest of the current one,
+    // the whole ones, and the start of the next.
+    const qint64 blocks = size / 16;
+    std::vector<MegaCbcLanes::Lane> lanes;
+    std::vector<bool> completes;
+    qint64 at = 0;
+    qint64 chunk = m_chunk;
+    qint64 inChunk = m_inChunk;
+    while (at < blocks) {
+        const qint64 wanted = (chunk - inChunk) / 16;
+        const qint64 taken = std::min(wanted, blocks - at);
+        MegaCbcLanes::Lane lane{};
+        std::memcpy(lane.state, inChunk == 0 ? m_iv : m_state, 16);
+        lane.data = data + 16 * at;
+        lane.blocks = taken;
+        lanes.push_back(lane);
+        completes.push_back(taken == wanted);
+        at += taken;
+        if (taken == wanted) {
+            chunk = nextRequest(chunk);
+            inChunk = 0;
+        } else {
+            inChunk += 16 * taken;
+        }
+    }
+    std::vector<qint64> counts;
+    for (const auto &lane : lanes)
+        counts.push_back(lane.blocks);
+    if (const auto advanced = m_lanes->advance(lanes.data(), static_cast<int>(lanes.size())); !advanced)
+        return advanced.error();
+    for (size_t i = 0; i < lanes.size(); ++i) {
+        if (completes[i]) {
+            if (const auto ended = chunkEnded(lanes[i].state); !ended)
+                return ended.error();
+        } else {
+            std::memcpy(m_state, lanes[i].state, 16);
+            m_inChunk += 16 * counts[i];
+        }
+    }
+
+    m_tailSize = static_cast<int>(size % 16);
+    std::memcpy(m_tail, data + 16 * blocks, static_cast<size_t>(m_tailSize));
     return done;
 }
 
 MegaResult<QByteArray> MegaStreamMac::finish()
 {
+    // The last chunk may be short, its last block zero-padded.
+    if (m_tailSize > 0) {
+        std::memset(m_tail + m_tailSize, 0, static_cast<size_t>(16 - m_tailSize));
+        MegaCbcLanes::Lane lane{};
+        std::memcpy(lane.state, m_inChunk == 0 ? m_iv : m_state, 16);
+        lane.data = reinterpret_cast<const char *>(m_tail);
+        lane.blocks = 1;
+        if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
+            return advanced.error();
+        std::memcpy(m_state, lane.state, 16);
+        m_inChunk += m_tailSize;
+        m_tailSize = 0;
+    }
     if (m_inChunk > 0) {
-        if (const auto folded = fold(); !folded)
+        if (const auto folded = fold(m_state); !folded)
             return folded.error();
         m_boundary += m_inChunk;
         m_inChunk = 0;

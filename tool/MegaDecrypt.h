@@ -1,13 +1,12 @@
 #pragma once
 
+#include "tool/MegaCbcLanes.h"
 #include "tool/MegaError.h"
 #include "tool/MegaLink.h"
 
 #include <QString>
 
 #include <memory>
-
-class MegaChunkMac;
 
 // Size of the k-th chunk (from 1) over which MEGA computes its chunk MACs.
 qint64 megaChunkSize(int index);
@@ -33,13 +32,17 @@ public:
 
 private:
     MegaStreamMac() = default;
-    MegaResult<Done> fold();
+    MegaResult<Done> fold(const unsigned char *chunkMac);
+    MegaResult<Done> chunkEnded(const unsigned char *chunkMac);
 
-    QByteArray m_aesKey;
-    std::shared_ptr<MegaChunkMac> m_chunkMac;
+    std::unique_ptr<MegaCbcLanes> m_lanes;
+    unsigned char m_iv[16] = {};
     qint64 m_boundary = 0;
-    qint64 m_chunk = 0;   // the size of the chunk that starts at m_boundary
-    qint64 m_inChunk = 0; // how much of it has been added
+    qint64 m_chunk = 0;             // the size of the chunk that starts at m_boundary
+    qint64 m_inChunk = 0;           // how much of it has been added
+    unsigned char m_state[16] = {}; // its CBC state so far
+    unsigned char m_tail[16] = {};  // an AES block not yet whole
+    int m_tailSize = 0;
     QByteArray m_mac;
 };
 

@@ -155,8 +155,9 @@ struct MacState {
         const QString temporary = path + QStringLiteral(".new");
         const FileSystem::FileDescriptor file(::open(QFile::encodeName(temporary).constData(),
                                                      O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+        // The state itself needs no flush: one lost or torn by a crash fails
+        // its checksum and is rebuilt from the partial, which is on disk.
         if (!file.isOpen() || !FileSystem::writeAll(file.get(), bytes.constData(), bytes.size()) ||
-            ::fdatasync(file.get()) != 0 ||
             ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
             const MegaError failed = FileSystem::error(QStringLiteral("Could not save"), path);
             FileSystem::removeQuietly(temporary);

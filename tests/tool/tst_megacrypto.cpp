@@ -1,6 +1,7 @@
 #include "app/records/ParsedProgress.h"
 #include "model/MegaBase64.h"
 #include "model/WorkerProtocol.h"
+#include "tool/MegaCbcLanes.h"
 #include "tool/MegaCrypto.h"
 #include "tool/MegaDecrypt.h"
 #include "tool/MegaDownload.h"
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -156,6 +158,47 @@ private Q_SLOTS:
         }
         QCOMPARE(starts.mid(0, 10),
                  QList<qint64>({0, 131072, 393216, 786432, 1310720, 1966080, 2752512, 3670016, 4718592, 5767168}));
+    }
+
+    void cbcLanesMatchPlainCbc_data()
+    {
+        QTest::addColumn<QList<qint64>>("blocks"); // per lane
+        QTest::newRow("one lane") << QList<qint64>{5};
+        QTest::newRow("four equal lanes") << QList<qint64>{64, 64, 64, 64};
+        QTest::newRow("lanes of every length, some empty") << QList<qint64>{1, 0, 300, 7, 65536, 2, 0, 9};
+        QTest::newRow("more lanes than go together") << QList<qint64>{3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5};
+    }
+    void cbcLanesMatchPlainCbc()
+    {
+        QFETCH(QList<qint64>, blocks);
+        const QByteArray key = QByteArray::fromHex("2b7e151628aed2a6abf7158809cf4f3c");
+        QList<QByteArray> inputs;
+        QList<QByteArray> ivs;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QByteArray input(blocks[i] * 16, Qt::Uninitialized);
+            for (qsizetype b = 0; b < input.size(); ++b)
+                input[b] = static_cast<char>(b * 31 + i * 7);
+            inputs.append(input);
+            ivs.append(QByteArray(16, static_cast<char>(i + 1)));
+        }
+        for (const bool aesNi : {true, false}) {
+            auto lanes = MegaCbcLanes::create(key, aesNi);
+            QVERIFY(lanes);
+            std::vector<MegaCbcLanes::Lane> state(static_cast<size_t>(blocks.size()));
+            for (int i = 0; i < blocks.size(); ++i) {
+                std::memcpy(state[i].state, ivs[i].constData(), 16);
+                state[i].data = inputs[i].constData();
+                state[i].blocks = blocks[i];
+            }
+            QVERIFY((*lanes)->advance(state.data(), static_cast<int>(state.size())));
+            for (int i = 0; i < blocks.size(); ++i) {
+                // The state is the last block of CBC encryption, or the IV for no data.
+                const QByteArray expected =
+                    blocks[i] == 0 ? ivs[i] : crypt(inputs[i], key, ivs[i], true).value().right(16);
+                QCOMPARE(QByteArray(reinterpret_cast<const char *>(state[i].state), 16).toHex(), expected.toHex());
+                QCOMPARE(state[i].blocks, 0);
+            }
+        }
     }
 
     void streamMacDoesNotDependOnHowTheDataIsCut_data()
