@@ -375,22 +375,34 @@ private Q_SLOTS:
         QCOMPARE(percents.last(), 100.0);
     }
 
+    void oneFailedConnectionKeepsWhatCameInOrder_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("500") << 500 << "MEGA transfer failed (HTTP 500). Resume to retry.";
+        QTest::newRow("509, the quota") << 509 << "MEGA transfer quota reached. Resume after the quota resets.";
+    }
     void oneFailedConnectionKeepsWhatCameInOrder()
     {
-        const QByteArray original = randomBytes(3 * 4194304 + 5);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const QByteArray original = randomBytes(4 * 4194304 + 5);
         const QJsonObject file = m_emulator.addFile(source("onefails", original), "one fails.bin");
-        // The second range fails while the others succeed.
-        m_emulator.setFaults({{"range", QJsonObject{{"first", 4194304}, {"count", 1}, {"status", 500}}}});
+        // The third range fails while the others succeed.
+        m_emulator.setFaults({{"range", QJsonObject{{"first", 2 * 4194304}, {"count", 1}, {"status", status}}}});
         QTemporaryDir folder;
         const QString job = newJob();
         const ToolRun failed = runTool({file["link"].toString(), folder.path(), job});
         QCOMPARE(failed.exitCode, 1);
-        QCOMPARE(failed.lines().last(), "ERROR: MEGA transfer failed (HTTP 500). Resume to retry.");
-        // Only the prefix before the failed range is on disk; what came after it was not written.
-        QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194304);
+        QCOMPARE(failed.lines().last(), "ERROR: " + message);
+        // The two ranges before the failed one are on disk; what came after it was not written.
+        QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 2 * 4194304);
+        QCOMPARE(failed.lines().filter("LARK_PROGRESS|").size(), 2);
         m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
+        const qsizetype logSize = m_emulator.requestLog().size();
         const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
         QCOMPARE(resumed.exitCode, 0);
+        QCOMPARE(rangesByStart(logSize).first(), "8388608-12582911");
         QCOMPARE(readFile(folder.filePath("one fails.bin")), original);
     }
 
