@@ -1,6 +1,7 @@
 #include "app/manager/DownloadListModel.h"
 
 #include "app/manager/DownloadManager.h"
+#include "app/records/FailureWords.h"
 
 DownloadListModel::DownloadListModel(const DownloadManager &manager, QObject *parent) :
     QAbstractListModel(parent),
@@ -26,8 +27,9 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
         // What a sighted user reads off the row: its state, then how far it got or what the worker said.
         if (item.state == DownloadState::downloading)
             return QStringLiteral("%1, %2").arg(rawValue(item.state), QString::asprintf("%.1f%%", item.progress));
-        return item.detail.isEmpty() ? rawValue(item.state)
-                                     : QStringLiteral("%1, %2").arg(rawValue(item.state), item.detail);
+        return item.detail.isEmpty()
+                   ? rawValue(item.state)
+                   : QStringLiteral("%1, %2").arg(rawValue(item.state), FailureWords::shownDetail(item));
     case IdRole:
         return item.id;
     case UrlRole:

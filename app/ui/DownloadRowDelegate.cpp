@@ -2,6 +2,7 @@
 
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "app/records/FailureWords.h"
 #include "app/theme/Theme.h"
 
 #include <QAbstractItemView>
@@ -176,9 +177,9 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
         x += etaWidth + 12;
     }
     const QRectF detailRect(x, y, right - x, 28);
-    painter->drawText(
-        detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-        painter->fontMetrics().elidedText(item.detail, Qt::ElideRight, static_cast<int>(detailRect.width() * 2 - 20)));
+    painter->drawText(detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                      painter->fontMetrics().elidedText(FailureWords::shownDetail(item), Qt::ElideRight,
+                                                        static_cast<int>(detailRect.width() * 2 - 20)));
 
     // Buttons.
     for (qsizetype i = 0; i < buttons.size(); ++i) {

@@ -140,6 +140,34 @@ private Q_SLOTS:
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
     }
 
+    void ytDlpFailuresInPlainWords_data()
+    {
+        QTest::addColumn<QString>("path"); // on the clip server; a full address stands as it is
+        QTest::addColumn<QString>("starts");
+        QTest::newRow("404") << "/missing.mp4" << "The site says this page does not exist (HTTP 404)";
+        QTest::newRow("refused connection") << "http://127.0.0.1:1/clip.mp4" << "The connection to the site failed";
+        QTest::newRow("unsupported URL") << "/page.html" << "This link is not a video page yt-dlp knows";
+    }
+    void ytDlpFailuresInPlainWords()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, starts);
+        QFile page(m_clips.filePath("page.html"));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write("<!doctype html><html><head><title>Nothing here</title></head><body><p>No video.</p></body></html>");
+        page.close();
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        QVERIFY(fixture.manager->add(path.startsWith("http") ? path : base + path));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 60000);
+        const QModelIndex row = fixture.manager->model()->index(0, 0);
+        const QString shown = row.data(Qt::AccessibleDescriptionRole).toString();
+        QVERIFY2(shown.startsWith("Failed, " + starts), qPrintable(shown + " / " + fixture.manager->itemAt(0).detail));
+        QVERIFY(fixture.manager->itemAt(0).detail.startsWith("ERROR: ")); // the raw line stays whole
+    }
+
     void pauseStopsTheWorkerWhenTheApplicationIgnoresInterrupts()
     {
         // Started from a script in the background, the application itself ignores SIGINT.

@@ -40,7 +40,9 @@ const server = http.createServer((request, response) => {
   }
   const data = fs.readFileSync(file);
   log.push({ method: request.method, path: url.pathname, range: request.headers.range ?? null });
-  const headers = { 'Content-Type': 'video/mp4', 'Accept-Ranges': 'bytes' };
+  // A page without a video, for the failures yt-dlp reports on one.
+  const type = file.endsWith('.html') ? 'text/html; charset=utf-8' : 'video/mp4';
+  const headers = { 'Content-Type': type, 'Accept-Ranges': 'bytes' };
   const match = /^bytes=(\d+)-(\d*)$/.exec(request.headers.range ?? '');
   if (match) {
     const start = Number(match[1]);
