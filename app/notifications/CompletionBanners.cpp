@@ -24,12 +24,12 @@ constexpr int bannerHeight = 114;
 // A borderless, always-on-top tool window that never takes the focus.
 class Banner : public QWidget {
 public:
-    Banner(const DownloadItem &item, std::function<void()> close) :
+    Banner(const CompletionNotice &notice, std::function<void()> close) :
         QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
     {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setFixedSize(bannerWidth, bannerHeight);
-        setWindowTitle(QStringLiteral("Download complete"));
+        setWindowTitle(notice.heading);
         auto *row = new QHBoxLayout(this);
         row->setContentsMargins(16, 16, 16, 16);
         row->setSpacing(12);
@@ -39,10 +39,10 @@ public:
         row->addWidget(check, 0, Qt::AlignTop);
         auto *column = new QVBoxLayout;
         column->setSpacing(6);
-        auto *heading = new QLabel(QStringLiteral("Lark \u00b7 Download complete"));
+        auto *heading = new QLabel(QStringLiteral("Lark \u00b7 ") + notice.heading);
         heading->setFont(Theme::font(13, QFont::DemiBold));
         column->addWidget(heading);
-        auto *title = new QLabel(item.title);
+        auto *title = new QLabel(notice.text);
         title->setTextFormat(Qt::PlainText);
         title->setFont(Theme::font(12));
         title->setWordWrap(true);
@@ -54,8 +54,8 @@ public:
         show->setCursor(Qt::PointingHandCursor);
         show->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0; text-align: left; }")
                                 .arg(Theme::mint.name()));
-        connect(show, &QPushButton::clicked, this, [item, close] {
-            revealInFileManager(item.file, item.folder, qApp);
+        connect(show, &QPushButton::clicked, this, [notice, close] {
+            revealInFileManager(notice.file, notice.folder, qApp);
             close();
         });
         column->addWidget(show, 0, Qt::AlignLeft);
@@ -116,12 +116,33 @@ QList<QWidget *> CompletionBanners::banners() const
     return result;
 }
 
+CompletionNotice CompletionNotice::of(const DownloadItem &item)
+{
+    return {QStringLiteral("Download complete"), item.title, item.file, item.folder};
+}
+
+CompletionNotice CompletionNotice::of(const QList<DownloadItem> &items)
+{
+    if (items.size() == 1)
+        return of(items.first());
+    // The first titles, then how many more: the folder button opens where the first went.
+    QString text = items[0].title + QStringLiteral(", ") + items[1].title;
+    if (items.size() > 2)
+        text += QStringLiteral(" and %1 more").arg(items.size() - 2);
+    return {QStringLiteral("%1 downloads complete").arg(items.size()), text, std::nullopt, items.first().folder};
+}
+
 void CompletionBanners::show(const DownloadItem &item)
+{
+    show(CompletionNotice::of(item));
+}
+
+void CompletionBanners::show(const CompletionNotice &notice)
 {
     if (m_panels.size() == 3)
         closeBanner(m_panels.first().first);
     const QUuid id = QUuid::createUuid();
-    auto *banner = new Banner(item, [this, id] { closeBanner(id); });
+    auto *banner = new Banner(notice, [this, id] { closeBanner(id); });
     m_panels.append({id, banner});
     position();
     banner->show();

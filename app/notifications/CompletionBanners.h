@@ -7,9 +7,23 @@
 #include <QPointer>
 #include <QUuid>
 
+#include <optional>
+
 #include <utility>
 
 class QWidget;
+
+// What one notice says: a heading, a line of text, and what its button shows.
+struct CompletionNotice {
+    QString heading; // "Download complete", or "10 downloads complete"
+    QString text;    // the title, or the first titles and how many more
+    std::optional<QString> file;
+    QString folder;
+
+    static CompletionNotice of(const DownloadItem &item);
+    // Several completions at once: one notice whose button opens the folder.
+    static CompletionNotice of(const QList<DownloadItem> &items);
+};
 
 // The application's own completion banners: floating cards in the top right
 // corner of the screen, stacked downwards, at most three, each closing itself
@@ -24,6 +38,7 @@ public:
     void setLifetime(int milliseconds) { m_lifetimeMs = milliseconds; }
 
     void show(const DownloadItem &item);
+    void show(const CompletionNotice &notice);
     void closeAll();
     void position();
     void closeBanner(const QUuid &id);

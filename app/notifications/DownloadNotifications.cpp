@@ -11,6 +11,8 @@
 #include <QGuiApplication>
 #include <QVariantMap>
 
+#include <utility>
+
 namespace {
 
 const QString service = QStringLiteral("org.freedesktop.Notifications");
@@ -31,11 +33,19 @@ DownloadNotifications &DownloadNotifications::shared()
     return *instance;
 }
 
-DownloadNotifications::DownloadNotifications() = default;
+DownloadNotifications::DownloadNotifications()
+{
+    m_groupTimer.setSingleShot(true);
+    connect(&m_groupTimer, &QTimer::timeout, this, [this] { deliver(std::exchange(m_waiting, {})); });
+}
 
 void DownloadNotifications::configure(bool enabled, std::function<void(const QString &)> status)
 {
     m_enabled = enabled;
+    if (!enabled) {
+        m_groupTimer.stop();
+        m_waiting.clear();
+    }
     if (QGuiApplication::desktopFileName().isEmpty()) {
         status(QStringLiteral("Notifications are available in the installed app."));
         return;
@@ -74,17 +84,41 @@ void DownloadNotifications::completed(const DownloadItem &item)
 {
     if (!m_enabled || QGuiApplication::desktopFileName().isEmpty())
         return;
+    if (m_groupWindowMs <= 0) {
+        deliver({item});
+        return;
+    }
+    // Completions close together become one notice; a steady stream still
+    // gets one every few windows.
+    if (m_waiting.isEmpty())
+        m_firstWaiting.start();
+    m_waiting.append(item);
+    if (m_firstWaiting.elapsed() >= 5 * m_groupWindowMs) {
+        m_groupTimer.stop();
+        deliver(std::exchange(m_waiting, {}));
+        return;
+    }
+    m_groupTimer.start(m_groupWindowMs);
+}
+
+void DownloadNotifications::deliver(const QList<DownloadItem> &items)
+{
+    if (!m_enabled || items.isEmpty())
+        return;
+    const CompletionNotice notice = CompletionNotice::of(items);
+    // A single download replaces its own earlier notice; a group is new each time.
+    const QUuid key = items.size() == 1 ? items.first().id : QUuid::createUuid();
     if (m_appBanners) {
-        CompletionBanners::shared().show(item);
+        CompletionBanners::shared().show(notice);
         return;
     }
     // The sound travels as a hint only where the server plays sounds itself.
     whenAnswered(QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities")), busTimeoutMs), this,
-                 [this, item](const QDBusPendingCall &answer) {
+                 [this, notice, key](const QDBusPendingCall &answer) {
                      const QDBusPendingReply<QStringList> reply = answer;
                      const QStringList capabilities = reply.isError() ? QStringList() : reply.value();
                      if (m_enabled)
-                         notify(item, capabilities.contains(QStringLiteral("sound")),
+                         notify(notice, key, capabilities.contains(QStringLiteral("sound")),
                                 capabilities.contains(QStringLiteral("body-markup")));
                  });
 }
@@ -113,7 +147,8 @@ QString bodyText(const QString &text, bool markup)
 
 } // namespace
 
-void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint, bool bodyMarkup)
+void DownloadNotifications::notify(const CompletionNotice &notice, const QUuid &key, bool withSoundHint,
+                                   bool bodyMarkup)
 {
     QVariantMap hints{{QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName()}};
     if (withSoundHint)
@@ -121,23 +156,21 @@ void DownloadNotifications::notify(const DownloadItem &item, bool withSoundHint,
     else
         playCompletionSound();
     QDBusMessage message = call(QStringLiteral("Notify"));
-    const QString folderName = QDir(item.folder).dirName();
-    message << QStringLiteral("Lark Downloader") << m_ids.value(item.id, 0u) << QStringLiteral("lark-downloader")
-            << QStringLiteral("Download complete")
-            << bodyText(QStringLiteral("Saved to %1\n%2").arg(folderName, item.title), bodyMarkup)
+    const QString folderName = QDir(notice.folder).dirName();
+    message << QStringLiteral("Lark Downloader") << m_ids.value(key, 0u) << QStringLiteral("lark-downloader")
+            << notice.heading << bodyText(QStringLiteral("Saved to %1\n%2").arg(folderName, notice.text), bodyMarkup)
             << QStringList{QStringLiteral("default"), QStringLiteral("Show in Folder")} << hints << -1;
-    const QUuid downloadID = item.id;
-    const Delivered delivered{item.file.value_or(QString()), item.folder};
+    const Delivered delivered{notice.file.value_or(QString()), notice.folder};
     whenAnswered(QDBusConnection::sessionBus().asyncCall(message, busTimeoutMs), this,
-                 [this, item, downloadID, delivered](const QDBusPendingCall &answer) {
+                 [this, notice, key, delivered](const QDBusPendingCall &answer) {
                      const QDBusPendingReply<uint> reply = answer;
                      if (reply.isError()) {
                          // The service went away or refused: this notice still reaches the user.
                          qWarning("Lark notification could not be delivered: %s", qPrintable(reply.error().message()));
-                         CompletionBanners::shared().show(item);
+                         CompletionBanners::shared().show(notice);
                          return;
                      }
-                     m_ids.insert(downloadID, reply.value());
+                     m_ids.insert(key, reply.value());
                      m_delivered.insert(reply.value(), delivered);
                  });
 }

@@ -144,9 +144,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path"); // on the clip server; a full address stands as it is
         QTest::addColumn<QString>("starts");
-        QTest::newRow("404") << "/missing.mp4" << "The site says this page does not exist (HTTP 404)";
-        QTest::newRow("refused connection") << "http://127.0.0.1:1/clip.mp4" << "The connection to the site failed";
-        QTest::newRow("unsupported URL") << "/page.html" << "This link is not a video page yt-dlp knows";
+        QTest::newRow("404") << "/missing.mp4"
+                             << "The site says this page does not exist (HTTP 404)";
+        QTest::newRow("refused connection") << "http://127.0.0.1:1/clip.mp4"
+                                            << "The connection to the site failed";
+        QTest::newRow("unsupported URL") << "/page.html"
+                                         << "This link is not a video page yt-dlp knows";
     }
     void ytDlpFailuresInPlainWords()
     {

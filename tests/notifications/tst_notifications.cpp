@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,8 +73,10 @@ private:
 
     QDBusConnection serverBus() { return QDBusConnection::connectToBus(m_address, "server"); }
 
-    QString configure(DownloadNotifications &service, bool enabled)
+    // Each completion gets its own notice at once unless a test asks for grouping.
+    QString configure(DownloadNotifications &service, bool enabled, int groupWindowMs = 0)
     {
+        service.setGroupWindow(groupWindowMs);
         QString status;
         service.configure(enabled, [&status](const QString &text) { status = text; });
         QElapsedTimer waited;
@@ -282,6 +285,77 @@ private Q_SLOTS:
         QCOMPARE(configure(service, false), "Download notifications are off.");
         QTRY_COMPARE(banners.banners().size(), 0);
         QVERIFY(bus.registerService("org.freedesktop.Notifications"));
+    }
+
+    void completionsCloseTogetherGiveOneNotice_data()
+    {
+        QTest::addColumn<bool>("banners");
+        QTest::newRow("desktop notification") << false;
+        QTest::newRow("the app's banner") << true;
+    }
+    void completionsCloseTogetherGiveOneNotice()
+    {
+        QFETCH(bool, banners);
+        QDBusConnection bus = serverBus();
+        if (banners)
+            QVERIFY(bus.unregisterService("org.freedesktop.Notifications"));
+        const auto restore = qScopeGuard([&] {
+            if (banners)
+                bus.registerService("org.freedesktop.Notifications");
+        });
+        DownloadNotifications service;
+        configure(service, true, 300);
+        QCOMPARE(service.usesBanners(), banners);
+        CompletionBanners &shown = CompletionBanners::shared();
+        shown.closeAll();
+        shown.setLifetime(600000);
+        const qsizetype before = m_server.notices.size();
+        qsizetype clicked = 0; // a banner's button closes it
+        const auto noticesSince = [&] {
+            return banners ? shown.banners().size() + clicked : m_server.notices.size() - before;
+        };
+
+        // Ten files of one folder finish together: one notice, whose button opens the folder.
+        for (int i = 1; i <= 10; ++i)
+            service.completed(item(QString("Episode %1").arg(i), m_dir.filePath(QString("e%1.mp4").arg(i))));
+        QCOMPARE(noticesSince(), 0); // held for the window
+        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 1, 20000);
+        QTest::qWait(600);
+        QCOMPARE(noticesSince(), 1);
+        if (banners) {
+            const QList<QLabel *> labels = shown.banners().first()->findChildren<QLabel *>();
+            QCOMPARE(labels.at(1)->text(), "Lark \u00b7 10 downloads complete");
+            QCOMPARE(labels.at(2)->text(), "Episode 1, Episode 2 and 8 more");
+            const QStringList openedBefore = opened();
+            shown.banners().first()->findChildren<QAbstractButton *>().first()->click();
+            clicked = 1;
+            QTRY_COMPARE(opened().size(), openedBefore.size() + 1);
+            QCOMPARE(opened().last(), "file://" + m_dir.filePath("Movies/Clips"));
+        } else {
+            QCOMPARE(m_server.notices.last().summary, "10 downloads complete");
+            QCOMPARE(m_server.notices.last().body, "Saved to Clips\nEpisode 1, Episode 2 and 8 more");
+            QCOMPARE(m_server.notices.last().replaces, 0u);
+        }
+
+        // One more, later, alone: exactly as a single completion always is.
+        service.completed(item("Alone"));
+        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 2, 20000);
+        if (banners) {
+            QCOMPARE(shown.banners().last()->findChildren<QLabel *>().at(1)->text(), "Lark \u00b7 Download complete");
+            QCOMPARE(shown.banners().last()->findChildren<QLabel *>().at(2)->text(), "Alone");
+        } else {
+            QCOMPARE(m_server.notices.last().summary, "Download complete");
+            QCOMPARE(m_server.notices.last().body, "Saved to Clips\nAlone");
+        }
+        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+        if (banners && !directory.isEmpty()) {
+            QTest::qWait(200);
+            const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+            QGuiApplication::primaryScreen()
+                ->grabWindow(0, visible.right() - 420, visible.top(), 420, 300)
+                .save(QString::fromLocal8Bit(directory) + "/grouped-banner.png");
+        }
+        shown.closeAll();
     }
 
     void bannersCloseThemselves()
