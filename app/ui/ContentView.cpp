@@ -15,6 +15,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,12 +24,15 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QTextCursor>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -84,6 +89,7 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     updateMainButton();
     updateQueueState();
     updateFooter();
+    setAcceptDrops(true);
     // The first thing a user does is paste a link.
     m_editor->setFocus();
 }
@@ -227,10 +233,10 @@ QWidget *ContentView::buildMainColumn()
 QWidget *ContentView::buildComposer()
 {
     auto *composer = new QWidget;
+    m_composer = composer;
     composer->setObjectName(QStringLiteral("composer"));
     composer->setAttribute(Qt::WA_StyledBackground);
-    composer->setStyleSheet(
-        QStringLiteral("#composer { %1 }").arg(Theme::roundedStyle(Theme::card, 14, Theme::white(0.06))));
+    showDropTarget(false);
     auto *column = new QVBoxLayout(composer);
     m_composerColumn = column;
     column->setContentsMargins(19, 19, 19, 19);
@@ -250,6 +256,8 @@ QWidget *ContentView::buildComposer()
     m_editor->setAccessibleName(QStringLiteral("Video URLs"));
     // Links hold no tabs; Tab moves on, so the keyboard can leave the field.
     m_editor->setTabChangesFocus(true);
+    // Drops go to the window, which appends them on lines of their own.
+    m_editor->setAcceptDrops(false);
     m_editor->setStyleSheet(QStringLiteral("QPlainTextEdit { %1 color: white; padding: 4px; }")
                                 .arg(Theme::roundedStyle(Theme::base, 9, Theme::white(0.08))));
     m_placeholder = Theme::label(QStringLiteral("Paste video URLs or a MEGA folder link\u2026"), 12, QFont::Normal,
@@ -359,6 +367,7 @@ QWidget *ContentView::buildQueue()
     header->addWidget(m_queueCount);
     header->addStretch();
     m_search = new QLineEdit;
+    m_search->setAcceptDrops(false); // a dropped link is a download, not a search
     m_search->setPlaceholderText(QStringLiteral("Search"));
     m_search->setFixedWidth(120);
     m_search->setClearButtonEnabled(true);
@@ -514,10 +523,75 @@ void ContentView::setLinks(const QString &links)
 
 void ContentView::paste()
 {
-    const QString pasted = QApplication::clipboard()->text();
-    if (pasted.isEmpty())
+    appendLinks(QApplication::clipboard()->text());
+}
+
+void ContentView::appendLinks(const QString &added)
+{
+    if (added.isEmpty())
         return;
-    setLinks(links().isEmpty() ? pasted : links() + QLatin1Char('\n') + pasted);
+    const QString current = links();
+    if (current.isEmpty())
+        setLinks(added);
+    else
+        setLinks(current + (current.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n")) + added);
+    m_editor->moveCursor(QTextCursor::End);
+}
+
+namespace {
+
+// What a drop brings as links: a browser's address bar or page link gives a
+// URI list, selected text gives text. Local files are not links.
+QString droppedLinks(const QMimeData *mime)
+{
+    QStringList links;
+    if (mime->hasUrls()) {
+        for (const QUrl &url : mime->urls()) {
+            if (url.isValid() && !url.isLocalFile())
+                links.append(url.toString());
+        }
+        return links.join(QLatin1Char('\n'));
+    }
+    return mime->hasText() ? mime->text().trimmed() : QString();
+}
+
+} // namespace
+
+void ContentView::showDropTarget(bool shown)
+{
+    m_composer->setStyleSheet(QStringLiteral("#composer { %1 }")
+                                  .arg(Theme::roundedStyle(Theme::card, 14, shown ? Theme::mint : Theme::white(0.06))));
+    m_dropHint = shown;
+}
+
+void ContentView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedLinks(event->mimeData()).isEmpty())
+        return event->ignore();
+    event->acceptProposedAction();
+    showDropTarget(true);
+}
+
+void ContentView::dragMoveEvent(QDragMoveEvent *event)
+{
+    event->acceptProposedAction();
+}
+
+void ContentView::dragLeaveEvent(QDragLeaveEvent *)
+{
+    showDropTarget(false);
+}
+
+void ContentView::dropEvent(QDropEvent *event)
+{
+    showDropTarget(false);
+    const QString dropped = droppedLinks(event->mimeData());
+    if (dropped.isEmpty())
+        return event->ignore();
+    event->acceptProposedAction();
+    appendLinks(dropped);
+    window()->activateWindow();
+    m_editor->setFocus(Qt::OtherFocusReason);
 }
 
 void ContentView::addLinks()

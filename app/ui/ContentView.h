@@ -31,7 +31,11 @@ public:
     QString links() const;
     void setLinks(const QString &links);
     void paste();
+    // Adds links on lines of their own after what the field holds.
+    void appendLinks(const QString &links);
     void addLinks();
+    // Whether a drag of links over the window is shown as welcome.
+    bool showsDropTarget() const { return m_dropHint; }
     // Shows the clear-all confirmation; answers whether the queue was cleared.
     bool confirmClearAll();
 
@@ -40,6 +44,10 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     QWidget *buildSidebar();
@@ -54,11 +62,14 @@ private:
     void updateFooter();
     void updateDensity();
     void presentFolderBrowser();
+    void showDropTarget(bool shown);
 
     DownloadManager &m_manager;
     QueueFilter *m_filter;
     QList<QPushButton *> m_sectionButtons;
     QList<QLabel *> m_sectionCounters;
+    QWidget *m_composer = nullptr;
+    bool m_dropHint = false;
     QPlainTextEdit *m_editor = nullptr;
     QLabel *m_placeholder = nullptr;
     QComboBox *m_quality = nullptr;

@@ -323,6 +323,14 @@ private Q_SLOTS:
         QTest::qWait(600);
         QCOMPARE(noticesSince(), 1);
         if (banners) {
+            const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+            if (!directory.isEmpty()) {
+                QTest::qWait(200);
+                const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+                QGuiApplication::primaryScreen()
+                    ->grabWindow(0, visible.right() - 420, visible.top(), 420, 160)
+                    .save(QString::fromLocal8Bit(directory) + "/grouped-banner.png");
+            }
             const QList<QLabel *> labels = shown.banners().first()->findChildren<QLabel *>();
             QCOMPARE(labels.at(1)->text(), "Lark \u00b7 10 downloads complete");
             QCOMPARE(labels.at(2)->text(), "Episode 1, Episode 2 and 8 more");
@@ -346,14 +354,6 @@ private Q_SLOTS:
         } else {
             QCOMPARE(m_server.notices.last().summary, "Download complete");
             QCOMPARE(m_server.notices.last().body, "Saved to Clips\nAlone");
-        }
-        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
-        if (banners && !directory.isEmpty()) {
-            QTest::qWait(200);
-            const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
-            QGuiApplication::primaryScreen()
-                ->grabWindow(0, visible.right() - 420, visible.top(), 420, 300)
-                .save(QString::fromLocal8Bit(directory) + "/grouped-banner.png");
         }
         shown.closeAll();
     }

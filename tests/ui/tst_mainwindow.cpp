@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QJsonArray>
@@ -26,6 +27,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -37,6 +39,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QUrl>
 
 #include <QTimer>
 #include <QToolButton>
@@ -338,6 +341,66 @@ private Q_SLOTS:
         QCOMPARE(list->model()->rowCount(), 2); // nothing filtered the list
     }
 
+    void linksDroppedOnTheWindow_data()
+    {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after"); // empty: the drop is refused
+        const QString a = "https://example.com/watch?v=a";
+        const QString b = "https://mega.nz/folder/AbCdEfGh#k";
+        QTest::newRow("a link from the address bar") << QList<QUrl>{QUrl(a)} << a << "" << a;
+        QTest::newRow("two links from a page") << QList<QUrl>{QUrl(a), QUrl(b)} << ""
+                                               << "" << a + "\n" + b;
+        QTest::newRow("selected text") << QList<QUrl>{} << "  " + a + " " + b + "\n"
+                                       << "" << a + " " + b;
+        QTest::newRow("after what the field holds") << QList<QUrl>{QUrl(b)} << "" << a << a + "\n" + b;
+        QTest::newRow("after a line already ended") << QList<QUrl>{QUrl(b)} << "" << a + "\n" << a + "\n" + b;
+        QTest::newRow("a local file is no link") << QList<QUrl>{QUrl::fromLocalFile("/tmp/x.mp4")} << "" << a << "";
+    }
+    void linksDroppedOnTheWindow()
+    {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(QString, text);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        ContentView &content = window.content();
+        content.setLinks(before);
+        // The fields that would take a drop for themselves leave it to the window.
+        QVERIFY(!window.findChild<QPlainTextEdit *>()->acceptDrops());
+        for (QLineEdit *field : window.findChildren<QLineEdit *>())
+            QVERIFY(!field->acceptDrops());
+        QVERIFY(content.acceptDrops());
+        auto *search = window.findChildren<QLineEdit *>().first();
+        search->setFocus();
+
+        QMimeData mime;
+        if (!urls.isEmpty())
+            mime.setUrls(urls);
+        if (!text.isEmpty())
+            mime.setText(text);
+        const QPoint over(content.width() / 2, content.height() - 80); // over the list, far from the field
+        QDragEnterEvent enter(over, Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&content, &enter);
+        QCOMPARE(enter.isAccepted(), !after.isEmpty());
+        QCOMPARE(content.showsDropTarget(), !after.isEmpty());
+        if (after.isEmpty())
+            return;
+        if (QTest::currentDataTag() == QLatin1String("two links from a page"))
+            screenshot(window, "drop-in-progress");
+        QDropEvent drop(QPointF(over), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&content, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(content.links(), after);
+        QVERIFY(!content.showsDropTarget());
+        QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QPlainTextEdit *>());
+        QCOMPARE(manager->count(), 0); // dropped links wait for Download, like pasted ones
+    }
+
     void paletteContrast_data()
     {
         QTest::addColumn<int>("group");
@@ -528,7 +591,8 @@ private Q_SLOTS:
         const QList<Expected> rows{
             {"Northern lights over the fjord", "Downloading, 42.6%", {"Pause", "Remove from queue"}},
             {"Broken link",
-             "Failed, ERROR: Unsupported URL: https://mega.nz/file/AbCdEfGh",
+             "Failed, This link is not a video page yt-dlp knows: check the link, or open the video's own page and "
+             "copy its address.",
              {"Resume or retry", "Remove from queue"}},
             {"Street food tour",
              "Paused, Paused \u2022 partial file kept for resume",
