@@ -84,11 +84,21 @@ std::pair<QString, QString> splitExtension(const QString &name)
     return {name.left(dot), name.sliced(dot + 1)};
 }
 
-MegaError rangeStatusError(long status)
+// secondsLeft: MEGA's X-MEGA-Time-Left on a quota answer, -1 when it sent none.
+MegaError rangeStatusError(long status, long long secondsLeft)
 {
-    if (status == 509)
-        return megaError("MEGA transfer quota reached. Resume after the quota resets.");
-    return MegaError{QStringLiteral("MEGA transfer failed (HTTP %1). Resume to retry.").arg(status)};
+    if (status != 509)
+        return MegaError{QStringLiteral("MEGA transfer failed (HTTP %1). Resume to retry.").arg(status)};
+    QString message = QStringLiteral("MEGA transfer quota reached. Resume after the quota resets.");
+    if (secondsLeft >= 0) {
+        const long long minutes = std::max(1LL, (secondsLeft + 59) / 60);
+        if (minutes < 90)
+            message += minutes == 1 ? QStringLiteral(" About 1 minute left.")
+                                    : QStringLiteral(" About %1 minutes left.").arg(minutes);
+        else
+            message += QStringLiteral(" About %1 hours left.").arg((minutes + 30) / 60);
+    }
+    return MegaError{message};
 }
 
 // How much data may arrive between two saved MAC states.
@@ -354,7 +364,7 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         const qint64 first = range.first;
         const qint64 expected = range.expected;
         if (range.status != 200 && range.status != 206)
-            return rangeStatusError(range.status);
+            return rangeStatusError(range.status, range.secondsLeft);
         if (range.longer || range.body.size() != expected)
             return megaError("Incomplete MEGA chunk. Resume to retry.");
         QByteArray &body = range.body;

@@ -80,7 +80,7 @@ void RangeFetcher::request(Slot &slot)
     const qint64 first = m_nextFirst;
     const qint64 last = std::min(first + m_rangeBytes - 1, m_size - 1);
     m_nextFirst = last + 1;
-    slot.range = Range{first, last - first + 1, 0, QByteArray(), false};
+    slot.range = Range{first, last - first + 1, 0, QByteArray(), false, -1};
     slot.range.body.reserve(slot.range.expected);
     slot.errorBuffer[0] = '\0';
     slot.busy = true;
@@ -116,6 +116,14 @@ MegaResult<Done> RangeFetcher::pump()
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &slot);
         slot->code = message->data.result;
         curl_easy_getinfo(slot->easy, CURLINFO_RESPONSE_CODE, &slot->range.status);
+        // When the quota resets, as MEGA tells it with its refusal.
+        curl_header *timeLeft = nullptr;
+        if (curl_easy_header(slot->easy, "X-MEGA-Time-Left", 0, CURLH_HEADER, -1, &timeLeft) == CURLHE_OK) {
+            char *end = nullptr;
+            const long long seconds = std::strtoll(timeLeft->value, &end, 10);
+            if (end != timeLeft->value && seconds >= 0)
+                slot->range.secondsLeft = seconds;
+        }
         slot->finished = true;
         ended = true;
         curl_multi_remove_handle(multi, slot->easy);

@@ -23,7 +23,8 @@ public:
         qint64 expected = 0;
         long status = 0;
         QByteArray body;
-        bool longer = false; // the server sent more than the range
+        bool longer = false;        // the server sent more than the range
+        long long secondsLeft = -1; // X-MEGA-Time-Left, on a quota answer
     };
 
     // Ranges of rangeBytes from offset to size, as base + "/FIRST-LAST".

@@ -6,12 +6,16 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <utility>
 #include <vector>
 
 namespace {
 
-using Table = std::vector<std::pair<QRegularExpression, QString>>;
+struct Entry {
+    QRegularExpression pattern;
+    QString sentence;
+    QRegularExpression keep; // a part of the line the sentence keeps after it, when present
+};
+using Table = std::vector<Entry>;
 
 Table load()
 {
@@ -24,8 +28,9 @@ Table load()
         QRegularExpression pattern(row.value(QLatin1String("match")).toString(),
                                    QRegularExpression::CaseInsensitiveOption);
         const QString sentence = row.value(QLatin1String("say")).toString();
-        if (pattern.isValid() && !sentence.isEmpty())
-            table.emplace_back(std::move(pattern), sentence);
+        QRegularExpression keep(row.value(QLatin1String("keep")).toString());
+        if (pattern.isValid() && !sentence.isEmpty() && keep.isValid())
+            table.push_back({std::move(pattern), sentence, std::move(keep)});
     }
     return table;
 }
@@ -42,9 +47,13 @@ namespace FailureWords {
 
 std::optional<QString> explain(const QString &line)
 {
-    for (const auto &[pattern, sentence] : table()) {
-        if (pattern.match(line).hasMatch())
-            return sentence;
+    for (const Entry &entry : table()) {
+        if (!entry.pattern.match(line).hasMatch())
+            continue;
+        if (entry.keep.pattern().isEmpty())
+            return entry.sentence;
+        const QRegularExpressionMatch kept = entry.keep.match(line);
+        return kept.hasMatch() ? entry.sentence + QLatin1Char(' ') + kept.captured() : entry.sentence;
     }
     return std::nullopt;
 }

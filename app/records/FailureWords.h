@@ -7,7 +7,8 @@
 #include <optional>
 
 // Known failure lines of the workers in plain words: a table of patterns and
-// sentences kept as data (resources/failure-words.json), first match wins.
+// sentences kept as data (resources/failure-words.json), first match wins. An
+// entry may keep a part of the line after its sentence (the quota's reset time).
 namespace FailureWords {
 
 // The sentence for a worker's failure line; nothing when no pattern matches.

@@ -3,6 +3,8 @@
 #include "app/records/ParsedProgress.h"
 #include "model/WorkerProtocol.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 bool startsWith(const QString &line, const char *marker)
@@ -11,6 +13,18 @@ bool startsWith(const QString &line, const char *marker)
 }
 
 } // namespace
+
+QString withQuotaResetClock(const QString &line, const QDateTime &now)
+{
+    static const QRegularExpression left(QStringLiteral(" About (\\d+) (minute|minutes|hour|hours) left\\.$"));
+    const QRegularExpressionMatch match = left.match(line);
+    if (!match.hasMatch())
+        return line;
+    const qint64 amount = match.captured(1).toLongLong();
+    const qint64 seconds = amount * (match.captured(2).startsWith(QLatin1String("hour")) ? 3600 : 60);
+    return line.left(match.capturedStart()) +
+           QStringLiteral(" Quota resets at %1.").arg(now.addSecs(seconds).toString(QStringLiteral("HH:mm")));
+}
 
 bool applyWorkerLine(DownloadItem &item, const QString &line)
 {
@@ -34,7 +48,7 @@ bool applyWorkerLine(DownloadItem &item, const QString &line)
         return true;
     }
     if (startsWith(line, WorkerProtocol::error)) {
-        item.detail = line;
+        item.detail = withQuotaResetClock(line, QDateTime::currentDateTime());
         return true;
     }
     if (startsWith(line, WorkerProtocol::merger) || startsWith(line, WorkerProtocol::extractAudio) ||

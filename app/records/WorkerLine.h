@@ -2,8 +2,14 @@
 
 #include "app/records/DownloadItem.h"
 
+#include <QDateTime>
 #include <QString>
 
 // Applies one line of a worker's output to its item. Returns whether the item
 // changed; lines for an item that is no longer downloading are dropped.
 bool applyWorkerLine(DownloadItem &item, const QString &line);
+
+// lark-mega says how long until MEGA's quota resets ("About 42 minutes
+// left."); the item keeps it as the clock time then ("Quota resets at
+// 14:32."), which stays true after a restart.
+QString withQuotaResetClock(const QString &line, const QDateTime &now);

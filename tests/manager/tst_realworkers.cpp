@@ -5,6 +5,7 @@
 #include "tests/support/ClipServer.h"
 #include "tests/support/MegaEmulator.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -89,6 +90,37 @@ private Q_SLOTS:
         QCOMPARE(readFile(*item.file), original);
         QCOMPARE(item.detail, "Saved to your computer");
         QCOMPARE(item.size, "3.0 MiB");
+    }
+
+    void megaQuotaShowsWhenItResets()
+    {
+        QTemporaryDir sources;
+        QFile source(sources.filePath("source"));
+        QVERIFY(source.open(QIODevice::WriteOnly) && source.write(QByteArray(1000, 'x')) == 1000);
+        source.close();
+        const QJsonObject file = m_emulator.addFile(source.fileName(), "quota.mkv");
+        m_emulator.setFaults({{"range", QJsonObject{{"status", 509}, {"timeLeft", 2520}, {"count", 1}}}});
+        const auto clear = qScopeGuard([this] { m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}}); });
+
+        Fixture fixture;
+        const QDateTime before = QDateTime::currentDateTime();
+        QVERIFY(fixture.manager->add(file["link"].toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 30000);
+        const QDateTime after = QDateTime::currentDateTime();
+        const QString detail = fixture.manager->itemAt(0).detail;
+        QStringList clocks; // the reset time as the row had it when the line came
+        for (QDateTime at = before.addSecs(2520); at <= after.addSecs(2580); at = at.addSecs(60))
+            clocks.append(at.toString("HH:mm"));
+        QVERIFY2(
+            detail.startsWith("ERROR: MEGA transfer quota reached. Resume after the quota resets. Quota resets at "),
+            qPrintable(detail));
+        QVERIFY2(clocks.contains(detail.right(6).left(5)), qPrintable(detail + " / " + clocks.join(' ')));
+        const QString shown = fixture.manager->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString();
+        QVERIFY2(shown.startsWith("Failed, MEGA's transfer quota") && shown.endsWith(detail.right(23)),
+                 qPrintable(shown));
+        // Nothing resumes by itself.
+        QTest::qWait(300);
+        QCOMPARE(fixture.manager->itemAt(0).state, DownloadState::failed);
     }
 
     void megaFolderFiles()

@@ -1,4 +1,5 @@
 #include "app/records/FailureWords.h"
+#include "app/records/WorkerLine.h"
 
 #include <QTest>
 
@@ -61,6 +62,45 @@ private Q_SLOTS:
         // Only a failed row speaks in plain words.
         item.state = DownloadState::downloading;
         QCOMPARE(FailureWords::shownDetail(item), line);
+    }
+
+    void quotaResetsAtAClockTime_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<QString>("kept");
+        const QString quota = "ERROR: MEGA transfer quota reached. Resume after the quota resets.";
+        QTest::newRow("minutes") << quota + " About 42 minutes left."
+                                 << "14:00" << quota + " Quota resets at 14:42.";
+        QTest::newRow("one minute") << quota + " About 1 minute left."
+                                    << "09:59" << quota + " Quota resets at 10:00.";
+        QTest::newRow("hours") << quota + " About 3 hours left."
+                               << "14:10" << quota + " Quota resets at 17:10.";
+        QTest::newRow("past midnight") << quota + " About 42 minutes left."
+                                       << "23:50" << quota + " Quota resets at 00:32.";
+        QTest::newRow("no time given") << quota << "14:00" << quota;
+        QTest::newRow("other lines stay") << "ERROR: About 42 minutes left. of nothing"
+                                          << "14:00"
+                                          << "ERROR: About 42 minutes left. of nothing";
+    }
+    void quotaResetsAtAClockTime()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, now);
+        QFETCH(QString, kept);
+        const QDateTime at(QDate(2026, 12, 9), QTime::fromString(now, "HH:mm"));
+        QCOMPARE(withQuotaResetClock(line, at), kept);
+        // The row keeps the clock time after its plain sentence.
+        DownloadItem item("https://mega.nz/file/AbCdEfGh#k", "Title", "/tmp", "Best available", "None");
+        item.state = DownloadState::failed;
+        item.detail = kept;
+        const QString shown = FailureWords::shownDetail(item);
+        if (kept.contains("Quota resets at")) {
+            QVERIFY2(shown.startsWith("MEGA's transfer quota"), qPrintable(shown));
+            QVERIFY2(shown.endsWith(". Quota resets at " + kept.right(6)), qPrintable(shown));
+        } else {
+            QVERIFY(!shown.contains("Quota resets at"));
+        }
     }
 };
 

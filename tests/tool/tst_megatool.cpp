@@ -303,6 +303,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         // clang-format off
         QTest::newRow("509") << QJsonObject{{"status", 509}} << "MEGA transfer quota reached. Resume after the quota resets.";
+        QTest::newRow("509 with the time left") << QJsonObject{{"status", 509}, {"timeLeft", 2501}} << "MEGA transfer quota reached. Resume after the quota resets. About 42 minutes left.";
+        QTest::newRow("509, seconds left") << QJsonObject{{"status", 509}, {"timeLeft", 5}} << "MEGA transfer quota reached. Resume after the quota resets. About 1 minute left.";
+        QTest::newRow("509, hours left") << QJsonObject{{"status", 509}, {"timeLeft", 9000}} << "MEGA transfer quota reached. Resume after the quota resets. About 3 hours left.";
+        QTest::newRow("509, a time left that is no number") << QJsonObject{{"status", 509}, {"timeLeft", "soon"}} << "MEGA transfer quota reached. Resume after the quota resets.";
         QTest::newRow("500") << QJsonObject{{"status", 500}} << "MEGA transfer failed (HTTP 500). Resume to retry.";
         QTest::newRow("short") << QJsonObject{{"short", true}} << "Incomplete MEGA chunk. Resume to retry.";
         QTest::newRow("long") << QJsonObject{{"long", true}} << "Incomplete MEGA chunk. Resume to retry.";

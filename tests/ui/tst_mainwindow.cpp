@@ -1,5 +1,6 @@
 // The main window on a real X server.
 #include "app/manager/DownloadManager.h"
+#include "app/records/WorkerLine.h"
 #include "app/theme/Theme.h"
 #include "app/ui/ContentView.h"
 #include "app/ui/DownloadFolderPicker.h"
@@ -339,6 +340,29 @@ private Q_SLOTS:
         QCOMPARE(window.content().links(), "https://example.com/third");
         auto *list = window.findChild<QListView *>("queue");
         QCOMPARE(list->model()->rowCount(), 2); // nothing filtered the list
+    }
+
+    void quotaRowSaysWhenItResets()
+    {
+        auto manager = makeManager();
+        manager->add("https://mega.nz/file/AbCdEfGh#k");
+        const QString line = withQuotaResetClock(
+            "ERROR: MEGA transfer quota reached. Resume after the quota resets. About 42 minutes left.",
+            QDateTime(QDate(2026, 12, 9), QTime(13, 50)));
+        manager->change(manager->itemAt(0).id, [&line](DownloadItem &item) {
+            item.state = DownloadState::failed;
+            item.title = "Season 1 Episode 4.mkv";
+            item.size = "1.4 GiB";
+            item.detail = line;
+        });
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        QCOMPARE(list->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(),
+                 "Failed, MEGA's transfer quota for your connection is used up: resume this download after it "
+                 "resets. Quota resets at 14:32.");
+        screenshot(window, "quota-row");
     }
 
     void linksDroppedOnTheWindow_data()
