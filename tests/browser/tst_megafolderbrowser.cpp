@@ -276,7 +276,7 @@ private Q_SLOTS:
         file.write(big.toJsonText());
         file.close();
         auto browser = opened("LISTINGS");
-        QTRY_VERIFY_WITH_TIMEOUT(browser->model().tree(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(browser->model().tree(), 120000);
         auto *list = browser->findChild<QListView *>();
         QCOMPARE(list->model()->rowCount(), 50000 + 5);
         list->scrollToBottom();

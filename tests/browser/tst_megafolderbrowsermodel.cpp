@@ -144,7 +144,7 @@ private Q_SLOTS:
         model.setRecursive(false);
         QSignalSpy loading(&model, &MegaFolderBrowserModel::isLoadingChanged);
         model.load();
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading() && !model.error().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading() && !model.error().isEmpty(), 120000);
         QCOMPARE(model.error(), error);
         QVERIFY(!model.tree());
         QVERIFY(model.visibleFiles().isEmpty());
@@ -159,7 +159,7 @@ private Q_SLOTS:
     void listingOfExactlyTheCapIsRead()
     {
         auto model = loaded("EXACTCAP");
-        QTRY_VERIFY_WITH_TIMEOUT(!model->isLoading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!model->isLoading(), 120000);
         QCOMPARE(model->error(), QString());
         QVERIFY(model->tree());
     }
@@ -334,7 +334,7 @@ private Q_SLOTS:
         });
         MegaFolderBrowserModel model(share["link"].toString(), toolPath());
         model.load();
-        QTRY_VERIFY_WITH_TIMEOUT(model.tree(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(model.tree(), 120000);
         QCOMPARE(model.breadcrumbs().first().name, "Trip");
         QCOMPARE(model.visibleFiles().size(), 2); // the two videos, from every level
         model.navigate(share["handles"]["day1"].toString());
@@ -354,7 +354,7 @@ private Q_SLOTS:
         manager.setFolder(storage.filePath("downloads"));
         manager.addMegaFiles(model.chosenFiles(), model.tree()->listing());
         QCOMPARE(manager.notice(), "Added 2 selected MEGA files to the queue");
-        QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 2, 120000);
         const QStringList saved = QDir(storage.filePath("downloads")).entryList(QDir::Files);
         QCOMPARE(saved.size(), 2);
         QVERIFY(saved[0].startsWith("arrival [") && saved[1].startsWith("beach ["));

@@ -541,7 +541,7 @@ private Q_SLOTS:
         const QUuid id = manager.itemAt(0).id;
         QTRY_COMPARE(manager.itemAt(0).title, "waiting");
         manager.pause(id);
-        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 120000);
         // What the user asked for, not what the signal did.
         QCOMPARE(manager.item(id)->state, DownloadState::paused);
         QCOMPARE(manager.item(id)->detail, pausedDetail);
@@ -551,7 +551,7 @@ private Q_SLOTS:
         manager.add(link(name + "b"));
         QTRY_COMPARE(manager.workerCount(), 1);
         manager.remove(manager.itemAt(0).id);
-        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 120000);
         QCOMPARE(manager.count(), 1);
     }
 

@@ -83,7 +83,7 @@ private Q_SLOTS:
 
         Fixture fixture;
         QVERIFY(fixture.manager->add(file["link"].toString()));
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 120000);
         const DownloadItem &item = fixture.manager->itemAt(0);
         QCOMPARE(item.title, "holiday.mkv");
         QCOMPARE(item.file, fixture.dir.filePath("downloads/holiday.mkv"));
@@ -105,7 +105,7 @@ private Q_SLOTS:
         Fixture fixture;
         const QDateTime before = QDateTime::currentDateTime();
         QVERIFY(fixture.manager->add(file["link"].toString()));
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 120000);
         const QDateTime after = QDateTime::currentDateTime();
         const QString detail = fixture.manager->itemAt(0).detail;
         QStringList clocks; // the reset time as the row had it when the line came
@@ -145,7 +145,7 @@ private Q_SLOTS:
         Fixture fixture;
         fixture.manager->addMegaFiles(listing->nodes, *listing);
         QCOMPARE(fixture.manager->count(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 120000);
         const QString handle = share["handles"]["clip"].toString();
         QCOMPARE(fixture.manager->itemAt(0).file, fixture.dir.filePath("downloads/clip [" + handle + "].mp4"));
         QCOMPARE(readFile(*fixture.manager->itemAt(0).file), m_clip);
@@ -220,9 +220,9 @@ private Q_SLOTS:
         Fixture fixture(600000);
         QVERIFY(fixture.manager->add(base + "/clip.mp4"));
         const QUuid id = fixture.manager->itemAt(0).id;
-        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 120000);
         fixture.manager->pause(id);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 120000);
         QCOMPARE(fixture.manager->item(id)->state, DownloadState::paused);
         QCOMPARE(QDir(fixture.dir.filePath("downloads")).entryList({"*.part"}, QDir::Files).size(), 1);
     }
@@ -235,9 +235,9 @@ private Q_SLOTS:
         Fixture fixture;
         QVERIFY(fixture.manager->add(base + "/clip.mp4"));
         const QUuid id = fixture.manager->itemAt(0).id;
-        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->progress > 10, 120000);
         fixture.manager->pause(id);
-        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 120000);
         QCOMPARE(fixture.manager->item(id)->state, DownloadState::paused);
         const QStringList partial = QDir(fixture.dir.filePath("downloads")).entryList({"*.part"}, QDir::Files);
         QCOMPARE(partial.size(), 1);

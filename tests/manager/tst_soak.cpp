@@ -115,8 +115,8 @@ private Q_SLOTS:
         }
         const long endRss = residentKiB();
         manager.pauseAll();
-        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 120000);
+        QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), 0, 120000);
         for (const DownloadItem &item : manager.items())
             QVERIFY(item.state == DownloadState::paused || item.state == DownloadState::completed ||
                     item.state == DownloadState::failed);

@@ -319,7 +319,7 @@ private Q_SLOTS:
         for (int i = 1; i <= 10; ++i)
             service.completed(item(QString("Episode %1").arg(i), m_dir.filePath(QString("e%1.mp4").arg(i))));
         QCOMPARE(noticesSince(), 0); // held for the window
-        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 1, 120000);
         QTest::qWait(600);
         QCOMPARE(noticesSince(), 1);
         if (banners) {
@@ -347,7 +347,7 @@ private Q_SLOTS:
 
         // One more, later, alone: exactly as a single completion always is.
         service.completed(item("Alone"));
-        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(noticesSince(), 2, 120000);
         if (banners) {
             QCOMPARE(shown.banners().last()->findChildren<QLabel *>().at(1)->text(), "Lark \u00b7 Download complete");
             QCOMPARE(shown.banners().last()->findChildren<QLabel *>().at(2)->text(), "Alone");
@@ -368,7 +368,7 @@ private Q_SLOTS:
         banners.setLifetime(600000);
         banners.show(item("later"));
         QCOMPARE(banners.banners().size(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(banners.banners().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(banners.banners().size(), 1, 120000);
         QCOMPARE(banners.banners().first()->findChildren<QLabel *>().at(2)->text(), "later");
         banners.closeAll();
         QCOMPARE(banners.banners().size(), 0);

@@ -571,7 +571,7 @@ private Q_SLOTS:
         QByteArray seen;
         const auto progressLines = [&seen] { return seen.count("LARK_PROGRESS|"); };
         QTRY_VERIFY_WITH_TIMEOUT(
-            (seen += tool.readAll(), seen.contains("LARK_TITLE|") && progressLines() == rangesBeforeKill), 20000);
+            (seen += tool.readAll(), seen.contains("LARK_TITLE|") && progressLines() == rangesBeforeKill), 120000);
         // The stalled range has been asked for (others may have been too, over other connections).
         const QString stalled = QString("%1-").arg(rangesBeforeKill * 4194304);
         QTRY_VERIFY(!rangePaths().filter(QRegularExpression("^" + stalled)).isEmpty());

@@ -115,8 +115,8 @@ private Q_SLOTS:
         QProcess first;
         const auto stopFirst = qScopeGuard([&first] { quit(first); });
         start(first, address);
-        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.lark.Downloader"), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.lark.Downloader"), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 120000);
         const QRect shown = *windowOnDisplay(qEnvironmentVariable("DISPLAY"));
 
         // Something else covers the window.
@@ -139,7 +139,7 @@ private Q_SLOTS:
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(lockHolder(), first.processId());
         // The first window is in front again.
-        QTRY_VERIFY_WITH_TIMEOUT(shownAt(shown.center()) != QColor(Qt::red), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(shownAt(shown.center()) != QColor(Qt::red), 120000);
         quit(first);
         QDBusConnection::disconnectFromBus("launch-test");
     }
@@ -149,7 +149,7 @@ private Q_SLOTS:
         QProcess first;
         const auto stopFirst = qScopeGuard([&first] { quit(first); });
         start(first, deadBus());
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), first.processId(), 120000);
         QProcess second;
         start(second, deadBus());
         QVERIFY(second.waitForFinished(20000));
@@ -163,7 +163,7 @@ private Q_SLOTS:
         QProcess third;
         const auto stopThird = qScopeGuard([&third] { quit(third); });
         start(third, deadBus());
-        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), third.processId(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), third.processId(), 120000);
         QCOMPARE(third.state(), QProcess::Running);
         quit(third);
         QCOMPARE(third.exitCode(), 0);
@@ -179,7 +179,7 @@ private Q_SLOTS:
             server.terminate();
             server.waitForFinished();
         });
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 120000);
         const QString display = ":" + QString::fromLatin1(server.readLine().trimmed());
         QDir(storage()).removeRecursively();
         QFile::remove(m_home.filePath(".config/Lark/Lark Downloader.conf"));
@@ -187,7 +187,7 @@ private Q_SLOTS:
         QProcess app;
         const auto stopApp = qScopeGuard([&app] { quit(app); });
         start(app, deadBus(), display);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display), 120000);
         QTest::qWait(300); // any second placement would come now
         const QRect window = *windowOnDisplay(display);
         QVERIFY2(QRect(0, 0, 1366, 768).contains(window), qPrintable(QStringLiteral("%1x%2+%3+%4")
@@ -212,7 +212,7 @@ private Q_SLOTS:
         QProcess app;
         const auto stopApp = qScopeGuard([&app] { quit(app); });
         start(app, deadBus());
-        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 120000);
         const auto window = output("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
                                                QString::number(app.processId()), "--name", "^Lark Downloader$"});
         QVERIFY(window && !window->trimmed().isEmpty());

@@ -73,9 +73,9 @@ private Q_SLOTS:
             QCOMPARE(manager.count(), 1);
             QVERIFY(app->window().content().links().isEmpty());
             first = manager.itemAt(0).id;
-            QTRY_VERIFY_WITH_TIMEOUT(manager.item(first)->progress > 5, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(manager.item(first)->progress > 5, 120000);
             manager.pause(first);
-            QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 120000);
             manager.resume(first);
             QTRY_COMPARE_WITH_TIMEOUT(manager.item(first)->state, DownloadState::completed, 60000);
             QFile saved(*manager.item(first)->file);
@@ -84,7 +84,7 @@ private Q_SLOTS:
 
             // A second download is still running when the user quits.
             download(*app, base + "/clip.mp4?again");
-            QTRY_VERIFY_WITH_TIMEOUT(manager.itemAt(0).progress > 1, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(manager.itemAt(0).progress > 1, 120000);
             app->aboutToQuit();
         }
         auto again = start();
