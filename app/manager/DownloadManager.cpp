@@ -6,6 +6,7 @@
 #include "app/manager/HistoryFile.h"
 #include "app/manager/Worker.h"
 #include "app/manager/WorkerTools.h"
+#include "app/manager/YtDlpCheck.h"
 #include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
 #include "app/records/WorkerLine.h"
@@ -286,6 +287,22 @@ void DownloadManager::setNotificationsEnabled(bool enabled)
     m_settings->setValue(notificationsKey, enabled);
     Q_EMIT notificationsEnabledChanged();
     configureNotifications();
+}
+
+void DownloadManager::checkYtDlp()
+{
+    if (m_ytDlpChecked)
+        return;
+    m_ytDlpChecked = true;
+    auto *check = new YtDlpCheck(m_tools, this);
+    connect(check, &YtDlpCheck::finished, this, [this, check](const QString &advice) {
+        check->deleteLater();
+        if (advice.isEmpty())
+            return;
+        // After whatever the notice says already (a history that could not be read comes first).
+        setNotice(m_notice.isEmpty() ? advice : m_notice + QLatin1Char(' ') + advice);
+    });
+    check->start();
 }
 
 void DownloadManager::setNotice(const QString &notice)

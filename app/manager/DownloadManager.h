@@ -124,6 +124,9 @@ public:
     // Completion notices; the manager does not own the notifier.
     void setNotifier(CompletionNotifier *notifier);
     void configureNotifications();
+    // Asks the yt-dlp in use for its version in the background, once; the
+    // notice then says whether it wants updating, installing or deno.
+    void checkYtDlp();
 
     // History.
     void save();
@@ -205,6 +208,7 @@ private:
 
     QString m_support;
     WorkerTools m_tools;
+    bool m_ytDlpChecked = false;
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownedSettings;
     CompletionNotifier *m_notifier = nullptr;

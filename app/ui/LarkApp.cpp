@@ -14,6 +14,7 @@ LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
     connect(m_window.get(), &MainWindow::firstShown, this, [this] {
         m_shown = true;
         m_manager->configureNotifications();
+        m_manager->checkYtDlp();
         m_window->raise();
         m_window->activateWindow();
         m_manager->pump();

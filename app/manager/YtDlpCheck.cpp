@@ -1,0 +1,129 @@
+#include "app/manager/YtDlpCheck.h"
+
+#include "app/manager/ChildProcess.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+namespace {
+
+constexpr int oldAfterDays = 90;
+// From this release on, yt-dlp needs a JavaScript runtime for YouTube.
+const QDate wantsJavaScript(2025, 11, 12);
+
+std::optional<QDate> releaseDate(const QString &version)
+{
+    const QStringList parts = version.trimmed().split(QLatin1Char('.'));
+    if (parts.size() < 3)
+        return std::nullopt;
+    const QDate date(parts[0].toInt(), parts[1].toInt(), parts[2].toInt());
+    return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
+}
+
+QString updateWay(YtDlpInstall install, const QString &path)
+{
+    switch (install) {
+    case YtDlpInstall::debianPackage:
+        return QStringLiteral("sudo apt install --only-upgrade yt-dlp, or pipx install yt-dlp for a newer release");
+    case YtDlpInstall::pipx:
+        return QStringLiteral("pipx upgrade yt-dlp");
+    case YtDlpInstall::pip:
+        return QStringLiteral("python3 -m pip install --upgrade yt-dlp");
+    case YtDlpInstall::standalone:
+        return QStringLiteral("\"%1\" -U").arg(path);
+    case YtDlpInstall::other:
+        break;
+    }
+    return QStringLiteral("the way it was installed, or replace it with pipx install yt-dlp");
+}
+
+} // namespace
+
+YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home)
+{
+    const QFileInfo file(path);
+    const QString real = file.canonicalFilePath();
+    if (file.absolutePath() == QDir(toolDirectory).absolutePath())
+        return YtDlpInstall::standalone;
+    if (real.contains(QLatin1String("/pipx/venvs/")))
+        return YtDlpInstall::pipx;
+    if (real.startsWith(QLatin1String("/usr/bin/")) &&
+        QFileInfo::exists(QStringLiteral("/var/lib/dpkg/info/yt-dlp.list")))
+        return YtDlpInstall::debianPackage;
+    if (file.absolutePath() == home + QStringLiteral("/.local/bin") ||
+        real.startsWith(QLatin1String("/usr/local/bin/")))
+        return YtDlpInstall::pip;
+    return YtDlpInstall::other;
+}
+
+QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, YtDlpInstall install, bool denoFound,
+                    const QDate &today)
+{
+    if (!path)
+        return QStringLiteral("yt-dlp was not found, so video links cannot be downloaded: install it with sudo apt "
+                              "install yt-dlp, or pipx install yt-dlp for the newest release.");
+    const auto released = releaseDate(version);
+    if (!released)
+        return QStringLiteral("%1 did not tell its version, so it may not work: reinstall yt-dlp.").arg(*path);
+    QStringList advice;
+    if (released->daysTo(today) > oldAfterDays)
+        advice.append(QStringLiteral("yt-dlp %1 is %2 days old, the most common cause of failed video downloads: "
+                                     "update it with %3.")
+                          .arg(version.trimmed())
+                          .arg(released->daysTo(today))
+                          .arg(updateWay(install, *path)));
+    if (*released >= wantsJavaScript && !denoFound)
+        advice.append(QStringLiteral("yt-dlp %1 needs the deno JavaScript runtime for YouTube and none was found: put "
+                                     "the deno program in ~/.local/bin.")
+                          .arg(version.trimmed()));
+    return advice.join(QLatin1Char(' '));
+}
+
+YtDlpCheck::YtDlpCheck(WorkerTools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools))
+{}
+
+YtDlpCheck::~YtDlpCheck()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
+}
+
+void YtDlpCheck::start()
+{
+    m_path = m_tools.executable(QStringLiteral("yt-dlp"));
+    if (!m_path) {
+        // Reported from the event loop, as a found one is.
+        QTimer::singleShot(0, this, [this] { report(QString()); });
+        return;
+    }
+    m_process = new QProcess(this);
+    m_process->setProcessEnvironment(m_tools.environment());
+    m_process->setProgram(*m_path);
+    m_process->setArguments({QStringLiteral("--version")});
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    startWithDefaultSignals(*m_process);
+    connect(m_process, &QProcess::finished, this,
+            [this] { report(QString::fromUtf8(m_process->readAllStandardOutput().left(200))); });
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            report(QString());
+    });
+    // A yt-dlp that hangs is not waited for.
+    QTimer::singleShot(30000, m_process, [this] {
+        if (m_process->state() != QProcess::NotRunning)
+            m_process->kill();
+    });
+    m_process->start();
+}
+
+void YtDlpCheck::report(const QString &version)
+{
+    const YtDlpInstall install =
+        m_path ? ytDlpInstallOf(*m_path, m_tools.toolDirectory(), QDir::homePath()) : YtDlpInstall::other;
+    Q_EMIT finished(ytDlpAdvice(m_path, version, install, m_tools.executable(QStringLiteral("deno")).has_value(),
+                                QDate::currentDate()));
+}

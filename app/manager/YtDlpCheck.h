@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/manager/WorkerTools.h"
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class QProcess;
+
+// How a yt-dlp came to be where it is, which decides how it is updated.
+enum class YtDlpInstall { debianPackage, pipx, pip, standalone, other };
+
+YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home);
+
+// What the user should know about the yt-dlp the application would use, in
+// one or two sentences; empty when nothing. path is none when no yt-dlp was
+// found; version is what "yt-dlp --version" printed.
+QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, YtDlpInstall install, bool denoFound,
+                    const QDate &today);
+
+// Asks that yt-dlp for its version once, in the background, and reports the advice.
+class YtDlpCheck : public QObject {
+    Q_OBJECT
+
+public:
+    YtDlpCheck(WorkerTools tools, QObject *parent = nullptr);
+    ~YtDlpCheck() override;
+    void start();
+
+Q_SIGNALS:
+    void finished(const QString &advice);
+
+private:
+    void report(const QString &version);
+
+    WorkerTools m_tools;
+    QProcess *m_process = nullptr;
+    std::optional<QString> m_path;
+};
