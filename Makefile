@@ -7,7 +7,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOURCES = $(shell git ls-files --cached --others --exclude-standard '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build run install test test-sanitize soak bench fuzz format format-check screenshots clean
+.PHONY: all deps configure build run install package test test-sanitize soak bench fuzz format format-check screenshots clean
 
 all: build
 
@@ -27,6 +27,10 @@ run: build
 PREFIX ?= $(HOME)/.local
 install: build
 	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# A Debian package of both programs: $(BUILD_DIR)/package/lark-downloader_*.deb
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB -B package >/dev/null && ls $(abspath $(BUILD_DIR))/package/*.deb
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg xdg-utils dbus-daemon
   xvfb xauth xdotool x11-utils fonts-inter fonts-dejavu-core
+  dpkg-dev desktop-file-utils appstream qt6-qpa-plugins
 )
 
 sudo_cmd=()

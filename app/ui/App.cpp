@@ -1,5 +1,6 @@
 // LarkDownloader: one manager, one window; every way of quitting pauses the
 // running downloads and writes the history first.
+#include "app/manager/WorkerTools.h"
 #include "app/theme/Theme.h"
 #include "app/ui/LarkApp.h"
 #include "app/ui/SingleInstance.h"
@@ -8,6 +9,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,8 +45,26 @@ void quitOnTerminate(QApplication &application)
 
 } // namespace
 
+namespace {
+
+// "LarkDownloader --tools": where the programs the downloads need were found.
+int listTools(int argc, char **argv)
+{
+    QCoreApplication core(argc, argv);
+    const WorkerTools tools(QString(), std::nullopt);
+    for (const char *name : {"lark-mega", "yt-dlp", "ffmpeg", "deno"}) {
+        const auto found = tools.executable(QString::fromLatin1(name));
+        std::printf("%s: %s\n", name, found ? qPrintable(*found) : "not found");
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--tools") == 0)
+        return listTools(argc, argv);
     // Banners must be placed and kept on top, which Wayland clients cannot do.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
