@@ -50,7 +50,8 @@ installed=yes
 mkdir -p "$work/home"
 export HOME=$work/home XDG_RUNTIME_DIR=$work/home DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
 display=:$((100 + RANDOM % 400))
-Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: a server that resets when its last client leaves would refuse the application meanwhile.
+Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null || true; cleanup' EXIT
 export DISPLAY=$display

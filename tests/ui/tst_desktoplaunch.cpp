@@ -183,7 +183,9 @@ private Q_SLOTS:
     {
         // A screen of its own, 1366x768, with no window manager.
         QProcess server;
-        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten", "tcp"});
+        // -noreset: the probes below come and go, and a server that resets when its
+        // last client leaves refuses the application's connection meanwhile.
+        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten", "tcp", "-noreset"});
         QVERIFY(server.waitForStarted());
         const auto stopServer = qScopeGuard([&server] {
             server.terminate();
