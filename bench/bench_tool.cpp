@@ -256,6 +256,14 @@ QString storageUrl(MegaEmulator &emulator)
     return url;
 }
 
+// A file of random bytes served by the emulator; the source lives in dir.
+QJsonObject addRandomFile(MegaEmulator &emulator, const QTemporaryDir &dir, qint64 size, const QString &name)
+{
+    const QString source = dir.filePath(QStringLiteral("source"));
+    writeFile(source, randomBytes(size));
+    return emulator.addFile(source, name);
+}
+
 void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
 {
     MegaEmulator *emulator = sharedEmulator();
@@ -263,8 +271,7 @@ void BM_Transfer256MiBAgainstCurl(benchmark::State &state)
         return state.SkipWithError("the MEGA emulator did not start");
     QTemporaryDir dir;
     const qint64 size = 256 * mebibyte;
-    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
-    const QJsonObject file = emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("big.bin"));
+    const QJsonObject file = addRandomFile(*emulator, dir, size, QStringLiteral("big.bin"));
 
     double toolSeconds = 0;
     double curlSeconds = 0;
@@ -323,8 +330,7 @@ void BM_Capped64MiBAgainstAria2(benchmark::State &state)
         return state.SkipWithError("aria2c is missing (Debian package aria2)");
     QTemporaryDir dir;
     const qint64 size = 64 * mebibyte;
-    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
-    const QJsonObject file = emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("capped.bin"));
+    const QJsonObject file = addRandomFile(*emulator, dir, size, QStringLiteral("capped.bin"));
     emulator->setShape(8 * mebibyte, 60);
     double toolSeconds = 0;
     double ariaSeconds = 0;
@@ -446,10 +452,8 @@ void BM_Finish256MiB(benchmark::State &state)
         return state.SkipWithError("the MEGA emulator did not start");
     QTemporaryDir dir;
     const qint64 size = 256 * mebibyte;
-    writeFile(dir.filePath(QStringLiteral("source")), randomBytes(size));
     const QString link =
-        emulator->addFile(dir.filePath(QStringLiteral("source")), QStringLiteral("finish.bin"))[QLatin1String("link")]
-            .toString();
+        addRandomFile(*emulator, dir, size, QStringLiteral("finish.bin"))[QLatin1String("link")].toString();
     double finishSeconds = 0;
     qint64 peakDisk = 0;
     qint64 resumeRead = 0;

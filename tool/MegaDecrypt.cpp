@@ -64,16 +64,33 @@ MegaResult<std::unique_ptr<MegaStreamMac>> MegaStreamMac::create(const QByteArra
     return stream;
 }
 
-MegaResult<Done> MegaStreamMac::fold(const unsigned char *chunkMac)
+MegaResult<Done> MegaStreamMac::oneBlock(unsigned char *state, const unsigned char *block)
 {
-    // CBC over one block from the running MAC: AES(mac ^ chunk MAC).
     MegaCbcLanes::Lane lane{};
-    std::memcpy(lane.state, m_mac.constData(), 16);
-    lane.data = reinterpret_cast<const char *>(chunkMac);
+    std::memcpy(lane.state, state, 16);
+    lane.data = reinterpret_cast<const char *>(block);
     lane.blocks = 1;
     if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
         return advanced.error();
-    m_mac = QByteArray(reinterpret_cast<const char *>(lane.state), 16);
+    std::memcpy(state, lane.state, 16);
+    return done;
+}
+
+MegaResult<Done> MegaStreamMac::addTail()
+{
+    if (m_inChunk == 0)
+        std::memcpy(m_state, m_iv, 16);
+    return oneBlock(m_state, m_tail);
+}
+
+MegaResult<Done> MegaStreamMac::fold(const unsigned char *chunkMac)
+{
+    // CBC over one block from the running MAC: AES(mac ^ chunk MAC).
+    unsigned char mac[16];
+    std::memcpy(mac, m_mac.constData(), 16);
+    if (const auto folded = oneBlock(mac, chunkMac); !folded)
+        return folded.error();
+    m_mac = QByteArray(reinterpret_cast<const char *>(mac), 16);
     return done;
 }
 
@@ -99,13 +116,8 @@ MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
         if (m_tailSize < 16)
             return done;
         m_tailSize = 0;
-        MegaCbcLanes::Lane lane{};
-        std::memcpy(lane.state, m_inChunk == 0 ? m_iv : m_state, 16);
-        lane.data = reinterpret_cast<const char *>(m_tail);
-        lane.blocks = 1;
-        if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
-            return advanced.error();
-        std::memcpy(m_state, lane.state, 16);
+        if (const auto added = addTail(); !added)
+            return added.error();
         m_inChunk += 16;
         if (m_inChunk == m_chunk) {
             if (const auto ended = chunkEnded(m_state); !ended)
@@ -117,6 +129,7 @@ MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
     // the whole ones, and the start of the next.
     const qint64 blocks = size / 16;
     std::vector<MegaCbcLanes::Lane> lanes;
+    std::vector<qint64> counts; // each lane's blocks: advancing uses them up
     std::vector<bool> completes;
     qint64 at = 0;
     qint64 chunk = m_chunk;
@@ -129,6 +142,7 @@ MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
         lane.data = data + 16 * at;
         lane.blocks = taken;
         lanes.push_back(lane);
+        counts.push_back(taken);
         completes.push_back(taken == wanted);
         at += taken;
         if (taken == wanted) {
@@ -138,9 +152,6 @@ MegaResult<Done> MegaStreamMac::add(const char *data, qsizetype size)
             inChunk += 16 * taken;
         }
     }
-    std::vector<qint64> counts;
-    for (const auto &lane : lanes)
-        counts.push_back(lane.blocks);
     if (const auto advanced = m_lanes->advance(lanes.data(), static_cast<int>(lanes.size())); !advanced)
         return advanced.error();
     for (size_t i = 0; i < lanes.size(); ++i) {
@@ -163,13 +174,8 @@ MegaResult<QByteArray> MegaStreamMac::finish()
     // The last chunk may be short, its last block zero-padded.
     if (m_tailSize > 0) {
         std::memset(m_tail + m_tailSize, 0, static_cast<size_t>(16 - m_tailSize));
-        MegaCbcLanes::Lane lane{};
-        std::memcpy(lane.state, m_inChunk == 0 ? m_iv : m_state, 16);
-        lane.data = reinterpret_cast<const char *>(m_tail);
-        lane.blocks = 1;
-        if (const auto advanced = m_lanes->advance(&lane, 1); !advanced)
-            return advanced.error();
-        std::memcpy(m_state, lane.state, 16);
+        if (const auto added = addTail(); !added)
+            return added.error();
         m_inChunk += m_tailSize;
         m_tailSize = 0;
     }

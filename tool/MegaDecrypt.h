@@ -32,6 +32,10 @@ public:
 
 private:
     MegaStreamMac() = default;
+    // Advances a CBC state over one block.
+    MegaResult<Done> oneBlock(unsigned char *state, const unsigned char *block);
+    // Adds the whole block in m_tail to the current chunk.
+    MegaResult<Done> addTail();
     MegaResult<Done> fold(const unsigned char *chunkMac);
     MegaResult<Done> chunkEnded(const unsigned char *chunkMac);
 
