@@ -1,12 +1,14 @@
 #include "tool/Emit.h"
 
+#include "model/WorkerProtocol.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
 void emitLine(const QString &line)
 {
-    QByteArray bytes = QString(line).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8();
+    QByteArray bytes = printableText(line).toUtf8();
     bytes.append('\n');
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     std::fflush(stdout);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace FileSystem {
@@ -34,6 +35,27 @@ bool exists(const QString &path)
 void removeQuietly(const QString &path)
 {
     ::unlink(native(path).constData());
+}
+
+MegaResult<int> openRegularFile(const QString &path, int flags)
+{
+    const int fd = ::open(native(path).constData(), flags | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return error(QStringLiteral("Could not open"), path);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return MegaError{QStringLiteral("Could not open %1: it is not a regular file.").arg(path)};
+    }
+    return fd;
+}
+
+std::optional<qint64> freeSpace(const QString &path)
+{
+    struct statvfs status {};
+    if (::statvfs(native(path).constData(), &status) != 0)
+        return std::nullopt;
+    return static_cast<qint64>(status.f_bavail) * static_cast<qint64>(status.f_frsize);
 }
 
 bool writeAll(int fd, const char *data, qsizetype size)

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Thin POSIX helpers whose failures carry the system's own description.
 namespace FileSystem {
 
@@ -12,6 +14,14 @@ MegaError error(const QString &action, const QString &path);
 
 bool exists(const QString &path); // anything at all, a dangling link included
 void removeQuietly(const QString &path);
+
+// Opens a working file without ever blocking (a FIFO planted under its name
+// would hang a plain open) and only if it is a regular file, never through a
+// symbolic link; created 0600 when flags ask for it.
+MegaResult<int> openRegularFile(const QString &path, int flags);
+
+// The bytes free for this user in the file system holding path; none if unknown.
+std::optional<qint64> freeSpace(const QString &path);
 
 // Writes all of size bytes to fd.
 bool writeAll(int fd, const char *data, qsizetype size);

@@ -1,5 +1,7 @@
 #include "tool/HttpClient.h"
 
+#include "model/ByteCount.h"
+
 #include <curl/curl.h>
 
 #include <cstdlib>
@@ -18,10 +20,33 @@ long noDataSeconds()
     return seconds;
 }
 
-size_t appendToBuffer(char *data, size_t size, size_t count, void *target)
+// The most an API answer may hold: a listing of a million nodes is about
+// 150 MB. LARK_MEGA_MAX_ANSWER_BYTES lowers it for tests.
+qsizetype answerLimit()
 {
-    auto *buffer = static_cast<QByteArray *>(target);
-    buffer->append(data, static_cast<qsizetype>(size * count));
+    static const qsizetype limit = [] {
+        const char *text = std::getenv("LARK_MEGA_MAX_ANSWER_BYTES");
+        const long long value = text ? std::strtoll(text, nullptr, 10) : 0;
+        constexpr qsizetype defaultLimit = 500'000'000;
+        return value >= 1 && value <= defaultLimit ? static_cast<qsizetype>(value) : defaultLimit;
+    }();
+    return limit;
+}
+
+struct Answer {
+    QByteArray *body;
+    bool tooLarge = false;
+};
+
+size_t appendToAnswer(char *data, size_t size, size_t count, void *target)
+{
+    auto *answer = static_cast<Answer *>(target);
+    const auto length = static_cast<qsizetype>(size * count);
+    if (answer->body->size() + length > answerLimit()) {
+        answer->tooLarge = true;
+        return 0; // ends the transfer
+    }
+    answer->body->append(data, length);
     return size * count;
 }
 
@@ -93,11 +118,16 @@ MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const 
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToBuffer);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response.body);
+    Answer answer{&response.body};
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToAnswer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    if (answer.tooLarge)
+        return MegaError{QStringLiteral("MEGA's answer was larger than %1, more than any folder needs, so it was not "
+                                        "read.")
+                             .arg(formatByteCount(answerLimit()))};
     if (code != CURLE_OK)
         return transportError(code);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);

@@ -1,5 +1,6 @@
 #include "tool/MegaDownload.h"
 
+#include "model/ByteCount.h"
 #include "model/JsonFields.h"
 #include "model/WorkerProtocol.h"
 #include "tool/Emit.h"
@@ -130,10 +131,12 @@ struct MacState {
 
     static std::optional<MacState> read(const QString &path, const QByteArray &fingerprint)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        const auto opened = FileSystem::openRegularFile(path, O_RDONLY);
+        if (!opened)
             return std::nullopt;
-        const QByteArray bytes = file.read(fileSize + 1);
+        const FileSystem::FileDescriptor file(*opened);
+        QByteArray bytes(fileSize + 1, Qt::Uninitialized);
+        bytes.truncate(std::max<qsizetype>(0, FileSystem::readFull(file.get(), bytes.data(), bytes.size())));
         if (bytes.size() != fileSize || !bytes.startsWith(magic) ||
             digest(bytes.first(bodySize)) != bytes.sliced(bodySize) || bytes.sliced(33, 8) != fingerprint)
             return std::nullopt;
@@ -162,9 +165,11 @@ struct MacState {
         bytes.append(state.cipherBeyond ? '\1' : '\0');
         bytes += fingerprint;
         bytes += digest(bytes);
+        // Made afresh, so nothing else that was put under the name (a FIFO, a link) is ever opened.
         const QString temporary = path + QStringLiteral(".new");
+        FileSystem::removeQuietly(temporary);
         const FileSystem::FileDescriptor file(::open(QFile::encodeName(temporary).constData(),
-                                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+                                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         // The state itself needs no flush: one lost or torn by a crash fails
         // its checksum and is rebuilt from the partial, which is on disk.
         if (!file.isOpen() || !FileSystem::writeAll(file.get(), bytes.constData(), bytes.size()) ||
@@ -179,6 +184,40 @@ struct MacState {
 
 } // namespace
 
+namespace {
+
+// The longest start of text of at most maxChars characters and maxBytes bytes
+// of UTF-8. Characters are what the reader sees as one, so a cut never splits one.
+QString cutToLength(const QString &text, qsizetype maxChars, qsizetype maxBytes)
+{
+    QList<qsizetype> ends;
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator *graphemes = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar *>(text.utf16()),
+                                          static_cast<int32_t>(text.size()), &status);
+    if (U_SUCCESS(status)) {
+        for (int32_t at = ubrk_next(graphemes); at != UBRK_DONE && ends.size() < maxChars; at = ubrk_next(graphemes))
+            ends.append(at);
+    } else {
+        // Without the break rules, never split a surrogate pair at least.
+        for (qsizetype at = 1; at <= text.size() && ends.size() < maxChars; ++at) {
+            if (at == text.size() || !text.at(at).isLowSurrogate())
+                ends.append(at);
+        }
+    }
+    ubrk_close(graphemes);
+    QString cut = text.first(ends.isEmpty() ? 0 : ends.last());
+    while (!ends.isEmpty() && cut.toUtf8().size() > maxBytes) {
+        ends.removeLast();
+        cut.truncate(ends.isEmpty() ? 0 : ends.last());
+    }
+    return cut;
+}
+
+// An extension worth keeping when a name is cut: short, as extensions are.
+constexpr qsizetype longestExtension = 16;
+
+} // namespace
+
 QString safeFileName(const QString &name)
 {
     QString safe = name;
@@ -187,27 +226,15 @@ QString safeFileName(const QString &name)
             c == QLatin1Char('\r') || c == QChar(0))
             c = QLatin1Char('_');
     }
-    // Lengths count what the reader sees as characters, so a cut never splits one.
-    QList<qsizetype> ends;
-    UErrorCode status = U_ZERO_ERROR;
-    UBreakIterator *graphemes = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar *>(safe.utf16()),
-                                          static_cast<int32_t>(safe.size()), &status);
-    if (U_SUCCESS(status)) {
-        for (int32_t at = ubrk_next(graphemes); at != UBRK_DONE && ends.size() < longestName; at = ubrk_next(graphemes))
-            ends.append(at);
-    } else {
-        // Without the break rules, never split a surrogate pair at least.
-        for (qsizetype at = 1; at <= safe.size() && ends.size() < longestName; ++at) {
-            if (at == safe.size() || !safe.at(at).isLowSurrogate())
-                ends.append(at);
-        }
-    }
-    ubrk_close(graphemes);
-    safe.truncate(ends.isEmpty() ? 0 : ends.last());
-    while (!ends.isEmpty() && safe.toUtf8().size() > longestName) {
-        ends.removeLast();
-        safe.truncate(ends.isEmpty() ? 0 : ends.last());
-    }
+    safe = printableText(safe);
+    // A name cut to length keeps its extension, so the file still opens with the right program.
+    const auto [base, extension] = splitExtension(safe);
+    const qsizetype extensionBytes = extension.toUtf8().size();
+    if (!extension.isEmpty() && extensionBytes <= longestExtension)
+        safe = cutToLength(base, longestName - 1 - extension.size(), longestName - 1 - extensionBytes) +
+               QLatin1Char('.') + extension;
+    else
+        safe = cutToLength(safe, longestName, longestName);
     if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String(".."))
         return QStringLiteral("MEGA download");
     return safe;
@@ -222,63 +249,35 @@ QString taggedName(const QString &name, const QString &tag)
     return tagged;
 }
 
-MegaResult<Done> download(const QString &linkText, const QString &folder, const QString &job,
-                          const std::optional<MegaNodeDownload> &node)
+namespace {
+
+// Where one job keeps its data between runs, and what identifies the file it belongs to.
+struct JobFiles {
+    QString folder;
+    QString partial;
+    QString state;
+    QByteArray fingerprint;
+};
+
+// Brings the job's partial to the whole plaintext of the file, continuing from
+// what an earlier run left, and checks it against the file's integrity code.
+// False when it does not match; the partial is then as untrustworthy as it is whole.
+MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, const JobFiles &files)
 {
-    // The job names files in the folder; it must stay one path component.
-    if (job.isEmpty() || job.contains(QLatin1Char('/')) || job.contains(QChar(0)) || job == QLatin1String(".."))
-        return megaError("Invalid job identifier.");
-
-    std::optional<MegaLink> parsedLink;
-    if (node) {
-        if (const auto invalid = node->validate())
-            return MegaError{invalid->message};
-        const auto key = b64(node->fileKey);
-        if (!key)
-            return key.error();
-        const auto link = MegaLink::fromParts(node->nodeHandle, *key);
-        if (!link)
-            return link.error();
-        parsedLink = *link;
-    } else {
-        const auto link = MegaLink::parse(linkText);
-        if (!link)
-            return link.error();
-        parsedLink = *link;
-    }
-    const MegaLink &link = *parsedLink;
-
-    HttpClient client(std::chrono::seconds(3600));
-    const auto info = downloadInfo(client, link, node);
-    if (!info)
-        return info.error();
-    const qint64 size = info->size;
-
-    const QDir directory(QFileInfo(folder).absoluteFilePath());
-    QString name = safeFileName(info->name);
-    if (node)
-        name = taggedName(name, node->nodeHandle);
-    QString target = directory.filePath(name);
-    if (FileSystem::exists(target))
-        target = directory.filePath(taggedName(name, job.left(8)));
-
-    const QString partialPath = directory.filePath(QStringLiteral(".lark-%1.mega.part").arg(job));
-    const QString statePath = directory.filePath(QStringLiteral(".lark-%1.mega.state").arg(job));
-    // A working file of an earlier version that did not get cleaned up.
-    FileSystem::removeQuietly(directory.filePath(QStringLiteral(".lark-%1.decrypting").arg(job)));
-    emitLine(QLatin1String(WorkerProtocol::title) + info->name);
-
-    const FileSystem::FileDescriptor partial(
-        ::open(QFile::encodeName(partialPath).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!partial.isOpen())
-        return FileSystem::error(QStringLiteral("Could not open"), partialPath);
+    const qint64 size = info.size;
+    const auto opened = FileSystem::openRegularFile(files.partial, O_RDWR | O_CREAT);
+    if (!opened)
+        return opened.error();
+    const FileSystem::FileDescriptor partial(*opened);
+    const QString &partialPath = files.partial;
+    const QString &statePath = files.state;
     struct stat status {};
     if (::fstat(partial.get(), &status) != 0)
         return FileSystem::error(QStringLiteral("Could not read"), partialPath);
     qint64 length = status.st_size;
     const QByteArray aesKey = link.aesKey();
     const QByteArray nonce = link.nonce();
-    const QByteArray fingerprint = MacState::fingerprint(aesKey, nonce, size);
+    const QByteArray &fingerprint = files.fingerprint;
 
     // What the partial holds: plaintext verified up to a saved state, or, with
     // no state at all, the ciphertext an earlier version of the tool kept.
@@ -287,6 +286,10 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         length = 0;
         state.reset();
     }
+    // A size the folder cannot hold is refused before anything is fetched.
+    if (const auto room = FileSystem::freeSpace(files.folder); room && size - length > *room)
+        return MegaError{QStringLiteral("There is not enough free space in %1 for this file: it needs %2 more.")
+                             .arg(files.folder, formatByteCount(size - length - *room))};
     if (state && state->position > length)
         state.reset(); // stale: a damaged state is rebuilt from the plaintext
     const bool cipherBeyond = state ? state->cipherBeyond : !FileSystem::exists(statePath) && length > 0;
@@ -295,7 +298,6 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     if (!mac)
         return mac.error();
     MegaStreamMac &stream = **mac;
-
     // Whatever lies beyond the saved state is read and verified again; the
     // transfer goes on from there (from a whole AES block, so a write cut
     // short loses at most 15 bytes).
@@ -347,7 +349,7 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
         return decryptor.error();
     const auto start = std::chrono::steady_clock::now();
     const qint64 startOffset = offset;
-    QString base = info->url.toString(QUrl::FullyEncoded);
+    QString base = info.url.toString(QUrl::FullyEncoded);
     while (base.startsWith(QLatin1Char('/')))
         base.remove(0, 1);
     while (base.endsWith(QLatin1Char('/')))
@@ -401,12 +403,86 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     if (!condensed)
         return condensed.error();
     if (*condensed != link.expectedMac())
-        return megaError("MEGA integrity check failed. Remove the encrypted .part file and retry.");
+        return false;
     if (::fsync(partial.get()) != 0)
         return FileSystem::error(QStringLiteral("Could not save"), partialPath);
-    if (const auto moved = FileSystem::moveWithoutReplacing(partialPath, target); !moved)
+    return true;
+}
+
+} // namespace
+
+MegaResult<Done> download(const QString &linkText, const QString &folder, const QString &job,
+                          const std::optional<MegaNodeDownload> &node)
+{
+    // The job names files in the folder; it must stay one path component.
+    if (job.isEmpty() || job.contains(QLatin1Char('/')) || job.contains(QChar(0)) || job == QLatin1String(".."))
+        return megaError("Invalid job identifier.");
+
+    std::optional<MegaLink> parsedLink;
+    if (node) {
+        if (const auto invalid = node->validate())
+            return MegaError{invalid->message};
+        const auto key = b64(node->fileKey);
+        if (!key)
+            return key.error();
+        const auto link = MegaLink::fromParts(node->nodeHandle, *key);
+        if (!link)
+            return link.error();
+        parsedLink = *link;
+    } else {
+        const auto link = MegaLink::parse(linkText);
+        if (!link)
+            return link.error();
+        parsedLink = *link;
+    }
+    const MegaLink &link = *parsedLink;
+
+    HttpClient client(std::chrono::seconds(3600));
+    const auto info = downloadInfo(client, link, node);
+    if (!info)
+        return info.error();
+    // The listing said how large the file is; a download of another size is not this file.
+    if (node && node->size != info->size)
+        return MegaError{QStringLiteral("MEGA offered %1 for this file, but the folder listed it as %2: fetch the "
+                                        "folder again.")
+                             .arg(formatByteCount(info->size), formatByteCount(node->size))};
+
+    const QDir directory(QFileInfo(folder).absoluteFilePath());
+    QString name = safeFileName(info->name);
+    if (node)
+        name = taggedName(name, node->nodeHandle);
+    QString target = directory.filePath(name);
+    if (FileSystem::exists(target))
+        target = directory.filePath(taggedName(name, job.left(8)));
+
+    const JobFiles files{directory.absolutePath(), directory.filePath(QStringLiteral(".lark-%1.mega.part").arg(job)),
+                         directory.filePath(QStringLiteral(".lark-%1.mega.state").arg(job)),
+                         MacState::fingerprint(link.aesKey(), link.nonce(), info->size)};
+    // A working file of an earlier version that did not get cleaned up.
+    FileSystem::removeQuietly(directory.filePath(QStringLiteral(".lark-%1.decrypting").arg(job)));
+    emitLine(QLatin1String(WorkerProtocol::title) + info->name);
+
+    auto verified = fetchVerified(link, *info, files);
+    if (verified && !*verified) {
+        // Which bytes were damaged cannot be told, nor which run fetched them:
+        // nothing of the partial is kept, and the file is fetched once more.
+        FileSystem::removeQuietly(files.partial);
+        FileSystem::removeQuietly(files.state);
+        emitLine(QLatin1String(WorkerProtocol::status) +
+                 QStringLiteral("The file did not match its integrity code: fetching it again\u2026"));
+        verified = fetchVerified(link, *info, files);
+        if (verified && !*verified) {
+            // What failed twice would fail a retry the same way: nothing is left behind.
+            FileSystem::removeQuietly(files.partial);
+            FileSystem::removeQuietly(files.state);
+            return megaError("MEGA integrity check failed: the file arrived damaged twice, so nothing of it was kept.");
+        }
+    }
+    if (!verified)
+        return verified.error();
+    if (const auto moved = FileSystem::moveWithoutReplacing(files.partial, target); !moved)
         return moved.error();
-    FileSystem::removeQuietly(statePath);
+    FileSystem::removeQuietly(files.state);
     emitLine(QLatin1String(WorkerProtocol::file) + target);
     return done;
 }

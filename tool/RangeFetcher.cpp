@@ -1,5 +1,6 @@
 #include "tool/RangeFetcher.h"
 
+#include "model/WorkerProtocol.h"
 #include "tool/HttpClient.h"
 
 #include <curl/curl.h>
@@ -13,9 +14,16 @@ struct RangeFetcher::Slot {
     bool busy = false;     // a request is under way or its range waits to be handed over
     bool finished = false; // the request ended
     CURLcode code = CURLE_OK;
+    int attempts = 0; // of the range in hand
 };
 
 namespace {
+
+// A connection that delivers less than this for the whole no-data time is
+// dropped and its range asked again, a few times: a server that trickles
+// would otherwise hold a range for the hour a request may last.
+constexpr long slowestBytesPerSecond = 512;
+constexpr int attemptsPerRange = 3;
 
 size_t collect(char *data, size_t size, size_t count, void *target)
 {
@@ -55,6 +63,7 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
         auto slot = std::make_unique<Slot>();
         slot->easy = static_cast<CURL *>(newCurlHandle(std::chrono::seconds(3600), slot->errorBuffer));
         curl_easy_setopt(slot->easy, CURLOPT_SHARE, m_share);
+        curl_easy_setopt(slot->easy, CURLOPT_LOW_SPEED_LIMIT, slowestBytesPerSecond);
         curl_easy_setopt(slot->easy, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(slot->easy, CURLOPT_WRITEFUNCTION, collect);
         curl_easy_setopt(slot->easy, CURLOPT_WRITEDATA, &slot->range);
@@ -81,11 +90,23 @@ void RangeFetcher::request(Slot &slot)
     const qint64 last = std::min(first + m_rangeBytes - 1, m_size - 1);
     m_nextFirst = last + 1;
     slot.range = Range{first, last - first + 1, 0, QByteArray(), false, -1};
+    slot.attempts = 0;
+    send(slot);
+}
+
+void RangeFetcher::send(Slot &slot)
+{
+    const qint64 first = slot.range.first;
+    const qint64 last = first + slot.range.expected - 1;
+    slot.range.body.clear();
     slot.range.body.reserve(slot.range.expected);
+    slot.range.status = 0;
+    slot.range.longer = false;
     slot.errorBuffer[0] = '\0';
     slot.busy = true;
     slot.finished = false;
     slot.code = CURLE_OK;
+    ++slot.attempts;
     curl_easy_setopt(slot.easy, CURLOPT_URL,
                      (m_base + QStringLiteral("/%1-%2").arg(first).arg(last)).toUtf8().constData());
     curl_multi_add_handle(static_cast<CURLM *>(m_multi), slot.easy);
@@ -115,15 +136,16 @@ MegaResult<Done> RangeFetcher::pump()
         Slot *slot = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &slot);
         slot->code = message->data.result;
+        if (slot->code == CURLE_OPERATION_TIMEDOUT && slot->attempts < attemptsPerRange && !m_stopped) {
+            curl_multi_remove_handle(multi, slot->easy);
+            send(*slot);
+            continue;
+        }
         curl_easy_getinfo(slot->easy, CURLINFO_RESPONSE_CODE, &slot->range.status);
         // When the quota resets, as MEGA tells it with its refusal.
         curl_header *timeLeft = nullptr;
-        if (curl_easy_header(slot->easy, "X-MEGA-Time-Left", 0, CURLH_HEADER, -1, &timeLeft) == CURLHE_OK) {
-            char *end = nullptr;
-            const long long seconds = std::strtoll(timeLeft->value, &end, 10);
-            if (end != timeLeft->value && seconds >= 0)
-                slot->range.secondsLeft = seconds;
-        }
+        if (curl_easy_header(slot->easy, "X-MEGA-Time-Left", 0, CURLH_HEADER, -1, &timeLeft) == CURLHE_OK)
+            slot->range.secondsLeft = quotaWaitSeconds(timeLeft->value).value_or(-1);
         slot->finished = true;
         ended = true;
         curl_multi_remove_handle(multi, slot->easy);

@@ -42,7 +42,10 @@ public:
 
 private:
     struct Slot;
+    // Asks for the next range on the slot's connection.
     void request(Slot &slot);
+    // Asks (again) for the slot's range.
+    void send(Slot &slot);
     void fill();
     MegaResult<Done> pump();
 

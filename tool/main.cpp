@@ -3,6 +3,8 @@
 //   lark-mega --list-folder URL
 //   lark-mega --folder-file FOLDER JOB   (node description as JSON on standard input)
 //   lark-mega URL FOLDER JOB_ID
+// A URL of "-" is read from standard input, so a link and its key need not
+// stand on the command line, where every local user can read them.
 // Output goes to standard output only; a failure is one "ERROR: " line and exit status 1.
 
 #include "model/MegaNodeDownload.h"
@@ -52,9 +54,35 @@ MegaResult<Done> selfTest()
     return done;
 }
 
-MegaResult<Done> listFolder(const QString &url)
+// Reads standard input to its end, up to limit bytes.
+MegaResult<QByteArray> readInput(qint64 limit)
 {
-    const auto listing = MegaFolderEngine::fetch(url);
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return megaError("Could not read standard input.");
+    QByteArray bytes = input.read(limit + 1);
+    if (bytes.size() > limit)
+        return megaError("Standard input holds more than a MEGA link or file description can be.");
+    return bytes;
+}
+
+// The link itself, or for "-" the first line of standard input.
+MegaResult<QString> linkText(const QString &argument)
+{
+    if (argument != QLatin1String("-"))
+        return argument;
+    const auto input = readInput(65536);
+    if (!input)
+        return input.error();
+    return QString::fromUtf8(input->left(input->indexOf('\n'))).trimmed();
+}
+
+MegaResult<Done> listFolder(const QString &argument)
+{
+    const auto url = linkText(argument);
+    if (!url)
+        return url.error();
+    const auto listing = MegaFolderEngine::fetch(*url);
     if (!listing)
         return listing.error();
     if (!writeRaw(listing->toJsonText()))
@@ -64,10 +92,10 @@ MegaResult<Done> listFolder(const QString &url)
 
 MegaResult<Done> folderFile(const QString &folder, const QString &job)
 {
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly))
-        return megaError("Could not read the MEGA file information.");
-    const auto document = parseJson(input.readAll());
+    const auto input = readInput(16 * 1048576);
+    if (!input)
+        return input.error();
+    const auto document = parseJson(*input);
     if (!document)
         return document.error();
     const auto node = MegaNodeDownload::fromJson(document->object());
@@ -86,8 +114,12 @@ MegaResult<Done> run(const QStringList &arguments)
         return listFolder(arguments[1]);
     if (arguments.size() == 3 && arguments[0] == QLatin1String("--folder-file"))
         return folderFile(arguments[1], arguments[2]);
-    if (arguments.size() == 3)
-        return MegaDownload::download(arguments[0], arguments[1], arguments[2], std::nullopt);
+    if (arguments.size() == 3) {
+        const auto link = linkText(arguments[0]);
+        if (!link)
+            return link.error();
+        return MegaDownload::download(*link, arguments[1], arguments[2], std::nullopt);
+    }
     return megaError("Usage: lark-mega URL FOLDER JOB_ID");
 }
 

@@ -235,6 +235,17 @@ function apiCommand(command, share, port) {
 function handleApi(request, response, body, url, port) {
   const fault = takeFault('api');
   if (fault?.status) return reply(response, fault.status, '[]');
+  if (fault?.endless) {
+    // An answer that never ends, as fast as it is read.
+    response.writeHead(200, { 'Content-Type': 'application/json' });
+    response.write('[');
+    const chunk = Buffer.alloc(65536, '0,');
+    const more = () => {
+      while (!response.destroyed && response.write(chunk));
+      if (!response.destroyed) response.once('drain', more);
+    };
+    return more();
+  }
   if (fault?.body !== undefined) return reply(response, 200, fault.body);
   if (fault?.code !== undefined) return reply(response, 200, [fault.code]);
   let commands;
@@ -283,6 +294,17 @@ function handleRange(request, response, url) {
   if (fault?.flip) {
     slice = Buffer.from(slice);
     slice[slice.length >> 1] ^= 0x01;
+  }
+  if (fault?.trickle) {
+    // A few bytes a second, for ever: a server that never quite stops.
+    response.writeHead(200, { 'Content-Type': 'application/octet-stream', 'Content-Length': slice.length });
+    let at = 0;
+    const timer = setInterval(() => {
+      if (response.destroyed || at >= slice.length) return clearInterval(timer);
+      response.write(slice.subarray(at, at + fault.trickle));
+      at += fault.trickle;
+    }, 1000);
+    return response.on('close', () => clearInterval(timer));
   }
   if (fault?.stallMs || fault?.drop) {
     // Half the body, then a pause or a dropped connection.
