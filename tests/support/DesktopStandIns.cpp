@@ -10,8 +10,26 @@ PrivateSessionBus::~PrivateSessionBus()
 
 QString PrivateSessionBus::start()
 {
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    // The system's session configuration would make every installed service activatable.
+    QFile config(m_directory.filePath(QStringLiteral("session.conf")));
+    if (!config.open(QIODevice::WriteOnly))
+        return {};
+    config.write(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)");
+    config.close();
+    m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config.fileName(),
+                                                   QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(10000))
         return {};
     const QByteArray address = m_daemon.readLine().trimmed();

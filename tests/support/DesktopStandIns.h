@@ -4,8 +4,11 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
-// A dbus-daemon of the test's own, made this process's session bus.
+// A dbus-daemon of the test's own, made this process's session bus. It can
+// start no service: whatever notification daemon or file manager the machine
+// has installed stays out of the test.
 class PrivateSessionBus {
 public:
     ~PrivateSessionBus();
@@ -13,6 +16,7 @@ public:
     QString start();
 
 private:
+    QTemporaryDir m_directory;
     QProcess m_daemon;
 };
 
