@@ -104,9 +104,17 @@ bool MegaFolderBrowser::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
         }
-    } else if (watched == m_list && event->type() == QEvent::FocusIn && !m_list->currentIndex().isValid() &&
-               m_entries->rowCount() > 0) {
-        m_list->setCurrentIndex(m_entries->index(0));
+    } else if (watched == m_list && event->type() == QEvent::FocusIn &&
+               static_cast<QFocusEvent *>(event)->reason() != Qt::MouseFocusReason &&
+               !m_list->currentIndex().isValid() && m_entries->rowCount() > 0) {
+        // Arriving by Tab, the keys act on the first row in view. A click picks
+        // its own row: moving the list here would put another under the pointer.
+        const QModelIndex inView = m_list->indexAt(QPoint(m_list->viewport()->width() / 2, 8));
+        const bool scrolls = m_list->hasAutoScroll();
+        m_list->setAutoScroll(false);
+        m_list->selectionModel()->setCurrentIndex(inView.isValid() ? inView : m_entries->index(0),
+                                                  QItemSelectionModel::NoUpdate);
+        m_list->setAutoScroll(scrolls);
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -354,9 +354,16 @@ void QueueView::updateGeometries()
 void QueueView::focusInEvent(QFocusEvent *event)
 {
     QListView::focusInEvent(event);
-    // Arriving by Tab, the first row is the one the keys act on.
-    if (!currentIndex().isValid() && model() && model()->rowCount() > 0)
-        setCurrentIndex(model()->index(0, 0));
+    // Arriving by Tab, the keys act on the first row in view. Not on a click:
+    // the click picks its row, and moving the list here would put another
+    // row under the pointer before the click lands.
+    if (event->reason() == Qt::MouseFocusReason || currentIndex().isValid() || !model() || model()->rowCount() == 0)
+        return;
+    const QModelIndex inView = indexAt(QPoint(viewport()->width() / 2, DownloadRowDelegate::rowHeight / 2));
+    const bool scrolls = hasAutoScroll();
+    setAutoScroll(false);
+    selectionModel()->setCurrentIndex(inView.isValid() ? inView : model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    setAutoScroll(scrolls);
 }
 
 void QueueView::currentChanged(const QModelIndex &current, const QModelIndex &previous)

@@ -4,6 +4,7 @@
 #include "app/browser/MegaFolderEntries.h"
 #include "app/manager/DownloadManager.h"
 #include "app/theme/Theme.h"
+#include "tests/support/Programs.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAccessible>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -23,7 +25,7 @@ namespace {
 
 const QString fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
 
-MegaFolderListing listing(qint64 skipped)
+MegaFolderListing listing(qint64 skipped, int moreFiles = 0)
 {
     MegaFolderListing listing;
     listing.sourceURL = "https://mega.nz/folder/LISTINGS#bqYT8Zdz0BGhr4DVR5LW4w";
@@ -42,6 +44,9 @@ MegaFolderListing listing(qint64 skipped)
          false, 734000000, fileKey},
         {"making00", "extrasss", "Flight 3.mov", false, 2100000000, fileKey},
     };
+    for (int i = 0; i < moreFiles; ++i)
+        listing.nodes.append({QString("more%1").arg(i, 4, 10, QChar('0')), "rootnode", QString("Take %1.mp4").arg(i),
+                              false, 1000 + i, fileKey});
     return listing;
 }
 
@@ -55,11 +60,11 @@ private:
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<DownloadManager> m_manager;
 
-    void writeListing(qint64 skipped)
+    void writeListing(qint64 skipped, int moreFiles = 0)
     {
         QFile file(m_dir.filePath("listing.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(listing(skipped).toJsonText());
+        file.write(listing(skipped, moreFiles).toJsonText());
     }
 
     std::unique_ptr<MegaFolderBrowser> opened(const QString &handle)
@@ -114,6 +119,32 @@ private Q_SLOTS:
         QCOMPARE(childWithText<QLabel>(*failing, "The MEGA link was removed.")->textFormat(), Qt::PlainText);
         screenshot(*failing, "browser-error");
         Q_UNUSED(body);
+    }
+
+    void aClickActsOnTheFileUnderThePointer()
+    {
+        writeListing(0, 40);
+        auto browser = opened("LISTINGS");
+        browser->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(browser.get()));
+        auto *list = browser->findChild<QListView *>();
+        QTRY_VERIFY(list->isVisible() && list->verticalScrollBar()->maximum() > 0);
+        QVERIFY(!list->hasFocus());
+        // The wheel scrolls the list from outside, without a click into it first.
+        const QPoint pointer(list->viewport()->width() / 3, list->visualRect(list->model()->index(0, 0)).height() / 2);
+        const QPoint global = list->viewport()->mapToGlobal(pointer);
+        QVERIFY(programOutput("xdotool",
+                              {"mousemove", "--sync", QString::number(global.x()), QString::number(global.y())}));
+        QVERIFY(programOutput("xdotool", {"click", "--repeat", "4", "--delay", "30", "5"}));
+        QTRY_VERIFY(list->indexAt(pointer).row() >= 6);
+        QTest::qWait(100); // the last wheel step
+        const QModelIndex under = list->indexAt(pointer);
+        const QString id = browser->findChild<MegaFolderEntries *>()->nodeAt(under.row()).id;
+        QVERIFY(id.startsWith("more"));
+
+        QVERIFY(programOutput("xdotool", {"click", "1"}));
+        QTRY_COMPARE(browser->model().selected(), QSet<QString>{id});
+        QCOMPARE(list->indexAt(pointer), under);
     }
 
     void navigationFiltersAndFooter()

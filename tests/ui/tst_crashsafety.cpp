@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "tests/support/Programs.h"
+
 #include <csignal>
 #include <optional>
 
@@ -22,11 +24,8 @@ namespace {
 // Runs xdotool and returns its standard output; nothing when it failed.
 std::optional<QByteArray> xdotool(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput().trimmed();
+    const auto output = programOutput(QStringLiteral("xdotool"), arguments);
+    return output ? std::optional<QByteArray>(output->trimmed()) : std::nullopt;
 }
 
 struct History {

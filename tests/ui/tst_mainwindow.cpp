@@ -8,6 +8,7 @@
 #include "app/ui/MainWindow.h"
 #include "app/ui/QueueFilter.h"
 #include "tests/support/DesktopStandIns.h"
+#include "tests/support/Programs.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAbstractButton>
@@ -687,6 +688,62 @@ private Q_SLOTS:
         QTRY_COMPARE(list->verticalScrollBar()->value() % DownloadRowDelegate::rowHeight, 0);
         QCOMPARE(list->indexAt(QPoint(20, 2)).row(),
                  list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
+    }
+
+    void aRightClickActsOnTheRowUnderThePointer()
+    {
+        auto manager = makeManager();
+        for (int i = 0; i < 30; ++i) {
+            manager->add(QString("https://example.com/clip%1").arg(i));
+            manager->change(manager->itemAt(0).id, [i](DownloadItem &item) { item.detail = QString("Row %1").arg(i); });
+        }
+        MainWindow window(*manager);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * DownloadRowDelegate::rowHeight);
+        // A click on a section takes the focus away from the list; the wheel then scrolls it from outside.
+        const auto at = [](QWidget *widget, QPoint point) {
+            const QPoint global = widget->mapToGlobal(point);
+            return programOutput("xdotool",
+                                 {"mousemove", "--sync", QString::number(global.x()), QString::number(global.y())})
+                .has_value();
+        };
+        QPushButton *section = nullptr;
+        for (QPushButton *button : window.findChildren<QPushButton *>()) {
+            if (button->accessibleName() == "All downloads")
+                section = button;
+        }
+        QVERIFY(section && at(section, section->rect().center()));
+        QVERIFY(programOutput("xdotool", {"click", "1"}));
+        QTRY_VERIFY(!list->hasFocus());
+        const QPoint pointer(list->viewport()->width() / 3, DownloadRowDelegate::cardHeight / 2);
+        QVERIFY(at(list->viewport(), pointer));
+        QVERIFY(programOutput("xdotool", {"click", "--repeat", "4", "--delay", "30", "5"}));
+        QTRY_VERIFY(list->verticalScrollBar()->value() >= 2 * DownloadRowDelegate::rowHeight);
+        QTest::qWait(100); // the last wheel step
+        const QModelIndex under = list->indexAt(pointer);
+        QVERIFY(under.isValid() && under.row() >= 2);
+        const QString expected = manager->itemAt(under.row()).detail;
+
+        // The menu that opens is the row's: its Copy status copies that row's status.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&poll] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                poll.stop();
+                for (QAction *action : menu->actions()) {
+                    if (action->text() == "Copy status")
+                        action->trigger();
+                }
+                menu->close();
+            }
+        });
+        poll.start(20);
+        QApplication::clipboard()->clear();
+        QVERIFY(programOutput("xdotool", {"click", "3"}));
+        QTRY_COMPARE(QApplication::clipboard()->text(), expected);
+        QVERIFY(list->verticalScrollBar()->value() >= 2 * DownloadRowDelegate::rowHeight);
     }
 
     void untrustedTextStaysText()
