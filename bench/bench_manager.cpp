@@ -37,7 +37,10 @@ void BM_ProgressLinesFromTwentyWorkers(benchmark::State &state)
     QDir(dir.path()).mkpath(QStringLiteral("tools"));
     QFile script(dir.filePath(QStringLiteral("tools/yt-dlp")));
     script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\nyes 'LARK_PROGRESS| 42.0%|1.00MiB/s|00:01|2.00MiB' | head -n 50000\n");
+    // Then it saves a file and says so, as yt-dlp does: a download without one is no success.
+    script.write("#!/bin/sh\nyes 'LARK_PROGRESS| 42.0%|1.00MiB/s|00:01|2.00MiB' | head -n 50000\n"
+                 "while [ \"$1\" != -P ]; do shift; done\ntouch \"$2/saved.mp4\"\n"
+                 "echo \"LARK_FILE|\\\"$2/saved.mp4\\\"\"\n");
     script.close();
     script.setPermissions(script.permissions() | QFile::ExeOwner);
     QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);

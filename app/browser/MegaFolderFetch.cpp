@@ -28,7 +28,10 @@ MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID)
 
 void MegaFolderFetch::start(const QString &executable, const QString &sourceURL)
 {
-    m_process.start(executable, {QStringLiteral("--list-folder"), sourceURL});
+    // The link carries the folder's key: on standard input, not the command line every local user can read.
+    m_process.start(executable, {QStringLiteral("--list-folder"), QStringLiteral("-")});
+    m_process.write(sourceURL.toUtf8() + '\n');
+    m_process.closeWriteChannel();
 }
 
 void MegaFolderFetch::abandon()

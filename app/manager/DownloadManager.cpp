@@ -6,6 +6,7 @@
 #include "app/manager/HistoryFile.h"
 #include "app/manager/Worker.h"
 #include "app/manager/WorkerTools.h"
+#include "app/manager/WorkingFiles.h"
 #include "app/manager/YtDlpCheck.h"
 #include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
@@ -297,6 +298,7 @@ void DownloadManager::checkYtDlp()
     auto *check = new YtDlpCheck(m_tools, this);
     connect(check, &YtDlpCheck::finished, this, [this, check](const QString &advice) {
         check->deleteLater();
+        m_ytDlpRelease = check->release();
         if (advice.isEmpty())
             return;
         // After whatever the notice says already (a history that could not be read comes first).
@@ -424,7 +426,9 @@ void DownloadManager::start(const DownloadItem &queued)
             input = item.megaNode->toJsonText();
             arguments = {QStringLiteral("--folder-file"), item.folder, item.jobID()};
         } else {
-            arguments = {item.url, item.folder, item.jobID()};
+            // The link holds the file's key: on the command line every local user could read it.
+            input = item.url.toUtf8() + '\n';
+            arguments = {QStringLiteral("-"), item.folder, item.jobID()};
         }
     } else {
         const auto ytDlp = executable(QStringLiteral("yt-dlp"));
@@ -438,18 +442,27 @@ void DownloadManager::start(const DownloadItem &queued)
             return;
         }
         program = *ytDlp;
-        arguments = ytDlpArguments(item, executable(QStringLiteral("deno")), ffmpeg);
+        // Older yt-dlp refuses the option outright; newer ones find deno on PATH by themselves.
+        const auto deno = m_ytDlpRelease && *m_ytDlpRelease >= ytDlpJsRuntimesRelease()
+                              ? executable(QStringLiteral("deno"))
+                              : std::nullopt;
+        arguments = ytDlpArguments(item, deno, ffmpeg);
+        // What an earlier run left under the final name is not known to be whole.
+        WorkingFiles::removeUnfinishedOutputs(item);
     }
 
     const QProcessEnvironment environment = m_tools.environment();
 
     auto *worker = new Worker(item.id, this, m_stopGraceMs);
     m_workers.insert(item.id, worker);
+    m_runNotes.insert(item.id, RunNotes());
     change(item.id, [](DownloadItem &started) {
         started.state = DownloadState::downloading;
         started.detail = QStringLiteral("Connecting\u2026");
         started.speed = noValue;
         started.eta = noValue;
+        // Only this run can say which file is finished.
+        started.file.reset();
     });
     worker->launch(program, arguments, environment, input);
 }
@@ -460,6 +473,7 @@ void DownloadManager::launchFailed(const QUuid &id, const QString &description)
         worker->deleteLater();
     // A resume asked for while it was starting died with the launch.
     m_pendingResume.remove(id);
+    m_runNotes.remove(id);
     fail(id, description);
     pump();
 }
@@ -470,11 +484,14 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
     if (index < 0)
         return;
     DownloadItem &target = m_items[static_cast<size_t>(index)];
+    if (const auto notes = m_runNotes.find(id); notes != m_runNotes.end())
+        notes->take(line);
     // A paused item takes no more progress, but the file of a worker that got
     // to the end before the pause did is kept: its exit decides.
-    if (target.state == DownloadState::paused && line.startsWith(QLatin1String(WorkerProtocol::file)) &&
-        m_workers.contains(id))
-        m_finishedFiles.insert(id, line.sliced(qstrlen(WorkerProtocol::file)));
+    if (target.state == DownloadState::paused && m_workers.contains(id)) {
+        if (const auto file = reportedFile(target, line))
+            m_finishedFiles.insert(id, *file);
+    }
     if (applyWorkerLine(target, line)) {
         m_model->rowChanged(rowOf(index));
         save();
@@ -490,23 +507,40 @@ void DownloadManager::ended(const QUuid &id, int status)
         m_finishedFiles.contains(id) ? std::optional<QString>(m_finishedFiles.take(id)) : std::nullopt;
     const bool finishedAnyway =
         status == 0 && current && current->state == DownloadState::paused && lateFile && QFileInfo::exists(*lateFile);
-    const bool notify = status == 0 && current && (current->state == DownloadState::downloading || finishedAnyway) &&
+    const RunNotes notes = m_runNotes.take(id);
+    // Completed means a whole file is there: an exit without one is a failure, whatever its status.
+    const bool saved = current && (finishedAnyway || (current->file && QFileInfo(*current->file).isFile()));
+    const bool notify = status == 0 && saved && (current->state == DownloadState::downloading || finishedAnyway) &&
                         !m_isClosing && m_notificationsEnabled;
     if (Worker *worker = m_workers.take(id))
         worker->deleteLater();
     if (finishedAnyway)
         m_pendingResume.remove(id);
+    if (const auto removed = m_removedWhileRunning.constFind(id); removed != m_removedWhileRunning.cend()) {
+        WorkingFiles::removeInBackground({*removed});
+        m_removedWhileRunning.erase(removed);
+    }
     if (current) {
-        change(id, [status, finishedAnyway, &lateFile](DownloadItem &finished) {
+        change(id, [status, saved, finishedAnyway, &lateFile, &notes](DownloadItem &finished) {
             if (finishedAnyway)
                 finished.file = lateFile;
             if (finished.state == DownloadState::downloading || finishedAnyway) {
                 if (status != 0) {
                     finished.state = DownloadState::failed;
                     if (!finished.detail.startsWith(QLatin1String("ERROR:")))
-                        finished.detail = QStringLiteral("Download stopped (%1). Check the link, connection, or "
-                                                         "browser sign-in, then retry.")
-                                              .arg(status);
+                        finished.detail = notes.cookieFailure(finished.browser)
+                                              .value_or(QStringLiteral("Download stopped (%1). Check the link, "
+                                                                       "connection, or browser sign-in, then retry.")
+                                                            .arg(status));
+                } else if (!saved) {
+                    finished.state = DownloadState::failed;
+                    finished.detail =
+                        notes.entries() > 1
+                            ? QStringLiteral("This link holds %1 videos and Lark saves one video per link, so "
+                                             "nothing was saved: add the link of each video on its own.")
+                                  .arg(notes.entries())
+                            : QStringLiteral("The download ended without a finished file, so nothing was saved: "
+                                             "retry it.");
                 } else {
                     finished.state = DownloadState::completed;
                     finished.progress = 100;
@@ -562,8 +596,23 @@ void DownloadManager::remove(const QUuid &id)
 {
     interrupt(id);
     m_pendingResume.remove(id);
+    if (const DownloadItem *removed = item(id))
+        forgetWorkingFiles({*removed});
     removeItemsWhere([&id](const DownloadItem &item) { return item.id == id; });
     save();
+}
+
+void DownloadManager::forgetWorkingFiles(const QList<DownloadItem> &removed)
+{
+    // A running worker still writes them: they go when it has ended.
+    QList<DownloadItem> idle;
+    for (const DownloadItem &item : removed) {
+        if (m_workers.contains(item.id))
+            m_removedWhileRunning.insert(item.id, item);
+        else
+            idle.append(item);
+    }
+    WorkingFiles::removeInBackground(idle);
 }
 
 void DownloadManager::pauseAll()
@@ -590,9 +639,10 @@ void DownloadManager::clearAll()
         interrupt(item.id);
         m_pendingResume.remove(item.id);
     }
+    forgetWorkingFiles(QList<DownloadItem>(m_items.cbegin(), m_items.cend()));
     removeItemsWhere([](const DownloadItem &) { return true; });
     save();
-    setNotice(QStringLiteral("Queue cleared. Downloaded and partial files remain on disk."));
+    setNotice(QStringLiteral("Queue cleared. Downloaded files remain on disk."));
 }
 
 void DownloadManager::clearCompleted()

@@ -2,9 +2,11 @@
 
 #include "app/manager/WorkerTools.h"
 #include "app/records/DownloadItem.h"
+#include "app/records/RunNotes.h"
 #include "model/MegaFolderListing.h"
 #include "model/MegaFolderRequest.h"
 
+#include <QDate>
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QObject>
@@ -169,6 +171,8 @@ private:
     int rowOf(qsizetype index) const { return static_cast<int>(m_items.size() - 1 - index); }
     void rebuildIndex();
     void interrupt(const QUuid &id);
+    // Removes the working files of items that leave the queue unfinished.
+    void forgetWorkingFiles(const QList<DownloadItem> &removed);
     void loadHistory();
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
@@ -195,6 +199,10 @@ private:
     QSet<QUuid> m_pendingResume;
     // Files reported by workers whose item was paused meanwhile.
     QHash<QUuid, QString> m_finishedFiles;
+    // What each running worker said besides its item's fields.
+    QHash<QUuid, RunNotes> m_runNotes;
+    // Removed items whose worker still runs: their working files go when it ends.
+    QHash<QUuid, DownloadItem> m_removedWhileRunning;
 
     QTimer m_saveTimer;
     QDeadlineTimer m_saveDeadline;
@@ -209,6 +217,8 @@ private:
     QString m_support;
     WorkerTools m_tools;
     bool m_ytDlpChecked = false;
+    // The release of the yt-dlp in use, once asked.
+    std::optional<QDate> m_ytDlpRelease;
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownedSettings;
     CompletionNotifier *m_notifier = nullptr;

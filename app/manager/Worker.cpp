@@ -10,6 +10,7 @@
 namespace {
 
 constexpr qint64 sliceBytes = 16 * 1024;
+constexpr qint64 discardBytesPerTurn = 16 * 1024 * 1024;
 
 // Processes whose manager is gone. They run on unwatched; their handles are
 // kept for the rest of the program, which is short: the one manager goes at exit.
@@ -134,8 +135,14 @@ void Worker::readSome()
     m_readScheduled = false;
     if (m_reported)
         return;
-    const QByteArray chunk = m_process->read(sliceBytes);
-    for (const QString &line : m_framer.append(chunk)) {
+    QStringList lines = m_framer.append(m_process->read(sliceBytes));
+    // The rest of a line too long to keep costs nothing to pass over, and
+    // left unread it would pile up in the process's buffer instead.
+    for (qint64 skipped = 0;
+         lines.isEmpty() && m_framer.isDiscarding() && m_process->bytesAvailable() > 0 && skipped < discardBytesPerTurn;
+         skipped += sliceBytes)
+        lines = m_framer.append(m_process->read(sliceBytes));
+    for (const QString &line : std::as_const(lines)) {
         if (m_manager)
             m_manager->consume(m_id, line);
     }

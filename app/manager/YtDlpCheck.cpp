@@ -10,17 +10,6 @@
 namespace {
 
 constexpr int oldAfterDays = 90;
-// From this release on, yt-dlp needs a JavaScript runtime for YouTube.
-const QDate wantsJavaScript(2025, 11, 12);
-
-std::optional<QDate> releaseDate(const QString &version)
-{
-    const QStringList parts = version.trimmed().split(QLatin1Char('.'));
-    if (parts.size() < 3)
-        return std::nullopt;
-    const QDate date(parts[0].toInt(), parts[1].toInt(), parts[2].toInt());
-    return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
-}
 
 QString updateWay(YtDlpInstall install, const QString &path)
 {
@@ -40,6 +29,20 @@ QString updateWay(YtDlpInstall install, const QString &path)
 }
 
 } // namespace
+
+QDate ytDlpJsRuntimesRelease()
+{
+    return QDate(2025, 11, 12);
+}
+
+std::optional<QDate> ytDlpReleaseDate(const QString &version)
+{
+    const QStringList parts = version.trimmed().split(QLatin1Char('.'));
+    if (parts.size() < 3)
+        return std::nullopt;
+    const QDate date(parts[0].toInt(), parts[1].toInt(), parts[2].toInt());
+    return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
+}
 
 YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home)
 {
@@ -64,7 +67,7 @@ QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, 
     if (!path)
         return QStringLiteral("yt-dlp was not found, so video links cannot be downloaded: install it with sudo apt "
                               "install yt-dlp, or pipx install yt-dlp for the newest release.");
-    const auto released = releaseDate(version);
+    const auto released = ytDlpReleaseDate(version);
     if (!released)
         return QStringLiteral("%1 did not tell its version, so it may not work: reinstall yt-dlp.").arg(*path);
     QStringList advice;
@@ -74,7 +77,7 @@ QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, 
                           .arg(version.trimmed())
                           .arg(released->daysTo(today))
                           .arg(updateWay(install, *path)));
-    if (*released >= wantsJavaScript && !denoFound)
+    if (*released >= ytDlpJsRuntimesRelease() && !denoFound)
         advice.append(QStringLiteral("yt-dlp %1 needs the deno JavaScript runtime for YouTube and none was found: put "
                                      "the deno program in ~/.local/bin.")
                           .arg(version.trimmed()));
@@ -122,6 +125,7 @@ void YtDlpCheck::start()
 
 void YtDlpCheck::report(const QString &version)
 {
+    m_release = ytDlpReleaseDate(version);
     const YtDlpInstall install =
         m_path ? ytDlpInstallOf(*m_path, m_tools.toolDirectory(), QDir::homePath()) : YtDlpInstall::other;
     Q_EMIT finished(ytDlpAdvice(m_path, version, install, m_tools.executable(QStringLiteral("deno")).has_value(),

@@ -13,6 +13,12 @@ class QProcess;
 // How a yt-dlp came to be where it is, which decides how it is updated.
 enum class YtDlpInstall { debianPackage, pipx, pip, standalone, other };
 
+// The release that added --js-runtimes and from which YouTube needs a JavaScript runtime.
+QDate ytDlpJsRuntimesRelease();
+
+// The release date a version such as "2025.11.12" stands for.
+std::optional<QDate> ytDlpReleaseDate(const QString &version);
+
 YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home);
 
 // What the user should know about the yt-dlp the application would use, in
@@ -29,6 +35,8 @@ public:
     YtDlpCheck(WorkerTools tools, QObject *parent = nullptr);
     ~YtDlpCheck() override;
     void start();
+    // The release of the yt-dlp asked, once it answered.
+    std::optional<QDate> release() const { return m_release; }
 
 Q_SIGNALS:
     void finished(const QString &advice);
@@ -39,4 +47,5 @@ private:
     WorkerTools m_tools;
     QProcess *m_process = nullptr;
     std::optional<QString> m_path;
+    std::optional<QDate> m_release;
 };

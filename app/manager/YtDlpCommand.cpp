@@ -30,17 +30,44 @@ QStringList ytDlpArguments(const DownloadItem &item, const std::optional<QString
         QStringLiteral("5"),
         QStringLiteral("--fragment-retries"),
         QStringLiteral("5"),
+        // A video with pieces missing is not a finished file.
+        QStringLiteral("--abort-on-unavailable-fragments"),
+        // One video per link: a link that holds several downloads none of
+        // them, and says how many it holds.
+        QStringLiteral("--match-filter"),
+        QStringLiteral("n_entries <? 2"),
         QStringLiteral("--print"),
-        QStringLiteral("before_dl:LARK_TITLE|%(title)s"),
+        QStringLiteral("playlist:LARK_ENTRIES|%(playlist_count)s"),
+        // Titles and paths come from strangers: printed as JSON strings, no
+        // line break or control character in them can start a line.
         QStringLiteral("--print"),
-        QStringLiteral("after_move:LARK_FILE|%(filepath)s"),
+        QStringLiteral("before_dl:LARK_TITLE|%(title)j"),
+        QStringLiteral("--print"),
+        QStringLiteral("after_move:LARK_FILE|%(filepath)j"),
         QStringLiteral("--progress-template"),
         QStringLiteral("download:LARK_PROGRESS|%(progress._percent_str)s|%(progress._speed_str)s|"
                        "%(progress._eta_str)s|%(progress._total_bytes_str)s"),
+        // The file name is made of copies of the title and id that yt-dlp's
+        // own clean-up cannot lengthen (it writes "|" and the like as
+        // three-byte look-alikes), without direction overrides, and cut so
+        // that every name of the download, working files included, fits the
+        // 255 bytes a Linux file name may have.
+        QStringLiteral("--parse-metadata"),
+        QStringLiteral("title:(?s)(?P<lark_name>.+)"),
+        QStringLiteral("--parse-metadata"),
+        QStringLiteral("id:(?s)(?P<lark_id>.+)"),
+        QStringLiteral("--replace-in-metadata"),
+        QStringLiteral("lark_name,lark_id"),
+        QStringLiteral("[\"*:<>?|/\\\\]"),
+        QStringLiteral("-"),
+        QStringLiteral("--replace-in-metadata"),
+        QStringLiteral("lark_name,lark_id"),
+        QStringLiteral("[\\u202a-\\u202e\\u2066-\\u2069]"),
+        QString(),
         QStringLiteral("-P"),
         item.folder,
         QStringLiteral("-o"),
-        QStringLiteral("%(title).180B [%(id)s] [") + item.jobID().left(8) + QStringLiteral("].%(ext)s"),
+        QStringLiteral("%(lark_name).140B [%(lark_id).24B] [") + item.jobID().left(8) + QStringLiteral("].%(ext)s"),
     };
     if (deno)
         arguments << QStringLiteral("--js-runtimes") << QStringLiteral("deno:") + *deno;

@@ -2,9 +2,9 @@
 
 namespace {
 
-qsizetype findTerminator(const QByteArray &bytes, qsizetype from)
+qsizetype findTerminator(QByteArrayView bytes, qsizetype from = 0)
 {
-    const char *begin = bytes.constData();
+    const char *begin = bytes.data();
     for (qsizetype i = from; i < bytes.size(); ++i) {
         if (begin[i] == '\n' || begin[i] == '\r')
             return i;
@@ -17,6 +17,14 @@ qsizetype findTerminator(const QByteArray &bytes, qsizetype from)
 QStringList LineFramer::append(QByteArrayView chunk)
 {
     QStringList lines;
+    if (m_discarding) {
+        // The rest of a line that grew too long goes with it, up to its end.
+        const qsizetype end = findTerminator(chunk);
+        if (end < 0)
+            return lines;
+        m_discarding = false;
+        chunk = chunk.sliced(end + 1);
+    }
     // Only the new bytes can hold a terminator: the buffer before them had none.
     qsizetype searchFrom = m_buffer.size();
     m_buffer.append(chunk);
@@ -26,13 +34,17 @@ QStringList LineFramer::append(QByteArrayView chunk)
         lineStart = end + 1;
     }
     m_buffer.remove(0, lineStart);
-    if (m_buffer.size() > maxPendingBytes)
+    if (m_buffer.size() > maxPendingBytes) {
         m_buffer.clear();
+        m_buffer.squeeze();
+        m_discarding = true;
+    }
     return lines;
 }
 
 std::optional<QString> LineFramer::finish()
 {
+    m_discarding = false;
     if (m_buffer.isEmpty())
         return std::nullopt;
     QString last = QString::fromUtf8(m_buffer);

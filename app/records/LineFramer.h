@@ -12,8 +12,9 @@
 // process.
 class LineFramer {
 public:
-    // An unterminated line longer than this is dropped; the rest of it arrives
-    // as a line of its own.
+    // An unterminated line longer than this is dropped whole, up to its
+    // terminator: no piece of it ever arrives as a line of its own, where it
+    // could pass for a line the worker did not write.
     static constexpr qsizetype maxPendingBytes = 1048576;
 
     // Appends a chunk and returns the lines it completed, in order.
@@ -22,7 +23,10 @@ public:
     std::optional<QString> finish();
 
     qsizetype pendingBytes() const { return m_buffer.size(); }
+    // Whether the bytes coming are the rest of a line that is being dropped.
+    bool isDiscarding() const { return m_discarding; }
 
 private:
     QByteArray m_buffer;
+    bool m_discarding = false;
 };

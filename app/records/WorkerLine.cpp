@@ -3,6 +3,10 @@
 #include "app/records/ParsedProgress.h"
 #include "model/WorkerProtocol.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 namespace {
@@ -10,6 +14,37 @@ namespace {
 bool startsWith(const QString &line, const char *marker)
 {
     return line.startsWith(QLatin1String(marker));
+}
+
+// The text after a marker. yt-dlp is asked to print what comes from outside as
+// a JSON string, so nothing in it can break the line; what does not decode
+// was not written by the template and is not taken.
+std::optional<QString> fieldText(const QString &line, const char *marker, bool escaped)
+{
+    const QString field = line.sliced(qstrlen(marker));
+    if (!escaped)
+        return field;
+    if (!field.startsWith(QLatin1Char('"')))
+        return std::nullopt;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray("[") + field.toUtf8() + QByteArray("]"), &error);
+    if (error.error != QJsonParseError::NoError || document.array().size() != 1 || !document.array()[0].isString())
+        return std::nullopt;
+    return document.array()[0].toString();
+}
+
+// Whether path names something inside folder, however it is spelled.
+bool isInside(const QString &path, const QString &folder)
+{
+    if (!QDir::isAbsolutePath(path) || folder.isEmpty())
+        return false;
+    const QString base = QDir::cleanPath(QDir(folder).absolutePath()) + QLatin1Char('/');
+    if (QDir::cleanPath(path).startsWith(base))
+        return true;
+    // The folder may be reached through a link; both as they really are then.
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+    const QString realPath = QFileInfo(path).canonicalFilePath();
+    return !realFolder.isEmpty() && !realPath.isEmpty() && realPath.startsWith(realFolder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -20,10 +55,24 @@ QString withQuotaResetClock(const QString &line, const QDateTime &now)
     const QRegularExpressionMatch match = left.match(line);
     if (!match.hasMatch())
         return line;
-    const qint64 amount = match.captured(1).toLongLong();
+    // A wait nobody would sit out is no time to tell.
+    const qint64 amount = match.captured(1).size() > 6 ? -1 : match.captured(1).toLongLong();
     const qint64 seconds = amount * (match.captured(2).startsWith(QLatin1String("hour")) ? 3600 : 60);
+    if (amount < 0 || seconds > longestQuotaWaitSeconds + 3600)
+        return line.left(match.capturedStart());
     return line.left(match.capturedStart()) +
            QStringLiteral(" Quota resets at %1.").arg(now.addSecs(seconds).toString(QStringLiteral("HH:mm")));
+}
+
+std::optional<QString> reportedFile(const DownloadItem &item, const QString &line)
+{
+    if (!startsWith(line, WorkerProtocol::file))
+        return std::nullopt;
+    // A worker only ever saves into the item's folder; a path elsewhere is not believed.
+    const auto file = fieldText(line, WorkerProtocol::file, item.platform() != QLatin1String("MEGA"));
+    if (!file || !isInside(*file, item.folder))
+        return std::nullopt;
+    return file;
 }
 
 bool applyWorkerLine(DownloadItem &item, const QString &line)
@@ -31,20 +80,31 @@ bool applyWorkerLine(DownloadItem &item, const QString &line)
     if (item.state != DownloadState::downloading)
         return false;
 
+    // A worker's error says why it stopped; what it prints after that must not hide it.
+    const bool keepsError = item.detail.startsWith(QLatin1String(WorkerProtocol::error));
     if (const auto progress = ParsedProgress::parse(line)) {
         item.progress = progress->percent;
         item.speed = progress->speed;
         item.eta = progress->eta;
         item.size = progress->size;
-        item.detail = progress->percent < 100 ? QStringLiteral("Downloading") : QStringLiteral("Finalizing file\u2026");
+        if (!keepsError)
+            item.detail =
+                progress->percent < 100 ? QStringLiteral("Downloading") : QStringLiteral("Finalizing file\u2026");
         return true;
     }
+    const bool escaped = item.platform() != QLatin1String("MEGA");
     if (startsWith(line, WorkerProtocol::title)) {
-        item.title = line.sliced(qstrlen(WorkerProtocol::title));
+        const auto title = fieldText(line, WorkerProtocol::title, escaped);
+        if (!title)
+            return false;
+        item.title = printableText(*title);
         return true;
     }
     if (startsWith(line, WorkerProtocol::file)) {
-        item.file = line.sliced(qstrlen(WorkerProtocol::file));
+        const auto file = reportedFile(item, line);
+        if (!file)
+            return false;
+        item.file = *file;
         return true;
     }
     if (startsWith(line, WorkerProtocol::error)) {
@@ -53,6 +113,8 @@ bool applyWorkerLine(DownloadItem &item, const QString &line)
     }
     if (startsWith(line, WorkerProtocol::merger) || startsWith(line, WorkerProtocol::extractAudio) ||
         startsWith(line, WorkerProtocol::status)) {
+        if (keepsError)
+            return false;
         item.detail = QString(line).remove(QLatin1String(WorkerProtocol::status));
         return true;
     }

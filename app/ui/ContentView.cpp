@@ -39,8 +39,10 @@ namespace {
 
 const QStringList qualities{QStringLiteral("Best available"), QStringLiteral("1080p"), QStringLiteral("720p"),
                             QStringLiteral("Audio \u2022 MP3")};
-const QStringList browsers{QStringLiteral("None"),    QStringLiteral("Chrome"), QStringLiteral("Safari"),
-                           QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave")};
+// The browsers whose cookies yt-dlp can read on Linux.
+const QStringList browsers{QStringLiteral("None"),    QStringLiteral("Chrome"), QStringLiteral("Chromium"),
+                           QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave"),
+                           QStringLiteral("Opera"),   QStringLiteral("Vivaldi")};
 const QList<int> simultaneous{1, 2, 3, 5, 8, 12, 20, 50};
 
 QLabel *iconLabel(const QString &icon, int size, const QColor &colour)

@@ -1,10 +1,13 @@
 #!/bin/bash
-# Stands in for "lark-mega --list-folder URL" in browser tests. The folder
-# handle in the link picks what it does; $FAKE_LISTER_DIR holds the prepared
-# listing (listing.json) and receives a note of every run (runs).
+# Stands in for "lark-mega --list-folder -" in browser tests, which reads the
+# link from standard input. The folder handle in the link picks what it does;
+# $FAKE_LISTER_DIR holds the prepared listing (listing.json) and receives a
+# note of every run (runs).
 set -u
 dir="$FAKE_LISTER_DIR"
-handle="${2#*/folder/}"
+[ "$2" = "-" ] || { echo "ERROR: the link came on the command line"; exit 1; }
+read -r link
+handle="${link#*/folder/}"
 handle="${handle%%#*}"
 # The trap goes in before the run is noted: a test stops the tool as soon as it sees the note.
 [ "$handle" = SLEEPING ] && trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM

@@ -2,8 +2,10 @@
 // MEGA emulator, and Debian's yt-dlp against a local HTTP server.
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "app/manager/YtDlpCommand.h"
 #include "tests/support/ClipServer.h"
 #include "tests/support/MegaEmulator.h"
+#include "tests/support/Programs.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,8 +19,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
+#include <cmath>
 #include <csignal>
+#include <optional>
 
 namespace {
 
@@ -26,6 +31,21 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The page yt-dlp's generic extractor reads: a title, and a video for each source.
+QByteArray page(const QString &title, const QStringList &sources)
+{
+    QByteArray html = "<!doctype html><html><head><title>" + title.toUtf8() + "</title></head><body>";
+    for (const QString &source : sources)
+        html += "<video src=\"" + source.toUtf8() + "\"></video>";
+    return html + "</body></html>";
 }
 
 struct Fixture {
@@ -45,6 +65,12 @@ struct Fixture {
     std::unique_ptr<DownloadManager> manager;
 };
 
+// The clip server on the clips, and a manager whose download of a link has ended.
+struct Finished {
+    ClipServer server;
+    Fixture fixture;
+};
+
 } // namespace
 
 class TestRealWorkers : public QObject {
@@ -54,6 +80,19 @@ private:
     MegaEmulator m_emulator;
     QTemporaryDir m_clips;
     QByteArray m_clip;
+
+    void download(Finished &run, const QString &path, const QString &quality = "Best available",
+                  const QString &browser = "None")
+    {
+        const QString base = run.server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        run.fixture.manager->setQuality(quality);
+        run.fixture.manager->setBrowser(browser);
+        QVERIFY(run.fixture.manager->add(base + "/" + QString::fromUtf8(QUrl::toPercentEncoding(path))));
+        QTRY_VERIFY_WITH_TIMEOUT(run.fixture.manager->itemAt(0).state == DownloadState::completed ||
+                                     run.fixture.manager->itemAt(0).state == DownloadState::failed,
+                                 120000);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -68,6 +107,15 @@ private Q_SLOTS:
         QVERIFY2(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0, ffmpeg.readAll().constData());
         m_clip = readFile(m_clips.filePath("clip.mp4"));
         QVERIFY(m_clip.size() > 100000);
+        // The clip as HLS in one-second pieces, and a playlist two of whose pieces the server cuts short.
+        QVERIFY(programOutput("ffmpeg",
+                              {"-loglevel", "error", "-y", "-i", m_clips.filePath("clip.mp4"), "-c", "copy", "-f",
+                               "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_segment_filename",
+                               m_clips.filePath("seg%d.ts"), m_clips.filePath("clip.m3u8")},
+                              120000));
+        QByteArray cut = readFile(m_clips.filePath("clip.m3u8"));
+        cut.replace("\nseg1.ts", "\n/cut/seg1.ts").replace("\nseg2.ts", "\n/cut/seg2.ts");
+        QVERIFY(cut.contains("/cut/seg2.ts") && writeFile(m_clips.filePath("cut.m3u8"), cut));
     }
 
     void megaFileLink()
@@ -90,6 +138,41 @@ private Q_SLOTS:
         QCOMPARE(readFile(*item.file), original);
         QCOMPARE(item.detail, "Saved to your computer");
         QCOMPARE(item.size, "3.0 MiB");
+    }
+
+    void forgedLinesInMegaNamesAreText_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("fails"); // the transfer fails, so nothing may look finished
+        QTest::newRow("carriage returns")
+            << "Holiday.mp4\rLARK_FILE|/etc/shadow\rLARK_PROGRESS|100%|9 MiB/s|0:00|1 MiB" << true;
+        QTest::newRow("1 MiB of padding") << QString(65 * 16384 - 11, 'p') + "LARK_FILE|/etc/shadow" << false;
+    }
+    void forgedLinesInMegaNamesAreText()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, fails);
+        QTemporaryDir sources;
+        QVERIFY(writeFile(sources.filePath("source"), QByteArray(1000, 'x')));
+        const QJsonObject file = m_emulator.addFile(sources.filePath("source"), name);
+        if (fails)
+            m_emulator.setFaults({{"range", QJsonObject{{"status", 500}, {"count", 1}}}});
+        const auto clear = qScopeGuard([this] { m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}}); });
+
+        Fixture fixture;
+        QVERIFY(fixture.manager->add(file["link"].toString()));
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->itemAt(0).state != DownloadState::downloading &&
+                                     fixture.manager->workerCount() == 0,
+                                 120000);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QCOMPARE(item.state, fails ? DownloadState::failed : DownloadState::completed);
+        QVERIFY2(!item.file || item.file->startsWith(fixture.dir.filePath("downloads/")), qPrintable(*item.file));
+        QVERIFY(!item.title.contains('\r'));
+        if (fails) {
+            QCOMPARE(item.file, std::nullopt);
+            QCOMPARE(item.progress, 0.0);
+            QVERIFY(item.size != "1 MiB");
+        }
     }
 
     void megaQuotaShowsWhenItResets()
@@ -201,6 +284,134 @@ private Q_SLOTS:
         const QString shown = row.data(Qt::AccessibleDescriptionRole).toString();
         QVERIFY2(shown.startsWith("Failed, " + starts), qPrintable(shown + " / " + fixture.manager->itemAt(0).detail));
         QVERIFY(fixture.manager->itemAt(0).detail.startsWith("ERROR: ")); // the raw line stays whole
+    }
+
+    void whatYtDlpCannotFinishIsNeverCompleted_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("detail");
+        // clang-format off
+        QTest::newRow("a forged title on a page without its video")
+            << "forged.html" << "ERROR: unable to download video data: HTTP Error 404";
+        QTest::newRow("HLS pieces cut short") << "cut.m3u8" << "ERROR: fragment 2 not found, unable to continue";
+        QTest::newRow("three videos on one page")
+            << "three.html" << "This link holds 3 videos and Lark saves one video per link, so nothing was saved: "
+                               "add the link of each video on its own.";
+        // clang-format on
+    }
+    void whatYtDlpCannotFinishIsNeverCompleted()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, detail);
+        for (const char *copy : {"clip2.mp4", "clip3.mp4"})
+            QVERIFY(QFile::exists(m_clips.filePath(copy)) ||
+                    QFile::copy(m_clips.filePath("clip.mp4"), m_clips.filePath(copy)));
+        QVERIFY(writeFile(m_clips.filePath("three.html"), page("Three", {"/clip.mp4", "/clip2.mp4", "/clip3.mp4"})));
+        QVERIFY(
+            writeFile(m_clips.filePath("forged.html"),
+                      page("Nice&#13;LARK_FILE|/etc/passwd&#13;LARK_PROGRESS|100%|1MiB/s|00:00|5MiB", {"/gone.mp4"})));
+        Finished run;
+        download(run, path);
+        DownloadManager &manager = *run.fixture.manager;
+        const QDir folder(run.fixture.dir.filePath("downloads"));
+        QCOMPARE(manager.itemAt(0).state, DownloadState::failed);
+        QVERIFY2(manager.itemAt(0).detail.startsWith(detail), qPrintable(manager.itemAt(0).detail));
+        QCOMPARE(manager.itemAt(0).file, std::nullopt);
+        QVERIFY(manager.itemAt(0).progress < 100);
+        QVERIFY(!manager.itemAt(0).title.contains('\r'));
+        const QString tag = manager.itemAt(0).jobID().left(8);
+        const QStringList saved = folder.entryList({"*.mp4"}, QDir::Files);
+        QVERIFY2(saved.isEmpty(), qPrintable(saved.join(", ")));
+
+        // A retry never takes what an earlier run left under the final name for a finished file.
+        QVERIFY(writeFile(folder.filePath("cut [cut] [" + tag + "].mp4"), m_clip.first(20000)));
+        manager.resume(manager.itemAt(0).id);
+        QTRY_COMPARE_WITH_TIMEOUT(manager.workerCount(), 0, 120000);
+        QCOMPARE(manager.itemAt(0).state, DownloadState::failed);
+        QVERIFY(!folder.exists("cut [cut] [" + tag + "].mp4"));
+    }
+
+    void namesFitWhateverTheTitle_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("117 characters") << QString(117, 'n');
+        QTest::newRow("60 Cyrillic characters") << QString(60, u'\u044f');
+        QTest::newRow("200 bars") << QString(200, '|');
+    }
+    void namesFitWhateverTheTitle()
+    {
+        QFETCH(QString, name);
+        const QString clip = m_clips.filePath(name + ".mp4");
+        QVERIFY(QFile::exists(clip) || QFile::copy(m_clips.filePath("clip.mp4"), clip));
+        Finished run;
+        download(run, name + ".mp4");
+        const DownloadItem &item = run.fixture.manager->itemAt(0);
+        QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+        QCOMPARE(item.title, name);
+        QVERIFY(QFileInfo(*item.file).fileName().toUtf8().size() <= 255 - 40);
+        QCOMPARE(readFile(*item.file), m_clip);
+    }
+
+    void audioConvertedAgainAfterAPauseIsWhole()
+    {
+        const QString source = m_clips.filePath("long.flac");
+        QVERIFY(QFile::exists(source) || programOutput("ffmpeg",
+                                                       {"-loglevel", "error", "-f", "lavfi", "-i",
+                                                        "sine=frequency=440:duration=1200", "-ac", "1", source},
+                                                       120000));
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        fixture.manager->setQuality(audioQuality);
+        QVERIFY(fixture.manager->add(base + "/long.flac"));
+        const QUuid id = fixture.manager->itemAt(0).id;
+        // Paused while the MP3 is being written.
+        const QDir folder(fixture.dir.filePath("downloads"));
+        QTRY_VERIFY_WITH_TIMEOUT(!folder.entryList({"*.mp3"}, QDir::Files).isEmpty() ||
+                                     fixture.manager->item(id)->state != DownloadState::downloading,
+                                 120000);
+        fixture.manager->pause(id);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->workerCount(), 0, 120000);
+        fixture.manager->resume(id);
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->item(id)->state != DownloadState::queued &&
+                                     fixture.manager->item(id)->state != DownloadState::downloading,
+                                 120000);
+        const DownloadItem &item = *fixture.manager->item(id);
+        QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+        QVERIFY(item.file->endsWith(".mp3"));
+        const auto duration =
+            programOutput("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", *item.file});
+        QVERIFY(duration);
+        QVERIFY2(std::abs(duration->trimmed().toDouble() - 1200) < 1, duration->constData());
+    }
+
+    void signedInBrowsersThatCannotBeRead_data()
+    {
+        QTest::addColumn<QByteArray>("cookies"); // what the profile's cookie store holds; none: no profile
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("no profile") << QByteArray()
+                                    << "Firefox's sign-in could not be used because no Firefox profile was found";
+        QTest::newRow("a store that is not a database")
+            << QByteArray("not sqlite") << "Firefox's cookies could not be read (";
+    }
+    void signedInBrowsersThatCannotBeRead()
+    {
+        QFETCH(QByteArray, cookies);
+        QFETCH(QString, detail);
+        QTemporaryDir home;
+        if (!cookies.isEmpty()) {
+            QVERIFY(QDir(home.path()).mkpath(".mozilla/firefox/lark.default"));
+            QVERIFY(writeFile(home.filePath(".mozilla/firefox/lark.default/cookies.sqlite"), cookies));
+        }
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const auto restore = qScopeGuard([&savedHome] { qputenv("HOME", savedHome); });
+        Finished run;
+        download(run, "clip.mp4", "Best available", "Firefox");
+        const DownloadItem &item = run.fixture.manager->itemAt(0);
+        QCOMPARE(item.state, DownloadState::failed);
+        QVERIFY2(item.detail.startsWith(detail), qPrintable(item.detail));
     }
 
     void pauseStopsTheWorkerWhenTheApplicationIgnoresInterrupts()

@@ -35,7 +35,7 @@ private Q_SLOTS:
         QTest::newRow("refused") << "ERROR: [generic] Unable to download webpage: <urlopen error [Errno 111] Connection refused> (caused by TransportError('<urlopen error [Errno 111] Connection refused>'))" << "The connection to the site failed";
         QTest::newRow("timed out") << "ERROR: [generic] Unable to download webpage: The read operation timed out (caused by TransportError('The read operation timed out'))" << "The site took too long to answer";
         QTest::newRow("quota") << "ERROR: MEGA transfer quota reached. Resume after the quota resets." << "MEGA's transfer quota for your connection is used up";
-        QTest::newRow("integrity") << "ERROR: MEGA integrity check failed. Remove the encrypted .part file and retry." << "The file from MEGA did not pass its integrity check";
+        QTest::newRow("integrity") << "ERROR: MEGA integrity check failed: the file arrived damaged twice, so nothing of it was kept." << "The file from MEGA arrived damaged twice";
         QTest::newRow("mega unreachable") << "ERROR: Could not reach MEGA: Couldn't connect to server" << "MEGA could not be reached";
         QTest::newRow("unknown") << "ERROR: [foo] something nobody has seen before" << "";
         QTest::newRow("the manager's own words") << "Download stopped (2). Check the link, connection, or browser sign-in, then retry." << "";

@@ -131,9 +131,24 @@ private Q_SLOTS:
         QCOMPARE(framer.pendingBytes(), LineFramer::maxPendingBytes); // exactly the cap is kept
         QVERIFY(framer.append("y").isEmpty());
         QCOMPARE(framer.pendingBytes(), 0);
-        QCOMPARE(framer.append("tail\nnext"), QStringList{QStringLiteral("tail")});
+        // The rest of the line goes with it: no piece of it is ever a line of its own.
+        QVERIFY(framer.append("tail").isEmpty());
+        QCOMPARE(framer.append("LARK_FILE|/etc/shadow\nnext"), QStringList());
+        QCOMPARE(framer.pendingBytes(), 4);
         QCOMPARE(framer.finish(), QStringLiteral("next"));
         QVERIFY(!framer.finish());
+    }
+
+    void aForgedLineAtTheEndOfAnOverlongOneIsNeverDelivered()
+    {
+        // Padding that brings the marker exactly to where the cap empties the buffer.
+        LineFramer framer;
+        const QByteArray line = "LARK_TITLE|" + QByteArray(65 * 16384 - 11, 'p') + "LARK_FILE|/etc/shadow\n";
+        QStringList lines;
+        for (qsizetype at = 0; at < line.size(); at += 16384)
+            lines += framer.append(QByteArrayView(line).sliced(at, std::min<qsizetype>(16384, line.size() - at)));
+        lines += framer.append("LARK_TITLE|after\n");
+        QCOMPARE(lines, QStringList{"LARK_TITLE|after"});
     }
 
     void byteAtATimeIsLinear()
@@ -152,40 +167,81 @@ private Q_SLOTS:
     {
         // clang-format off
         QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("worker"); // yt-dlp prints titles and paths as JSON strings, lark-mega as they are
         QTest::addColumn<bool>("changed");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
-        QTest::newRow("progress") << "LARK_PROGRESS| 45.3%| 2.10MiB/s | 00:31 | 120.00MiB " << true << "detail"
-                                  << "Downloading";
-        QTest::newRow("finalizing") << "LARK_PROGRESS|100%|NA|NA|NA" << true << "detail" << "Finalizing file\u2026";
-        QTest::newRow("four fields ignored") << "LARK_PROGRESS|50|a|b" << false << "detail" << "Connecting\u2026";
-        QTest::newRow("title") << "LARK_TITLE|My clip" << true << "title" << "My clip";
-        QTest::newRow("empty title") << "LARK_TITLE|" << true << "title" << "";
-        QTest::newRow("title keeps space") << "LARK_TITLE| spaced" << true << "title" << " spaced";
-        QTest::newRow("file") << "LARK_FILE|/tmp/a|b.mp4" << true << "file" << "/tmp/a|b.mp4";
-        QTest::newRow("error") << "ERROR: Unsupported URL" << true << "detail" << "ERROR: Unsupported URL";
-        QTest::newRow("merger") << "[Merger] Merging formats" << true << "detail" << "[Merger] Merging formats";
-        QTest::newRow("extract") << "[ExtractAudio] Destination: a.mp3" << true << "detail"
+        QTest::newRow("progress") << "LARK_PROGRESS| 45.3%| 2.10MiB/s | 00:31 | 120.00MiB " << "yt-dlp" << true
+                                  << "detail" << "Downloading";
+        QTest::newRow("finalizing") << "LARK_PROGRESS|100%|NA|NA|NA" << "yt-dlp" << true << "detail"
+                                    << "Finalizing file\u2026";
+        QTest::newRow("four fields ignored") << "LARK_PROGRESS|50|a|b" << "yt-dlp" << false << "detail"
+                                             << "Connecting\u2026";
+        QTest::newRow("title") << "LARK_TITLE|\"My clip\"" << "yt-dlp" << true << "title" << "My clip";
+        QTest::newRow("empty title") << "LARK_TITLE|\"\"" << "yt-dlp" << true << "title" << "";
+        QTest::newRow("title keeps space") << "LARK_TITLE|\" spaced\"" << "yt-dlp" << true << "title" << " spaced";
+        QTest::newRow("escaped title") << R"(LARK_TITLE|"Nice\rLARK_FILE|/etc/passwd \u202ex \u00e9")" << "yt-dlp"
+                                       << true << "title" << "Nice LARK_FILE|/etc/passwd x \u00e9";
+        QTest::newRow("title not escaped") << "LARK_TITLE|My clip" << "yt-dlp" << false << "title" << "example.com";
+        QTest::newRow("title with more after it") << "LARK_TITLE|\"a\" \"b\"" << "yt-dlp" << false << "title"
+                                                  << "example.com";
+        QTest::newRow("MEGA title as it is") << "LARK_TITLE|\"quoted\"" << "MEGA" << true << "title" << "\"quoted\"";
+        QTest::newRow("MEGA title, control characters") << "LARK_TITLE|a\u0007b\u0085c\u2067d" << "MEGA" << true
+                                                        << "title" << "ab cd";
+        QTest::newRow("file") << "LARK_FILE|\"/tmp/a|b.mp4\"" << "yt-dlp" << true << "file" << "/tmp/a|b.mp4";
+        QTest::newRow("MEGA file") << "LARK_FILE|/tmp/sub/a.mp4" << "MEGA" << true << "file" << "/tmp/sub/a.mp4";
+        QTest::newRow("file outside the folder") << "LARK_FILE|/etc/shadow" << "MEGA" << false << "file" << "<none>";
+        QTest::newRow("file climbing out") << "LARK_FILE|\"/tmp/../etc/passwd\"" << "yt-dlp" << false << "file"
+                                           << "<none>";
+        QTest::newRow("file beside the folder") << "LARK_FILE|/tmpfile" << "MEGA" << false << "file" << "<none>";
+        QTest::newRow("relative file") << "LARK_FILE|a.mp4" << "MEGA" << false << "file" << "<none>";
+        QTest::newRow("error") << "ERROR: Unsupported URL" << "yt-dlp" << true << "detail" << "ERROR: Unsupported URL";
+        QTest::newRow("quota time nobody waits out") << "ERROR: MEGA transfer quota reached. Resume after the quota "
+                                                        "resets. About 2562047788015216 hours left." << "MEGA" << true
+                                                     << "detail" << "ERROR: MEGA transfer quota reached. Resume "
+                                                                    "after the quota resets.";
+        QTest::newRow("merger") << "[Merger] Merging formats" << "yt-dlp" << true << "detail"
+                                << "[Merger] Merging formats";
+        QTest::newRow("extract") << "[ExtractAudio] Destination: a.mp3" << "yt-dlp" << true << "detail"
                                  << "[ExtractAudio] Destination: a.mp3";
-        QTest::newRow("status") << "LARK_STATUS|Decrypting and verifying file\u2026" << true << "detail"
+        QTest::newRow("status") << "LARK_STATUS|Decrypting and verifying file\u2026" << "MEGA" << true << "detail"
                                 << "Decrypting and verifying file\u2026";
-        QTest::newRow("status marker repeated") << "LARK_STATUS|a LARK_STATUS|b" << true << "detail" << "a b";
-        QTest::newRow("other output") << "[download] Destination: x" << false << "detail" << "Connecting\u2026";
+        QTest::newRow("status marker repeated") << "LARK_STATUS|a LARK_STATUS|b" << "MEGA" << true << "detail"
+                                                << "a b";
+        QTest::newRow("other output") << "[download] Destination: x" << "yt-dlp" << false << "detail"
+                                      << "Connecting\u2026";
         // clang-format on
     }
     void applyingLines()
     {
         QFETCH(QString, line);
+        QFETCH(QString, worker);
         QFETCH(bool, changed);
         QFETCH(QString, field);
         QFETCH(QString, value);
         DownloadItem item = downloadingItem();
+        if (worker == QLatin1String("MEGA"))
+            item.url = QStringLiteral("https://mega.nz/file/abcdefgh#k");
         QCOMPARE(applyWorkerLine(item, line), changed);
         const QString actual = field == QLatin1String("title")  ? item.title
                                : field == QLatin1String("file") ? item.file.value_or(QStringLiteral("<none>"))
                                                                 : item.detail;
         QCOMPARE(actual, value);
         QCOMPARE(item.state, DownloadState::downloading);
+    }
+
+    void anErrorStaysTheDetail()
+    {
+        // A failed fragment is followed by more progress; the cause must survive it.
+        DownloadItem item = downloadingItem();
+        const QString error = QStringLiteral("ERROR: fragment 2 not found, unable to continue");
+        QVERIFY(applyWorkerLine(item, error));
+        QVERIFY(applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|40%|1MiB/s|00:01|2MiB")));
+        QVERIFY(!applyWorkerLine(item, QStringLiteral("[Merger] Merging formats")));
+        QCOMPARE(item.progress, 40.0);
+        QCOMPARE(item.detail, error);
+        QVERIFY(applyWorkerLine(item, QStringLiteral("ERROR: a later one")));
+        QCOMPARE(item.detail, QStringLiteral("ERROR: a later one"));
     }
 
     void progressLineSetsEveryField()
@@ -204,7 +260,7 @@ private Q_SLOTS:
              {DownloadState::queued, DownloadState::paused, DownloadState::completed, DownloadState::failed}) {
             DownloadItem item = downloadingItem();
             item.state = state;
-            QVERIFY(!applyWorkerLine(item, QStringLiteral("LARK_TITLE|late")));
+            QVERIFY(!applyWorkerLine(item, QStringLiteral("LARK_TITLE|\"late\"")));
             QVERIFY(!applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|50|a|b|c")));
             QCOMPARE(item.title, QStringLiteral("example.com"));
             QCOMPARE(item.progress, 0.0);

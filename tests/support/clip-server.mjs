@@ -2,6 +2,7 @@
 // ranges and an optional rate limit, for tests that run the real yt-dlp.
 //   node clip-server.mjs DIRECTORY [BYTES_PER_SECOND]
 // prints "READY <port>"; GET /_log returns the Range header of every request.
+// A path under /cut/ serves half of the file and then drops the connection.
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
@@ -33,16 +34,21 @@ const server = http.createServer((request, response) => {
     response.writeHead(200, { 'Content-Type': 'application/json' });
     return response.end(JSON.stringify(log));
   }
-  const file = path.join(directory, path.basename(url.pathname));
+  const cut = url.pathname.startsWith('/cut/');
+  const file = path.join(directory, path.basename(decodeURIComponent(url.pathname)));
   if (!fs.existsSync(file)) {
     response.writeHead(404);
     return response.end();
   }
   const data = fs.readFileSync(file);
   log.push({ method: request.method, path: url.pathname, range: request.headers.range ?? null });
-  // A page without a video, for the failures yt-dlp reports on one.
-  const type = file.endsWith('.html') ? 'text/html; charset=utf-8' : 'video/mp4';
-  const headers = { 'Content-Type': type, 'Accept-Ranges': 'bytes' };
+  const types = { html: 'text/html; charset=utf-8', m3u8: 'application/vnd.apple.mpegurl', ts: 'video/mp2t', mpd: 'application/dash+xml' };
+  const headers = { 'Content-Type': types[path.extname(file).slice(1)] ?? 'video/mp4', 'Accept-Ranges': 'bytes' };
+  if (cut) {
+    response.writeHead(200, { ...headers, 'Content-Length': data.length });
+    response.write(data.subarray(0, data.length >> 1));
+    return setTimeout(() => request.socket.destroy(), 20);
+  }
   const match = /^bytes=(\d+)-(\d*)$/.exec(request.headers.range ?? '');
   if (match) {
     const start = Number(match[1]);

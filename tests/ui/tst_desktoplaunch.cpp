@@ -1,6 +1,7 @@
 // The real application as a desktop starts it: a second launch, a small
 // screen without a window manager, and no session bus at all.
 #include "tests/support/DesktopStandIns.h"
+#include "tests/support/Programs.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -20,20 +21,10 @@
 
 namespace {
 
-// Runs a program to its end and returns what it printed; nothing when it failed.
-std::optional<QByteArray> output(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
-}
-
 // The geometry of the application's top-level window on a display, from the X server itself.
 std::optional<QRect> windowOnDisplay(const QString &display)
 {
-    const auto tree = output(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"});
+    const auto tree = programOutput(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"});
     if (!tree)
         return {};
     static const QRegularExpression line(R"(\("LarkDownloader" "Lark Downloader"\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+))");
@@ -221,11 +212,12 @@ private Q_SLOTS:
 
     void withoutASessionBusABannerShows()
     {
-        // A worker that finishes at once.
+        // A worker that finishes at once, printing as the real one is asked to.
         QFile worker(m_home.filePath(".local/bin/yt-dlp"));
         QVERIFY(worker.open(QIODevice::WriteOnly));
-        worker.write("#!/bin/sh\necho 'LARK_TITLE|Clip without a bus'\nmkdir -p \"$HOME/Downloads/Lark\"\n"
-                     "touch \"$HOME/Downloads/Lark/clip.mp4\"\necho \"LARK_FILE|$HOME/Downloads/Lark/clip.mp4\"\n");
+        worker.write(
+            "#!/bin/sh\necho 'LARK_TITLE|\"Clip without a bus\"'\nmkdir -p \"$HOME/Downloads/Lark\"\n"
+            "touch \"$HOME/Downloads/Lark/clip.mp4\"\necho \"LARK_FILE|\\\"$HOME/Downloads/Lark/clip.mp4\\\"\"\n");
         worker.close();
         worker.setPermissions(worker.permissions() | QFile::ExeOwner);
 
@@ -233,16 +225,17 @@ private Q_SLOTS:
         const auto stopApp = qScopeGuard([&app] { quit(app); });
         start(app, deadBus());
         QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 120000);
-        const auto window = output("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
-                                               QString::number(app.processId()), "--name", "^Lark Downloader$"});
+        const auto window = programOutput("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
+                                                      QString::number(app.processId()), "--name", "^Lark Downloader$"});
         QVERIFY(window && !window->trimmed().isEmpty());
         const QString id = QString::fromLatin1(window->trimmed().split('\n').first());
         // The link field has the focus when the window opens.
-        QVERIFY(output("xdotool", {"windowfocus", "--sync", id, "type", "--delay", "1", "https://example.com/clip"}));
-        QVERIFY(output("xdotool", {"key", "ctrl+Return"}));
+        QVERIFY(programOutput("xdotool",
+                              {"windowfocus", "--sync", id, "type", "--delay", "1", "https://example.com/clip"}));
+        QVERIFY(programOutput("xdotool", {"key", "ctrl+Return"}));
         QTRY_VERIFY_WITH_TIMEOUT(
             [] {
-                const auto found = output("xdotool", {"search", "--name", "^Download complete$"});
+                const auto found = programOutput("xdotool", {"search", "--name", "^Download complete$"});
                 return found && !found->trimmed().isEmpty();
             }(),
             20000);

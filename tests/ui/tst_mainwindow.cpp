@@ -969,7 +969,7 @@ private Q_SLOTS:
         QCOMPARE(window.content().confirmClearAll(), remaining == 0);
         QCOMPARE(manager->count(), remaining);
         if (remaining == 0) {
-            QCOMPARE(manager->notice(), "Queue cleared. Downloaded and partial files remain on disk.");
+            QCOMPARE(manager->notice(), "Queue cleared. Downloaded files remain on disk.");
             screenshot(window, "window-notice");
         }
     }
