@@ -3,13 +3,14 @@
 # Quiet and quick when everything is already present.
 set -euo pipefail
 
+# dunst is there as on a desktop with a notification daemon: the tests must pass beside one.
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   libcurl4-openssl-dev libssl-dev libicu-dev
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg xdg-utils dbus-daemon
-  xvfb xauth xdotool x11-utils fonts-inter fonts-dejavu-core
+  xvfb xauth xdotool x11-utils fonts-inter fonts-dejavu-core dunst
   dpkg-dev desktop-file-utils appstream qt6-qpa-plugins
 )
 

@@ -192,6 +192,7 @@ void DownloadManager::insertItem(DownloadItem item)
 {
     m_model->beginInsertAtTop();
     m_index.insert(item.id, static_cast<qsizetype>(m_items.size()));
+    m_neverStarted.insert(item.id);
     counted(item.state, 1);
     m_items.push_back(std::move(item));
     m_model->endInsertAtTop();
@@ -406,6 +407,7 @@ void DownloadManager::fail(const QUuid &id, const QString &message)
 void DownloadManager::start(const DownloadItem &queued)
 {
     const DownloadItem item = queued; // start may change the list under the reference
+    const bool neverStarted = m_neverStarted.remove(item.id);
     std::error_code error;
     std::filesystem::create_directories(QFile::encodeName(item.folder).toStdString(), error);
     if (error) {
@@ -448,7 +450,8 @@ void DownloadManager::start(const DownloadItem &queued)
                               : std::nullopt;
         arguments = ytDlpArguments(item, deno, ffmpeg);
         // What an earlier run left under the final name is not known to be whole.
-        WorkingFiles::removeUnfinishedOutputs(item);
+        if (!neverStarted)
+            WorkingFiles::removeUnfinishedOutputs(item);
     }
 
     const QProcessEnvironment environment = m_tools.environment();
@@ -607,6 +610,7 @@ void DownloadManager::forgetWorkingFiles(const QList<DownloadItem> &removed)
     // A running worker still writes them: they go when it has ended.
     QList<DownloadItem> idle;
     for (const DownloadItem &item : removed) {
+        m_neverStarted.remove(item.id);
         if (m_workers.contains(item.id))
             m_removedWhileRunning.insert(item.id, item);
         else
@@ -777,7 +781,7 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
         if (unfinished.contains(identity))
             continue;
         unfinished.insert(identity);
-        DownloadItem item(listing.sourceURL + QStringLiteral("/file/") + node.id, node.name, m_folder,
+        DownloadItem item(listing.sourceURL + QStringLiteral("/file/") + node.id, printableText(node.name), m_folder,
                           QStringLiteral("Original file"), QStringLiteral("None"));
         item.megaNode = download;
         item.size = node.formattedSize();

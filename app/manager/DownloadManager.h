@@ -201,6 +201,8 @@ private:
     QHash<QUuid, QString> m_finishedFiles;
     // What each running worker said besides its item's fields.
     QHash<QUuid, RunNotes> m_runNotes;
+    // Items added in this run that no worker has started: nothing of theirs can be on disk yet.
+    QSet<QUuid> m_neverStarted;
     // Removed items whose worker still runs: their working files go when it ends.
     QHash<QUuid, DownloadItem> m_removedWhileRunning;
 

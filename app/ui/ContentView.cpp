@@ -616,7 +616,8 @@ bool ContentView::confirmClearAll()
     alert.setIconPixmap(Theme::pixmap(QStringLiteral("triangle-alert"), 36, Theme::orange));
     alert.setText(QStringLiteral("<b>Clear all downloads?</b>"));
     alert.setInformativeText(QStringLiteral(
-        "Active downloads will stop and history will be removed. Saved videos and partial files stay on disk."));
+        "Active downloads will stop and history will be removed. Saved videos stay on disk; the partial files of "
+        "unfinished downloads are deleted."));
     alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     QPushButton *clear = alert.addButton(QStringLiteral("Clear queue"), QMessageBox::DestructiveRole);
     alert.exec();

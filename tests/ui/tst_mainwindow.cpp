@@ -954,7 +954,7 @@ private Q_SLOTS:
             QCOMPARE(alert->windowTitle(), "Clear all downloads?");
             QCOMPARE(alert->text(), "<b>Clear all downloads?</b>");
             QCOMPARE(alert->informativeText(), "Active downloads will stop and history will be removed. Saved videos "
-                                               "and partial files stay on disk.");
+                                               "stay on disk; the partial files of unfinished downloads are deleted.");
             if (remaining == 0) {
                 // The alert is a window of its own: take the screen around the main window.
                 const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
