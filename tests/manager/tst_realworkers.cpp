@@ -166,7 +166,8 @@ private Q_SLOTS:
                                  120000);
         const DownloadItem &item = fixture.manager->itemAt(0);
         QCOMPARE(item.state, fails ? DownloadState::failed : DownloadState::completed);
-        QVERIFY2(!item.file || item.file->startsWith(fixture.dir.filePath("downloads/")), qPrintable(*item.file));
+        QVERIFY2(!item.file || item.file->startsWith(fixture.dir.filePath("downloads/")),
+                 qPrintable(item.file.value_or("<none>")));
         QVERIFY(!item.title.contains('\r'));
         if (fails) {
             QCOMPARE(item.file, std::nullopt);

@@ -139,18 +139,6 @@ private Q_SLOTS:
         QVERIFY(!framer.finish());
     }
 
-    void aForgedLineAtTheEndOfAnOverlongOneIsNeverDelivered()
-    {
-        // Padding that brings the marker exactly to where the cap empties the buffer.
-        LineFramer framer;
-        const QByteArray line = "LARK_TITLE|" + QByteArray(65 * 16384 - 11, 'p') + "LARK_FILE|/etc/shadow\n";
-        QStringList lines;
-        for (qsizetype at = 0; at < line.size(); at += 16384)
-            lines += framer.append(QByteArrayView(line).sliced(at, std::min<qsizetype>(16384, line.size() - at)));
-        lines += framer.append("LARK_TITLE|after\n");
-        QCOMPARE(lines, QStringList{"LARK_TITLE|after"});
-    }
-
     void byteAtATimeIsLinear()
     {
         // Feeding a long line one byte at a time must not rescan the buffer each time.
