@@ -488,6 +488,11 @@ private Q_SLOTS:
         QTest::qWait(50);
         QVERIFY(shownLightness(menu, "menu-open") < 70);
         menu->hide();
+        // The signed-in browsers are those whose cookies yt-dlp reads on Linux.
+        QStringList browsers;
+        for (QAction *action : menu->actions().first()->menu()->actions())
+            browsers.append(action->text());
+        QCOMPARE(browsers, QStringList({"None", "Chrome", "Chromium", "Firefox", "Edge", "Brave", "Opera", "Vivaldi"}));
 
         // A combo pop-up.
         QComboBox *quality = nullptr;
