@@ -182,10 +182,6 @@ struct MacState {
     }
 };
 
-} // namespace
-
-namespace {
-
 // The longest start of text of at most maxChars characters and maxBytes bytes
 // of UTF-8. Characters are what the reader sees as one, so a cut never splits one.
 QString cutToLength(const QString &text, qsizetype maxChars, qsizetype maxBytes)

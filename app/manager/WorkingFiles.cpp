@@ -28,6 +28,32 @@ bool isFormatPart(QStringView rest)
     return rest.startsWith(QLatin1Char('f')) && dot > 1 && rest.indexOf(QLatin1Char('.'), dot + 1) < 0;
 }
 
+// Whether name, in the folder of the download with this job id, is one of its working files.
+bool isWorking(const QString &name, const QString &job, bool mega)
+{
+    if (mega) {
+        const QString prefix = QStringLiteral(".lark-") + job;
+        return name == prefix + QStringLiteral(".mega.part") || name == prefix + QStringLiteral(".mega.state") ||
+               name == prefix + QStringLiteral(".mega.state.new") || name == prefix + QStringLiteral(".decrypting");
+    }
+    const auto rest = afterTag(name, job);
+    if (!rest)
+        return false;
+    return rest->endsWith(QLatin1String(".part")) || rest->contains(QLatin1String(".part-Frag")) ||
+           rest->endsWith(QLatin1String(".ytdl")) || rest->startsWith(QLatin1String("temp.")) || isFormatPart(*rest);
+}
+
+// Whether name is a yt-dlp output under its final name that a run of this job
+// may have left unfinished: a file of the final extension (any, for video; the
+// converted one for audio) carrying the job's tag.
+bool isUnfinishedOutput(const QString &name, const QString &job, const QString &finalExtension)
+{
+    const auto rest = afterTag(name, job);
+    if (!rest || rest->isEmpty() || rest->contains(QLatin1Char('.')))
+        return false;
+    return finalExtension.isEmpty() || *rest == finalExtension;
+}
+
 struct Job {
     QString id;
     bool mega;
@@ -47,7 +73,7 @@ void removeFrom(const QString &folder, const QList<Job> &jobs)
             owner = byId.value(name.mid(6, 36));
         else if (const qsizetype at = name.lastIndexOf(QStringLiteral("].")); at >= 9 && name[at - 9] == u'[')
             owner = byTag.value(name.mid(at - 8, 8));
-        if (owner && !it.fileInfo().isSymLink() && WorkingFiles::isWorking(name, owner->id, owner->mega))
+        if (owner && !it.fileInfo().isSymLink() && isWorking(name, owner->id, owner->mega))
             QFile::remove(it.filePath());
     }
 }
@@ -55,28 +81,6 @@ void removeFrom(const QString &folder, const QList<Job> &jobs)
 } // namespace
 
 namespace WorkingFiles {
-
-bool isWorking(const QString &name, const QString &job, bool mega)
-{
-    if (mega) {
-        const QString prefix = QStringLiteral(".lark-") + job;
-        return name == prefix + QStringLiteral(".mega.part") || name == prefix + QStringLiteral(".mega.state") ||
-               name == prefix + QStringLiteral(".mega.state.new") || name == prefix + QStringLiteral(".decrypting");
-    }
-    const auto rest = afterTag(name, job);
-    if (!rest)
-        return false;
-    return rest->endsWith(QLatin1String(".part")) || rest->contains(QLatin1String(".part-Frag")) ||
-           rest->endsWith(QLatin1String(".ytdl")) || rest->startsWith(QLatin1String("temp.")) || isFormatPart(*rest);
-}
-
-bool isUnfinishedOutput(const QString &name, const QString &job, const QString &finalExtension)
-{
-    const auto rest = afterTag(name, job);
-    if (!rest || rest->isEmpty() || rest->contains(QLatin1Char('.')))
-        return false;
-    return finalExtension.isEmpty() || *rest == finalExtension;
-}
 
 void removeInBackground(const QList<DownloadItem> &items)
 {

@@ -11,14 +11,6 @@
 // "… [TAG].ext". A file that may be finished is never one of them.
 namespace WorkingFiles {
 
-// Whether name, in the folder of the download with this job id, is one of its working files.
-bool isWorking(const QString &name, const QString &job, bool mega);
-
-// Whether name is a yt-dlp output under its final name that a run of this job
-// may have left unfinished: a file of the final extension (any, for video; the
-// converted one for audio) carrying the job's tag.
-bool isUnfinishedOutput(const QString &name, const QString &job, const QString &finalExtension);
-
 // Removes the working files of these downloads, in the background; each folder is read once.
 void removeInBackground(const QList<DownloadItem> &items);
 
