@@ -6,7 +6,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QHash>
-#include <QSet>
 #include <QThreadPool>
 
 namespace {
