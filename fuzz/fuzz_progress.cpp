@@ -1,5 +1,4 @@
 #include "app/records/LinkIntake.h"
-#include "app/records/ParsedProgress.h"
 #include "app/records/WorkerLine.h"
 
 #include <cstdlib>
@@ -7,8 +6,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString line = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    if (const auto progress = ParsedProgress::parse(line)) {
-        if (!(progress->percent >= 0 && progress->percent <= 100))
+    if (const auto progress = parseProgressLine(line)) {
+        if (!(progress->percent >= 0 && progress->percent <= 100) ||
+            (progress->bytesDone && *progress->bytesDone < 0) || (progress->bytesTotal && *progress->bytesTotal <= 0) ||
+            progress->stream.size() > 64)
             std::abort();
     }
     DownloadItem item(QStringLiteral("https://example.com/v"), QStringLiteral("t"), QStringLiteral("/tmp"),

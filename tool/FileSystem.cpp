@@ -23,7 +23,8 @@ QByteArray native(const QString &path)
 
 MegaError error(const QString &action, const QString &path)
 {
-    return MegaError{QStringLiteral("%1 %2: %3").arg(action, path, QString::fromLocal8Bit(std::strerror(errno)))};
+    return MegaError{QStringLiteral("%1 %2: %3").arg(action, path, QString::fromLocal8Bit(std::strerror(errno))),
+                     FailureKind::disk, std::nullopt};
 }
 
 bool exists(const QString &path)
@@ -45,7 +46,8 @@ MegaResult<int> openRegularFile(const QString &path, int flags)
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return MegaError{QStringLiteral("Could not open %1: it is not a regular file.").arg(path)};
+        return MegaError{QStringLiteral("Could not open %1: it is not a regular file.").arg(path), FailureKind::disk,
+                         std::nullopt};
     }
     return fd;
 }

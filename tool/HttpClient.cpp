@@ -1,6 +1,7 @@
 #include "tool/HttpClient.h"
 
 #include "model/ByteCount.h"
+#include "tool/Interrupt.h"
 
 #include <curl/curl.h>
 
@@ -50,6 +51,12 @@ size_t appendToAnswer(char *data, size_t size, size_t count, void *target)
     return size * count;
 }
 
+// A pause asked for by SIGINT ends a request under way at once.
+int stopWhenInterrupted(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return interruptRequested() ? 1 : 0;
+}
+
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
@@ -72,6 +79,8 @@ void *newCurlHandle(std::chrono::seconds totalLimit, char *errorBuffer)
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, noDataSeconds());
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "lark-mega");
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stopWhenInterrupted);
     // Large reads: a range is 4 MiB, and fewer, bigger callbacks cost less per byte.
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024);
     // Like curl's own command line: a CA bundle named in the environment is trusted.
@@ -84,7 +93,7 @@ MegaError curlTransportError(int code, const char *errorBuffer)
 {
     const QString detail = errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                           : QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(code)));
-    return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(detail)};
+    return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(detail), FailureKind::network, std::nullopt};
 }
 
 HttpClient::HttpClient(std::chrono::seconds totalLimit) : m_curl(newCurlHandle(totalLimit, m_errorBuffer))

@@ -2,6 +2,7 @@
 
 #include "model/JsonFields.h"
 #include "model/MegaBase64.h"
+#include "tool/Interrupt.h"
 #include "tool/JsonText.h"
 
 #include <QJsonArray>
@@ -22,6 +23,50 @@ QString megaApiEndpoint()
     }
     return QStringLiteral("https://g.api.mega.co.nz");
 }
+
+namespace {
+
+FailureKind megaErrorKind(qint64 code)
+{
+    switch (code) {
+    case -3:
+    case -4:
+        return FailureKind::busy;
+    case -9:
+        return FailureKind::notFound;
+    case -11:
+        return FailureKind::access;
+    case -17:
+        return FailureKind::quota;
+    default:
+        return FailureKind::input;
+    }
+}
+
+// One request, answered or failed; a failure that may pass is tried again by the caller.
+MegaResult<QJsonObject> askOnce(HttpClient &client, const QString &url, const QByteArray &body)
+{
+    const auto response = client.postJson(url, body);
+    if (!response)
+        return response.error();
+    if (response->status != 200)
+        return megaError("MEGA is unavailable. Check your connection and try again.",
+                         response->status >= 500 || response->status == 429 ? FailureKind::busy : FailureKind::input);
+
+    const auto document = parseJson(response->body);
+    if (!document)
+        return document.error();
+    if (!document->isArray() || document->array().isEmpty())
+        return megaError("Invalid response from MEGA.");
+    const QJsonValue first = document->array().first();
+    if (const auto code = strictInteger(first))
+        return MegaError{megaErrorMessage(*code), megaErrorKind(*code), std::nullopt};
+    if (!first.isObject())
+        return megaError("Invalid MEGA response.");
+    return first.toObject();
+}
+
+} // namespace
 
 QString megaErrorMessage(qint64 code)
 {
@@ -51,21 +96,13 @@ MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, 
         url += QStringLiteral("&n=") + *share;
 
     const QByteArray body = QJsonDocument(QJsonArray{command}).toJson(QJsonDocument::Compact);
-    const auto response = client.postJson(url, body);
-    if (!response)
-        return response.error();
-    if (response->status != 200)
-        return megaError("MEGA is unavailable. Check your connection and try again.");
-
-    const auto document = parseJson(response->body);
-    if (!document)
-        return document.error();
-    if (!document->isArray() || document->array().isEmpty())
-        return megaError("Invalid response from MEGA.");
-    const QJsonValue first = document->array().first();
-    if (const auto code = strictInteger(first))
-        return MegaError{megaErrorMessage(*code)};
-    if (!first.isObject())
-        return megaError("Invalid MEGA response.");
-    return first.toObject();
+    // A busy server, a 5xx or a dropped connection is asked again after a
+    // growing wait; the last failure is the run's when the tries are spent.
+    for (int tries = 1;; ++tries) {
+        auto answer = askOnce(client, url, body);
+        const bool passing =
+            !answer && (answer.error().kind == FailureKind::busy || answer.error().kind == FailureKind::network);
+        if (!passing || tries >= triesPerRequest || interruptRequested() || !sleepUnlessInterrupted(retryDelay(tries)))
+            return answer;
+    }
 }

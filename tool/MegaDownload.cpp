@@ -6,6 +6,7 @@
 #include "tool/Emit.h"
 #include "tool/FileSystem.h"
 #include "tool/HttpClient.h"
+#include "tool/Interrupt.h"
 #include "tool/MegaApi.h"
 #include "tool/MegaCrypto.h"
 #include "tool/MegaDecrypt.h"
@@ -85,22 +86,43 @@ std::pair<QString, QString> splitExtension(const QString &name)
     return {name.left(dot), name.sliced(dot + 1)};
 }
 
-// secondsLeft: MEGA's X-MEGA-Time-Left on a quota answer, -1 when it sent none.
-MegaError rangeStatusError(long status, long long secondsLeft)
-{
-    if (status != 509)
-        return MegaError{QStringLiteral("MEGA transfer failed (HTTP %1). Resume to retry.").arg(status)};
-    QString message = QStringLiteral("MEGA transfer quota reached. Resume after the quota resets.");
-    if (secondsLeft >= 0) {
-        const long long minutes = std::max(1LL, (secondsLeft + 59) / 60);
-        if (minutes < 90)
-            message += minutes == 1 ? QStringLiteral(" About 1 minute left.")
-                                    : QStringLiteral(" About %1 minutes left.").arg(minutes);
-        else
-            message += QStringLiteral(" About %1 hours left.").arg((minutes + 30) / 60);
+// What the row shows while bytes arrive: counted as they come, at most a few
+// times a second, never going back, with the speed of the last seconds.
+class ProgressMeter {
+public:
+    explicit ProgressMeter(qint64 size) : m_size(size) {}
+
+    void report(qint64 arrived, bool now = false)
+    {
+        const auto time = std::chrono::steady_clock::now();
+        if (!now && m_reported && time - m_lastReport < std::chrono::milliseconds(400))
+            return;
+        m_shown = std::clamp(arrived, m_shown, m_size);
+        m_samples.push_back({time, m_shown});
+        while (m_samples.size() > 2 && time - m_samples[1].time >= std::chrono::seconds(5))
+            m_samples.erase(m_samples.begin());
+        const Sample &oldest = m_samples.front();
+        const double span = std::chrono::duration<double>(time - oldest.time).count();
+        const double speed = span > 0.2 ? static_cast<double>(m_shown - oldest.bytes) / span : 0.0;
+        const std::optional<qint64> left =
+            speed > 0 ? std::optional<qint64>(static_cast<qint64>(static_cast<double>(m_size - m_shown) / speed))
+                      : std::nullopt;
+        emitLine(megaProgressLine(m_shown, m_size, speed, m_shown == m_size ? std::optional<qint64>(0) : left));
+        m_lastReport = time;
+        m_reported = true;
     }
-    return MegaError{message};
-}
+
+private:
+    struct Sample {
+        std::chrono::steady_clock::time_point time;
+        qint64 bytes;
+    };
+    qint64 m_size;
+    qint64 m_shown = 0;
+    bool m_reported = false;
+    std::chrono::steady_clock::time_point m_lastReport;
+    std::vector<Sample> m_samples;
+};
 
 // How much data may arrive between two saved MAC states.
 constexpr qint64 stateInterval = 4 * rangeSize;
@@ -285,7 +307,8 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
     // A size the folder cannot hold is refused before anything is fetched.
     if (const auto room = FileSystem::freeSpace(files.folder); room && size - length > *room)
         return MegaError{QStringLiteral("There is not enough free space in %1 for this file: it needs %2 more.")
-                             .arg(files.folder, formatByteCount(size - length - *room))};
+                             .arg(files.folder, formatByteCount(size - length - *room)),
+                         FailureKind::disk, std::nullopt};
     if (state && state->position > length)
         state.reset(); // stale: a damaged state is rebuilt from the plaintext
     const bool cipherBeyond = state ? state->cipherBeyond : !FileSystem::exists(statePath) && length > 0;
@@ -307,6 +330,9 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
         QByteArray block(1048576, Qt::Uninitialized);
         qint64 unsaved = 0;
         for (qint64 at = verified; at < resumeAt;) {
+            // Nothing new was fetched yet: a pause now loses nothing.
+            if (interruptRequested())
+                endInterrupted();
             const qsizetype count = std::min<qint64>(block.size(), resumeAt - at);
             if (::lseek(partial.get(), at, SEEK_SET) != at ||
                 FileSystem::readFull(partial.get(), block.data(), count) != count)
@@ -343,8 +369,6 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
     const auto decryptor = MegaCtrDecryptor::create(aesKey, nonce, offset / 16);
     if (!decryptor)
         return decryptor.error();
-    const auto start = std::chrono::steady_clock::now();
-    const qint64 startOffset = offset;
     QString base = info.url.toString(QUrl::FullyEncoded);
     while (base.startsWith(QLatin1Char('/')))
         base.remove(0, 1);
@@ -353,6 +377,9 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
     // Several connections at once; the ranges still reach the file in order,
     // decrypted and folded into the MAC as they come.
     RangeFetcher fetcher(base, offset, size, rangeSize, RangeFetcher::connectionsFromEnvironment());
+    ProgressMeter meter(size);
+    meter.report(offset, true);
+    fetcher.setWhileWaiting([&] { meter.report(offset + fetcher.arrivedAhead()); });
     qint64 unsaved = 0;
     while (offset < size) {
         auto next = fetcher.next();
@@ -361,10 +388,6 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
         RangeFetcher::Range range = std::move(next).value();
         const qint64 first = range.first;
         const qint64 expected = range.expected;
-        if (range.status != 200 && range.status != 206)
-            return rangeStatusError(range.status, range.secondsLeft);
-        if (range.longer || range.body.size() != expected)
-            return megaError("Incomplete MEGA chunk. Resume to retry.");
         QByteArray &body = range.body;
         if (!(*decryptor)->update(body.constData(), body.data(), expected))
             return megaError("MEGA decryption failed.");
@@ -375,6 +398,14 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
         FileSystem::startWriteback(partial.get(), first, expected);
         const qint64 written = first + expected;
         unsaved += expected;
+        if (range.interrupted) {
+            // Paused: what arrived in order is kept, and the state says how far it is checked.
+            if (const auto saved = MacState::save(statePath, partial.get(), partialPath,
+                                                  {stream.boundary(), stream.mac(), false}, fingerprint);
+                !saved)
+                return saved.error();
+            endInterrupted();
+        }
         // The state claims only what is on disk: it is saved after the data it covers was flushed.
         if (unsaved >= stateInterval && written < size) {
             if (const auto saved = MacState::save(statePath, partial.get(), partialPath,
@@ -383,14 +414,8 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
                 return saved.error();
             unsaved = 0;
         }
-
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double speed = static_cast<double>(written - startOffset) / std::max(elapsed, 0.01);
-        const auto remaining = static_cast<long long>(static_cast<double>(size - written) / std::max(speed, 1.0));
-        constexpr double mebibyte = 1048576.0;
-        emitLine(megaProgressLine(static_cast<double>(written) / static_cast<double>(size) * 100.0, speed / mebibyte,
-                                  remaining, static_cast<double>(size) / mebibyte));
         offset = written;
+        meter.report(offset + fetcher.arrivedAhead(), offset == size);
     }
 
     // What is left after the last byte: the MAC check, the flush and the move.
@@ -471,7 +496,8 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
             // What failed twice would fail a retry the same way: nothing is left behind.
             FileSystem::removeQuietly(files.partial);
             FileSystem::removeQuietly(files.state);
-            return megaError("MEGA integrity check failed: the file arrived damaged twice, so nothing of it was kept.");
+            return megaError("MEGA integrity check failed: the file arrived damaged twice, so nothing of it was kept.",
+                             FailureKind::integrity);
         }
     }
     if (!verified)

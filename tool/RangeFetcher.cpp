@@ -2,39 +2,87 @@
 
 #include "model/WorkerProtocol.h"
 #include "tool/HttpClient.h"
+#include "tool/Interrupt.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
+
+using Clock = std::chrono::steady_clock;
 
 struct RangeFetcher::Slot {
     CURL *easy = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     Range range;
-    bool busy = false;     // a request is under way or its range waits to be handed over
-    bool finished = false; // the request ended
-    CURLcode code = CURLE_OK;
-    int attempts = 0; // of the range in hand
+    bool longer = false;   // the server sent more than the range
+    bool busy = false;     // a request is under way or waits, or its range waits to be handed over
+    bool finished = false; // the range arrived whole, or failed for good
+    std::optional<MegaError> failure;
+    std::optional<Clock::time_point> resendAt;
+    int tries = 0; // of the range in hand
 };
 
 namespace {
 
 // A connection that delivers less than this for the whole no-data time is
-// dropped and its range asked again, a few times: a server that trickles
-// would otherwise hold a range for the hour a request may last.
+// dropped and its range asked again: a server that trickles would otherwise
+// hold a range for the hour a request may last.
 constexpr long slowestBytesPerSecond = 512;
-constexpr int attemptsPerRange = 3;
+// How often the caller hears from a wait, and how soon an interrupt is seen.
+constexpr auto waitSlice = std::chrono::milliseconds(200);
 
 size_t collect(char *data, size_t size, size_t count, void *target)
 {
-    auto *range = static_cast<RangeFetcher::Range *>(target);
+    auto *slot = static_cast<RangeFetcher::Range *>(target);
     const auto length = static_cast<qsizetype>(size * count);
-    if (range->body.size() + length > range->expected) {
-        range->longer = true;
+    if (slot->body.size() + length > slot->expected)
         return 0; // stops the transfer: the range is unusable anyway
-    }
-    range->body.append(data, length);
+    slot->body.append(data, length);
     return size * count;
+}
+
+// With nothing arriving from any connection for this long, the run gives up;
+// LARK_MEGA_GIVE_UP_SECONDS shortens it for tests.
+std::chrono::seconds giveUpTime()
+{
+    static const std::chrono::seconds time = [] {
+        const char *text = std::getenv("LARK_MEGA_GIVE_UP_SECONDS");
+        const long value = text ? std::strtol(text, nullptr, 10) : 0;
+        return std::chrono::seconds(value >= 1 && value <= 3600 ? value : 600);
+    }();
+    return time;
+}
+
+// Why an answer is not the range, and whether asking again may help.
+MegaError statusError(long status, std::optional<qint64> secondsLeft)
+{
+    if (status == 509) {
+        QString message = QStringLiteral("MEGA transfer quota reached. Resume after the quota resets.");
+        if (secondsLeft) {
+            const long long minutes = std::max(1LL, (*secondsLeft + 59) / 60);
+            if (minutes < 90)
+                message += minutes == 1 ? QStringLiteral(" About 1 minute left.")
+                                        : QStringLiteral(" About %1 minutes left.").arg(minutes);
+            else
+                message += QStringLiteral(" About %1 hours left.").arg((minutes + 30) / 60);
+        }
+        return MegaError{message, FailureKind::quota, secondsLeft};
+    }
+    FailureKind kind = FailureKind::network;
+    if (status >= 500 || status == 429)
+        kind = FailureKind::busy;
+    else if (status == 404 || status == 410)
+        kind = FailureKind::notFound;
+    else if (status == 401 || status == 403)
+        kind = FailureKind::access;
+    return MegaError{QStringLiteral("MEGA transfer failed (HTTP %1). Resume to retry.").arg(status), kind,
+                     std::nullopt};
+}
+
+bool mayPassSoon(const MegaError &error)
+{
+    return error.kind == FailureKind::network || error.kind == FailureKind::busy;
 }
 
 } // namespace
@@ -51,7 +99,8 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
     m_size(size),
     m_rangeBytes(rangeBytes),
     m_nextFirst(offset),
-    m_deliver(offset)
+    m_deliver(offset),
+    m_lastByteAt(Clock::now())
 {
     m_multi = curl_multi_init();
     m_share = curl_share_init();
@@ -76,7 +125,7 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
 RangeFetcher::~RangeFetcher()
 {
     for (const auto &slot : m_slots) {
-        if (slot->busy && !slot->finished)
+        if (slot->busy && !slot->finished && !slot->resendAt)
             curl_multi_remove_handle(static_cast<CURLM *>(m_multi), slot->easy);
         curl_easy_cleanup(slot->easy);
     }
@@ -84,29 +133,41 @@ RangeFetcher::~RangeFetcher()
     curl_share_cleanup(static_cast<CURLSH *>(m_share));
 }
 
+qint64 RangeFetcher::arrivedAhead() const
+{
+    qint64 arrived = 0;
+    for (const auto &slot : m_slots) {
+        if (slot->busy)
+            arrived += slot->range.body.size();
+    }
+    return arrived;
+}
+
 void RangeFetcher::request(Slot &slot)
 {
     const qint64 first = m_nextFirst;
     const qint64 last = std::min(first + m_rangeBytes - 1, m_size - 1);
     m_nextFirst = last + 1;
-    slot.range = Range{first, last - first + 1, 0, QByteArray(), false, -1};
-    slot.attempts = 0;
-    send(slot);
+    slot.range = Range{first, last - first + 1, QByteArray(), false};
+    slot.tries = 0;
+    send(slot, false);
 }
 
-void RangeFetcher::send(Slot &slot)
+void RangeFetcher::send(Slot &slot, bool freshConnection)
 {
     const qint64 first = slot.range.first;
     const qint64 last = first + slot.range.expected - 1;
     slot.range.body.clear();
     slot.range.body.reserve(slot.range.expected);
-    slot.range.status = 0;
-    slot.range.longer = false;
+    slot.longer = false;
     slot.errorBuffer[0] = '\0';
     slot.busy = true;
     slot.finished = false;
-    slot.code = CURLE_OK;
-    ++slot.attempts;
+    slot.failure.reset();
+    slot.resendAt.reset();
+    ++slot.tries;
+    // A connection that failed is not the one to ask again on.
+    curl_easy_setopt(slot.easy, CURLOPT_FRESH_CONNECT, freshConnection ? 1L : 0L);
     curl_easy_setopt(slot.easy, CURLOPT_URL,
                      (m_base + QStringLiteral("/%1-%2").arg(first).arg(last)).toUtf8().constData());
     curl_multi_add_handle(static_cast<CURLM *>(m_multi), slot.easy);
@@ -122,12 +183,62 @@ void RangeFetcher::fill()
     }
 }
 
+void RangeFetcher::finish(Slot &slot, int code)
+{
+    long status = 0;
+    curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+    // Only the collecting callback refuses data: the server sent more than the range.
+    const bool longer = code == CURLE_WRITE_ERROR;
+    std::optional<MegaError> failure;
+    if (status == 509 || (status != 0 && status != 200 && status != 206)) {
+        std::optional<qint64> secondsLeft;
+        // When the quota resets, as MEGA tells it with its refusal.
+        curl_header *timeLeft = nullptr;
+        if (curl_easy_header(slot.easy, "X-MEGA-Time-Left", 0, CURLH_HEADER, -1, &timeLeft) == CURLHE_OK)
+            secondsLeft = quotaWaitSeconds(timeLeft->value);
+        failure = statusError(status, secondsLeft);
+    } else if (longer) {
+        failure = megaError("Incomplete MEGA chunk. Resume to retry.", FailureKind::network);
+    } else if (code != CURLE_OK) {
+        failure = curlTransportError(code, slot.errorBuffer);
+    } else if (slot.range.body.size() != slot.range.expected) {
+        failure = megaError("Incomplete MEGA chunk. Resume to retry.", FailureKind::network);
+    }
+    curl_multi_remove_handle(static_cast<CURLM *>(m_multi), slot.easy);
+    // A try that brought bytes before it failed shows the server is still there.
+    if (!slot.range.body.isEmpty())
+        m_lastByteAt = Clock::now();
+    if (failure && mayPassSoon(*failure) && slot.tries < triesPerRequest && !m_stopped) {
+        slot.range.body.clear();
+        slot.resendAt = Clock::now() + retryDelay(slot.tries);
+        slot.failure = failure;
+        return;
+    }
+    slot.finished = true;
+    slot.failure = failure;
+    // A range that failed for good ends the run when its turn comes; no more are started.
+    if (failure)
+        m_stopped = true;
+}
+
 MegaResult<Done> RangeFetcher::pump()
 {
     auto *multi = static_cast<CURLM *>(m_multi);
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(waitSlice);
+    const auto now = Clock::now();
+    for (const auto &slot : m_slots) {
+        if (!slot->resendAt)
+            continue;
+        if (*slot->resendAt <= now)
+            send(*slot, true);
+        else
+            wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(*slot->resendAt - now) +
+                                      std::chrono::milliseconds(1));
+    }
     int running = 0;
     if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK)
-        return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(QString::fromUtf8(curl_multi_strerror(code)))};
+        return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(QString::fromUtf8(curl_multi_strerror(code))),
+                         FailureKind::network, std::nullopt};
     int left = 0;
     bool ended = false;
     while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
@@ -135,45 +246,49 @@ MegaResult<Done> RangeFetcher::pump()
             continue;
         Slot *slot = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &slot);
-        slot->code = message->data.result;
-        if (slot->code == CURLE_OPERATION_TIMEDOUT && slot->attempts < attemptsPerRange && !m_stopped) {
-            curl_multi_remove_handle(multi, slot->easy);
-            send(*slot);
-            continue;
-        }
-        curl_easy_getinfo(slot->easy, CURLINFO_RESPONSE_CODE, &slot->range.status);
-        // When the quota resets, as MEGA tells it with its refusal.
-        curl_header *timeLeft = nullptr;
-        if (curl_easy_header(slot->easy, "X-MEGA-Time-Left", 0, CURLH_HEADER, -1, &timeLeft) == CURLHE_OK)
-            slot->range.secondsLeft = quotaWaitSeconds(timeLeft->value).value_or(-1);
-        slot->finished = true;
+        finish(*slot, message->data.result);
         ended = true;
-        curl_multi_remove_handle(multi, slot->easy);
-        // A range that failed ends the run when its turn comes; no more are started.
-        const bool ok = (slot->code == CURLE_OK || (slot->code == CURLE_WRITE_ERROR && slot->range.longer)) &&
-                        (slot->range.status == 200 || slot->range.status == 206) &&
-                        slot->range.body.size() == slot->range.expected && !slot->range.longer;
-        if (!ok)
-            m_stopped = true;
+    }
+    // Bytes from any connection show the server is still there.
+    const qint64 arrived = arrivedAhead() + m_deliver;
+    if (arrived != m_lastArrived) {
+        m_lastArrived = arrived;
+        m_lastByteAt = Clock::now();
     }
     // A range that just ended may be the next to hand over: no waiting then.
-    if (running > 0 && !ended)
-        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    if (!ended)
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     return done;
 }
 
 MegaResult<RangeFetcher::Range> RangeFetcher::next()
 {
     while (true) {
+        Slot *next = nullptr;
         for (const auto &slot : m_slots) {
-            if (!slot->busy || !slot->finished || slot->range.first != m_deliver)
-                continue;
-            slot->busy = false;
-            if (slot->code != CURLE_OK && !(slot->code == CURLE_WRITE_ERROR && slot->range.longer)) {
-                m_stopped = true;
-                return curlTransportError(slot->code, slot->errorBuffer);
+            if (slot->busy && slot->range.first == m_deliver)
+                next = slot.get();
+        }
+        if (interruptRequested()) {
+            // What arrived of the next range, in whole blocks, is kept with the rest.
+            m_stopped = true;
+            Range range{m_deliver, 0, QByteArray(), true};
+            if (next && !next->resendAt) {
+                range.body = std::move(next->range.body);
+                range.body.truncate(range.body.size() - range.body.size() % 16);
+                range.expected = range.body.size();
             }
-            Range range = std::move(slot->range);
+            return range;
+        }
+        if (!next)
+            return megaError("MEGA transfer ended early. Resume to retry.", FailureKind::network);
+        if (next->finished) {
+            next->busy = false;
+            if (next->failure) {
+                m_stopped = true;
+                return *next->failure;
+            }
+            Range range = std::move(next->range);
             m_deliver = range.first + range.expected;
             fill();
             // Send the new request now, not after the caller has decrypted and
@@ -182,12 +297,15 @@ MegaResult<RangeFetcher::Range> RangeFetcher::next()
             curl_multi_perform(static_cast<CURLM *>(m_multi), &running);
             return range;
         }
-        bool waiting = false;
-        for (const auto &slot : m_slots)
-            waiting = waiting || (slot->busy && slot->range.first == m_deliver);
-        if (!waiting)
-            return megaError("MEGA transfer ended early. Resume to retry.");
+        if (Clock::now() - m_lastByteAt > giveUpTime()) {
+            m_stopped = true;
+            return next->failure.value_or(MegaError{
+                QStringLiteral("Could not reach MEGA: nothing arrived for %1 seconds.").arg(giveUpTime().count()),
+                FailureKind::network, std::nullopt});
+        }
         if (const auto pumped = pump(); !pumped)
             return pumped.error();
+        if (m_whileWaiting)
+            m_whileWaiting();
     }
 }

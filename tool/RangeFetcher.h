@@ -5,7 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <map>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -16,15 +17,21 @@
 // caller writes a prefix of the file and nothing else. At most one range per
 // connection is held in memory: a connection waits while its finished range
 // is not yet the next in order.
+//
+// A range that fails in a way that may pass (a dropped or stalled connection,
+// a short body, a 5xx or 429) is asked again on a fresh connection after a
+// growing wait while the others go on; the run fails when one range has
+// failed triesPerRequest times, or when nothing at all arrives for the
+// give-up time. A quota answer (509) ends the run at once.
 class RangeFetcher {
 public:
     struct Range {
         qint64 first = 0;
         qint64 expected = 0;
-        long status = 0;
         QByteArray body;
-        bool longer = false;        // the server sent more than the range
-        long long secondsLeft = -1; // X-MEGA-Time-Left, on a quota answer
+        // Handed over because of an interrupt: body is what had arrived of
+        // the range, cut to whole AES blocks, and nothing follows.
+        bool interrupted = false;
     };
 
     // Ranges of rangeBytes from offset to size, as base + "/FIRST-LAST".
@@ -33,9 +40,14 @@ public:
     RangeFetcher(const RangeFetcher &) = delete;
     RangeFetcher &operator=(const RangeFetcher &) = delete;
 
-    // The next range in order, once it has arrived; a transport failure of
-    // that range is its error. After an error, nothing more is requested.
+    // The next range in order, once it has arrived whole; the failure of that
+    // range is its error. After an error, nothing more is requested.
     MegaResult<Range> next();
+
+    // Bytes that have arrived of ranges not yet handed over.
+    qint64 arrivedAhead() const;
+    // Called between waits for data, a few times a second at least.
+    void setWhileWaiting(std::function<void()> callback) { m_whileWaiting = std::move(callback); }
 
     // The number of connections from LARK_MEGA_CONNECTIONS (1 to 8), 4 by default.
     static int connectionsFromEnvironment();
@@ -45,8 +57,9 @@ private:
     // Asks for the next range on the slot's connection.
     void request(Slot &slot);
     // Asks (again) for the slot's range.
-    void send(Slot &slot);
+    void send(Slot &slot, bool freshConnection);
     void fill();
+    void finish(Slot &slot, int code);
     MegaResult<Done> pump();
 
     QString m_base;
@@ -55,7 +68,10 @@ private:
     qint64 m_nextFirst; // the next range to ask for
     qint64 m_deliver;   // the next range to hand over
     bool m_stopped = false;
+    qint64 m_lastArrived = -1;
+    std::chrono::steady_clock::time_point m_lastByteAt;
     void *m_multi = nullptr;
     void *m_share = nullptr;
     std::vector<std::unique_ptr<Slot>> m_slots;
+    std::function<void()> m_whileWaiting;
 };

@@ -5,10 +5,13 @@
 //   lark-mega URL FOLDER JOB_ID
 // A URL of "-" is read from standard input, so a link and its key need not
 // stand on the command line, where every local user can read them.
-// Output goes to standard output only; a failure is one "ERROR: " line and exit status 1.
+// Output goes to standard output only; a failure is one "LARK_FAILURE|" line
+// with its kind, then one "ERROR: " line, and exit status 1. SIGINT pauses:
+// what arrived in order is kept, and the run ends by the signal.
 
 #include "model/MegaNodeDownload.h"
 #include "tool/Emit.h"
+#include "tool/Interrupt.h"
 #include "tool/JsonText.h"
 #include "tool/MegaCrypto.h"
 #include "tool/MegaDownload.h"
@@ -131,11 +134,16 @@ int main(int argc, char **argv)
     // a buffer given back leaves the process at once instead of staying in
     // the heap (glibc otherwise raises this threshold as buffers come and go).
     mallopt(M_MMAP_THRESHOLD, 512 * 1024);
+    handleInterrupts();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const auto result = run(arguments);
+    // A request cut short by a pause is no failure to report.
+    if (interruptRequested())
+        endInterrupted();
     if (!result) {
+        emitLine(failureLine({result.error().kind, result.error().waitSeconds}));
         emitLine(QStringLiteral("ERROR: ") + result.error().description());
         return EXIT_FAILURE;
     }

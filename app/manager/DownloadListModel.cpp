@@ -27,9 +27,9 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
         // What a sighted user reads off the row: its state, then how far it got or what the worker said.
         if (item.state == DownloadState::downloading)
             return QStringLiteral("%1, %2").arg(rawValue(item.state), QString::asprintf("%.1f%%", item.progress));
-        return item.detail.isEmpty()
-                   ? rawValue(item.state)
-                   : QStringLiteral("%1, %2").arg(rawValue(item.state), FailureWords::shownDetail(item));
+        return item.detail.isEmpty() ? rawValue(item.state)
+                                     : QStringLiteral("%1, %2").arg(rawValue(item.state),
+                                                                    FailureWords::shownDetail(item, m_manager.now()));
     case IdRole:
         return item.id;
     case UrlRole:
@@ -45,11 +45,11 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
     case ProgressRole:
         return item.progress;
     case SpeedRole:
-        return item.speed;
+        return item.speedText();
     case EtaRole:
-        return item.eta;
+        return item.etaText();
     case SizeRole:
-        return item.size;
+        return item.sizeText();
     case DetailRole:
         return item.detail;
     case FileRole:

@@ -9,6 +9,7 @@
 #include "app/manager/WorkingFiles.h"
 #include "app/manager/YtDlpCheck.h"
 #include "app/manager/YtDlpCommand.h"
+#include "app/records/FailureWords.h"
 #include "app/records/LinkIntake.h"
 #include "app/records/WorkerLine.h"
 #include "model/MegaFolderLink.h"
@@ -32,8 +33,16 @@ namespace {
 const QString folderKey = QStringLiteral("folder");
 const QString concurrencyKey = QStringLiteral("concurrency");
 const QString notificationsKey = QStringLiteral("notificationsEnabled");
+const QString retriesKey = QStringLiteral("retryAutomatically");
 const QString waitingDetail = QStringLiteral("Waiting for a download slot");
 const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
+
+// The waits before each automatic retry of a failure that may pass.
+constexpr std::array<qint64, automaticRetries> retryWaitSeconds{30, 120, 600};
+// When MEGA does not say when its quota resets, it is asked again after this long.
+constexpr qint64 unknownQuotaWaitSeconds = 3600;
+// A little past the reset, so the quota is surely back.
+constexpr qint64 quotaMarginSeconds = 10;
 
 // An item that blocks a second download of the same thing.
 bool isUnfinished(const DownloadItem &item)
@@ -94,6 +103,12 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
         m_settings = m_ownedSettings.get();
     }
     m_notificationsEnabled = storedBoolean(m_settings->value(notificationsKey)).value_or(true);
+    m_retriesAutomatically = storedBoolean(m_settings->value(retriesKey)).value_or(true);
+    if (options.clock)
+        m_clock = options.clock;
+    // Once a second while something waits: the rows count down, and what is due starts.
+    m_retryTimer.setInterval(1000);
+    connect(&m_retryTimer, &QTimer::timeout, this, &DownloadManager::retryDue);
 
     m_support = options.storageDirectory;
     if (m_support.isEmpty())
@@ -145,9 +160,20 @@ void DownloadManager::loadHistory()
 {
     HistoryFile::Loaded loaded = m_history->read();
     m_items = std::move(loaded.items);
-    for (const DownloadItem &item : m_items)
+    for (DownloadItem &item : m_items) {
         counted(item.state, 1);
+        // A wait to try again goes on after a restart, unless retries were turned off.
+        if (item.state == DownloadState::failed && item.retryAt) {
+            if (m_retriesAutomatically)
+                m_waiting.insert(item.id);
+            else
+                item.retryAt.reset();
+        } else {
+            item.retryAt.reset();
+        }
+    }
     rebuildIndex();
+    watchRetries();
     if (!loaded.notice.isEmpty())
         setNotice(loaded.notice);
 }
@@ -289,6 +315,76 @@ void DownloadManager::setNotificationsEnabled(bool enabled)
     m_settings->setValue(notificationsKey, enabled);
     Q_EMIT notificationsEnabledChanged();
     configureNotifications();
+}
+
+void DownloadManager::setRetriesAutomatically(bool enabled)
+{
+    m_retriesAutomatically = enabled;
+    m_settings->setValue(retriesKey, enabled);
+    if (!enabled) {
+        // What waits stays failed, for the user to retry.
+        const QSet<QUuid> waiting = std::exchange(m_waiting, {});
+        for (const QUuid &id : waiting)
+            change(id, [](DownloadItem &item) { item.retryAt.reset(); });
+    }
+    watchRetries();
+    Q_EMIT retriesAutomaticallyChanged();
+}
+
+void DownloadManager::watchRetries()
+{
+    if (m_waiting.isEmpty())
+        m_retryTimer.stop();
+    else if (!m_retryTimer.isActive())
+        m_retryTimer.start();
+}
+
+void DownloadManager::scheduleRetry(DownloadItem &item, const std::optional<WorkerFailure> &failure)
+{
+    item.failureKind = failure ? std::optional<FailureKind>(failure->kind) : std::nullopt;
+    item.retryAt.reset();
+    if (!failure || !mayPass(failure->kind) || !m_retriesAutomatically || m_isClosing)
+        return;
+    const QDateTime now = m_clock->now();
+    if (failure->kind == FailureKind::quota) {
+        // Waiting out a quota is no failed attempt: it says nothing about the link.
+        item.retryAt =
+            now.addSecs(failure->waitSeconds ? *failure->waitSeconds + quotaMarginSeconds : unknownQuotaWaitSeconds);
+    } else if (item.retries < automaticRetries) {
+        item.retryAt = now.addSecs(retryWaitSeconds[static_cast<size_t>(item.retries)]);
+        ++item.retries;
+    }
+    if (item.retryAt)
+        m_waiting.insert(item.id);
+}
+
+void DownloadManager::retryDue()
+{
+    const QDateTime now = m_clock->now();
+    bool started = false;
+    const QSet<QUuid> waiting = m_waiting;
+    for (const QUuid &id : waiting) {
+        const DownloadItem *waiter = item(id);
+        if (!waiter || waiter->state != DownloadState::failed || !waiter->retryAt) {
+            m_waiting.remove(id);
+            continue;
+        }
+        if (*waiter->retryAt > now) {
+            // The countdown in the row moves on.
+            m_model->rowChanged(rowOf(indexOf(id)));
+            continue;
+        }
+        m_waiting.remove(id);
+        change(id, [](DownloadItem &due) {
+            due.state = DownloadState::queued;
+            due.retryAt.reset();
+            due.detail = waitingDetail;
+        });
+        started = true;
+    }
+    watchRetries();
+    if (started)
+        pump();
 }
 
 void DownloadManager::checkYtDlp()
@@ -456,14 +552,17 @@ void DownloadManager::start(const DownloadItem &queued)
 
     const QProcessEnvironment environment = m_tools.environment();
 
-    auto *worker = new Worker(item.id, this, m_stopGraceMs);
+    auto *worker = new Worker(item.id, m_stopGraceMs);
+    connect(worker, &Worker::lineRead, this, &DownloadManager::consume);
+    connect(worker, &Worker::exited, this, &DownloadManager::ended);
+    connect(worker, &Worker::launchFailed, this, &DownloadManager::launchFailed);
     m_workers.insert(item.id, worker);
     m_runNotes.insert(item.id, RunNotes());
     change(item.id, [](DownloadItem &started) {
         started.state = DownloadState::downloading;
         started.detail = QStringLiteral("Connecting\u2026");
-        started.speed = noValue;
-        started.eta = noValue;
+        started.clearRates();
+        started.retryAt.reset();
         // Only this run can say which file is finished.
         started.file.reset();
     });
@@ -487,7 +586,8 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
     if (index < 0)
         return;
     DownloadItem &target = m_items[static_cast<size_t>(index)];
-    if (const auto notes = m_runNotes.find(id); notes != m_runNotes.end())
+    const auto notes = m_runNotes.find(id);
+    if (notes != m_runNotes.end())
         notes->take(line);
     // A paused item takes no more progress, but the file of a worker that got
     // to the end before the pause did is kept: its exit decides.
@@ -495,7 +595,7 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
         if (const auto file = reportedFile(target, line))
             m_finishedFiles.insert(id, *file);
     }
-    if (applyWorkerLine(target, line)) {
+    if (applyWorkerLine(target, line, notes != m_runNotes.end() ? &*notes : nullptr)) {
         m_model->rowChanged(rowOf(index));
         save();
     }
@@ -524,17 +624,32 @@ void DownloadManager::ended(const QUuid &id, int status)
         m_removedWhileRunning.erase(removed);
     }
     if (current) {
-        change(id, [status, saved, finishedAnyway, &lateFile, &notes](DownloadItem &finished) {
+        change(id, [this, status, saved, finishedAnyway, &lateFile, &notes](DownloadItem &finished) {
             if (finishedAnyway)
                 finished.file = lateFile;
             if (finished.state == DownloadState::downloading || finishedAnyway) {
                 if (status != 0) {
                     finished.state = DownloadState::failed;
-                    if (!finished.detail.startsWith(QLatin1String("ERROR:")))
+                    const bool saidWhy = finished.detail.startsWith(QLatin1String("ERROR:"));
+                    if (!saidWhy)
                         finished.detail = notes.cookieFailure(finished.browser)
                                               .value_or(QStringLiteral("Download stopped (%1). Check the link, "
                                                                        "connection, or browser sign-in, then retry.")
                                                             .arg(status));
+                    // lark-mega says what kind of failure it was; yt-dlp's
+                    // free text is read through the table of known lines.
+                    std::optional<WorkerFailure> failure = notes.failure();
+                    if (!failure && saidWhy) {
+                        if (const auto kind = FailureWords::kind(finished.detail))
+                            failure = WorkerFailure{*kind, std::nullopt};
+                    }
+                    if (failure && failure->kind == FailureKind::quota && failure->waitSeconds)
+                        finished.detail = QStringLiteral("ERROR: MEGA transfer quota reached. Quota resets at %1.")
+                                              .arg(m_clock->now()
+                                                       .addSecs(*failure->waitSeconds)
+                                                       .toLocalTime()
+                                                       .toString(QStringLiteral("HH:mm")));
+                    scheduleRetry(finished, failure);
                 } else if (!saved) {
                     finished.state = DownloadState::failed;
                     finished.detail =
@@ -548,11 +663,17 @@ void DownloadManager::ended(const QUuid &id, int status)
                     finished.state = DownloadState::completed;
                     finished.progress = 100;
                     finished.detail = QStringLiteral("Saved to your computer");
+                    finished.retries = 0;
+                    finished.failureKind.reset();
+                    // The size of what was saved: after a conversion it is not what was fetched.
+                    const qint64 size = QFileInfo(*finished.file).size();
+                    finished.bytesDone = size;
+                    finished.bytesTotal = size;
                 }
             }
-            finished.speed = noValue;
-            finished.eta = noValue;
+            finished.clearRates();
         });
+        watchRetries();
     }
     if (notify && m_notifier) {
         if (const DownloadItem *done = item(id); done && done->state == DownloadState::completed)
@@ -573,10 +694,11 @@ void DownloadManager::interrupt(const QUuid &id)
 void DownloadManager::pause(const QUuid &id)
 {
     m_pendingResume.remove(id);
+    m_waiting.remove(id);
     change(id, [](DownloadItem &paused) {
         paused.state = DownloadState::paused;
-        paused.speed = noValue;
-        paused.eta = noValue;
+        paused.clearRates();
+        paused.retryAt.reset();
         paused.detail = pausedDetail;
     });
     interrupt(id);
@@ -588,10 +710,15 @@ void DownloadManager::resume(const QUuid &id)
         m_pendingResume.insert(id);
         return;
     }
+    // Asked for by the user: the automatic retries start over.
+    m_waiting.remove(id);
     change(id, [](DownloadItem &resumed) {
         resumed.state = DownloadState::queued;
         resumed.detail = waitingDetail;
+        resumed.retryAt.reset();
+        resumed.retries = 0;
     });
+    watchRetries();
     pump();
 }
 
@@ -622,7 +749,9 @@ void DownloadManager::forgetWorkingFiles(const QList<DownloadItem> &removed)
 void DownloadManager::pauseAll()
 {
     for (const DownloadItem &item : items()) {
-        if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
+        // A wait to try again is the user's to cancel; closing keeps it for the next start.
+        const bool waiting = item.state == DownloadState::failed && item.retryAt && !m_isClosing;
+        if (item.state == DownloadState::downloading || item.state == DownloadState::queued || waiting)
             pause(item.id);
     }
 }
@@ -630,9 +759,16 @@ void DownloadManager::pauseAll()
 void DownloadManager::resumeAll()
 {
     for (const DownloadItem &item : items()) {
-        if (item.state == DownloadState::paused || item.state == DownloadState::failed)
-            change(item.id, [](DownloadItem &resumed) { resumed.state = DownloadState::queued; });
+        if (item.state == DownloadState::paused || item.state == DownloadState::failed) {
+            m_waiting.remove(item.id);
+            change(item.id, [](DownloadItem &resumed) {
+                resumed.state = DownloadState::queued;
+                resumed.retryAt.reset();
+                resumed.retries = 0;
+            });
+        }
     }
+    watchRetries();
     pump();
 }
 
@@ -784,7 +920,7 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
         DownloadItem item(listing.sourceURL + QStringLiteral("/file/") + node.id, printableText(node.name), m_folder,
                           QStringLiteral("Original file"), QStringLiteral("None"));
         item.megaNode = download;
-        item.size = node.formattedSize();
+        item.bytesTotal = std::max<qint64>(node.size, 0);
         insertItem(std::move(item));
         ++added;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/manager/Clock.h"
 #include "app/manager/WorkerTools.h"
 #include "app/records/DownloadItem.h"
 #include "app/records/RunNotes.h"
@@ -42,6 +43,8 @@ class DownloadManager : public QObject {
     Q_PROPERTY(bool notificationsEnabled READ notificationsEnabled WRITE setNotificationsEnabled NOTIFY
                    notificationsEnabledChanged)
     Q_PROPERTY(bool isClosing READ isClosing NOTIFY isClosingChanged)
+    Q_PROPERTY(bool retriesAutomatically READ retriesAutomatically WRITE setRetriesAutomatically NOTIFY
+                   retriesAutomaticallyChanged)
 
 public:
     // Seams for tests; the application passes none of them.
@@ -56,6 +59,7 @@ public:
         // A worker asked to stop that still runs this long after SIGINT gets
         // SIGTERM, and SIGKILL as long after that.
         int stopGraceMs = 5000;
+        Clock *clock = nullptr; // default: the system's
     };
 
     // Where the history lives when no storage directory is given.
@@ -85,6 +89,11 @@ public:
     bool notificationsEnabled() const { return m_notificationsEnabled; }
     void setNotificationsEnabled(bool enabled);
     bool isClosing() const { return m_isClosing; }
+    // Whether failures that may pass (a dropped connection, a busy server, a
+    // used-up quota) are tried again by themselves.
+    bool retriesAutomatically() const { return m_retriesAutomatically; }
+    void setRetriesAutomatically(bool enabled);
+    QDateTime now() const { return m_clock->now(); }
     const std::optional<MegaFolderRequest> &folderRequest() const { return m_folderRequest; }
     void clearFolderRequest();
     QStringList pendingFolderLinks() const { return m_pendingFolderLinks; }
@@ -139,6 +148,8 @@ public:
     void change(const QUuid &id, const std::function<void(DownloadItem &)> &mutation);
     // One line of a worker's output.
     void consume(const QUuid &id, const QString &line);
+    // Starts the items whose wait before trying again is over.
+    void retryDue();
     // A worker's exit: its exit code, or the signal that ended it.
     void ended(const QUuid &id, int status);
     // A worker whose program could not be started.
@@ -153,6 +164,7 @@ Q_SIGNALS:
     void notificationStatusChanged();
     void notificationsEnabledChanged();
     void isClosingChanged();
+    void retriesAutomaticallyChanged();
     void folderRequestChanged();
     // Any item's state changed, or items came or went: the counts may differ.
     void countsChanged();
@@ -174,6 +186,9 @@ private:
     // Removes the working files of items that leave the queue unfinished.
     void forgetWorkingFiles(const QList<DownloadItem> &removed);
     void loadHistory();
+    // After a failure: when to try again by itself, if at all.
+    void scheduleRetry(DownloadItem &item, const std::optional<WorkerFailure> &failure);
+    void watchRetries();
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
@@ -189,6 +204,12 @@ private:
     QString m_notificationStatus;
     bool m_notificationsEnabled = true;
     bool m_isClosing = false;
+    bool m_retriesAutomatically = true;
+    Clock m_systemClock;
+    Clock *m_clock = &m_systemClock;
+    // Failed items waiting to try again; the timer counts down while there are any.
+    QSet<QUuid> m_waiting;
+    QTimer m_retryTimer;
     std::optional<MegaFolderRequest> m_folderRequest;
     QStringList m_pendingFolderLinks;
     // The notice that asked to choose from folders, and what it said before that part.

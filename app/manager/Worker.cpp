@@ -1,7 +1,6 @@
 #include "app/manager/Worker.h"
 
 #include "app/manager/ChildProcess.h"
-#include "app/manager/DownloadManager.h"
 
 #include <QSet>
 
@@ -22,9 +21,9 @@ QSet<QProcess *> &orphans()
 
 } // namespace
 
-Worker::Worker(const QUuid &id, DownloadManager *manager, int stopGraceMs) :
+Worker::Worker(const QUuid &id, int stopGraceMs, QObject *parent) :
+    QObject(parent),
     m_id(id),
-    m_manager(manager),
     m_process(new QProcess(this)),
     m_stopGraceMs(stopGraceMs)
 {
@@ -43,9 +42,9 @@ Worker::Worker(const QUuid &id, DownloadManager *manager, int stopGraceMs) :
         scheduleRead();
     });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart && m_manager && !m_reported) {
+        if (error == QProcess::FailedToStart && m_watched && !m_reported) {
             m_reported = true;
-            m_manager->launchFailed(m_id, m_process->errorString());
+            Q_EMIT launchFailed(m_id, m_process->errorString());
         }
     });
 }
@@ -107,7 +106,7 @@ void Worker::escalate()
 
 void Worker::abandon()
 {
-    m_manager = nullptr;
+    m_watched = false;
     // A pause that came while the program was being started cannot wait for
     // the started signal any more: it is sent as soon as the process exists.
     if (m_interruptPending && m_process->state() == QProcess::Starting)
@@ -143,8 +142,8 @@ void Worker::readSome()
          skipped += sliceBytes)
         lines = m_framer.append(m_process->read(sliceBytes));
     for (const QString &line : std::as_const(lines)) {
-        if (m_manager)
-            m_manager->consume(m_id, line);
+        if (m_watched)
+            Q_EMIT lineRead(m_id, line);
     }
     if (m_process->bytesAvailable() > 0) {
         scheduleRead();
@@ -152,9 +151,9 @@ void Worker::readSome()
     }
     if (!m_exited)
         return;
-    if (const auto last = m_framer.finish(); last && m_manager)
-        m_manager->consume(m_id, *last);
+    if (const auto last = m_framer.finish(); last && m_watched)
+        Q_EMIT lineRead(m_id, *last);
     m_reported = true;
-    if (m_manager)
-        m_manager->ended(m_id, m_status);
+    if (m_watched)
+        Q_EMIT exited(m_id, m_status);
 }

@@ -3,24 +3,21 @@
 #include "app/records/LineFramer.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 #include <QUuid>
 
 #include <optional>
 
-class DownloadManager;
-
 // One worker process and the reading of its output. Output is consumed in
 // bounded slices, one per turn of the event loop, so a chatty worker never
-// stalls the main thread; every line reaches the manager before the exit does.
+// stalls the main thread; every line is reported before the exit is.
 class Worker : public QObject {
     Q_OBJECT
 
 public:
     // A worker still running stopGraceMs after SIGINT gets SIGTERM, and SIGKILL as long again after that.
-    Worker(const QUuid &id, DownloadManager *manager, int stopGraceMs = 5000);
+    explicit Worker(const QUuid &id, int stopGraceMs = 5000, QObject *parent = nullptr);
     ~Worker() override;
 
     // Starts the program; input, when given, is written to its standard input, which is then closed.
@@ -33,6 +30,12 @@ public:
     // Lets a still-running process live on unwatched once the manager is gone.
     void abandon();
 
+Q_SIGNALS:
+    void lineRead(const QUuid &id, const QString &line);
+    // The exit code, or the signal that ended the process.
+    void exited(const QUuid &id, int status);
+    void launchFailed(const QUuid &id, const QString &description);
+
 private:
     void scheduleRead();
     void readSome();
@@ -40,7 +43,7 @@ private:
     void escalate();
 
     QUuid m_id;
-    QPointer<DownloadManager> m_manager;
+    bool m_watched = true;
     QProcess *m_process;
     LineFramer m_framer;
     bool m_readScheduled = false;

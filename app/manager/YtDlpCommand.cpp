@@ -44,9 +44,15 @@ QStringList ytDlpArguments(const DownloadItem &item, const std::optional<QString
         QStringLiteral("before_dl:LARK_TITLE|%(title)j"),
         QStringLiteral("--print"),
         QStringLiteral("after_move:LARK_FILE|%(filepath)j"),
+        // Which streams come, one after the other, and how large they are together.
+        QStringLiteral("--print"),
+        QStringLiteral("before_dl:LARK_STREAMS|%(format_id)j|%(filesize,filesize_approx)s"),
+        // The texts for readers of the first four fields, then the numbers.
         QStringLiteral("--progress-template"),
         QStringLiteral("download:LARK_PROGRESS|%(progress._percent_str)s|%(progress._speed_str)s|"
-                       "%(progress._eta_str)s|%(progress._total_bytes_str)s"),
+                       "%(progress._eta_str)s|%(progress._total_bytes_str)s|%(progress.downloaded_bytes)s|"
+                       "%(progress.total_bytes,progress.total_bytes_estimate)s|%(progress.speed)s|"
+                       "%(progress.eta)s|%(info.format_id)s"),
         // The file name is made of copies of the title and id that yt-dlp's
         // own clean-up cannot lengthen (it writes "|" and the like as
         // three-byte look-alikes), without direction overrides, and cut so

@@ -1,5 +1,6 @@
 #include "app/records/DownloadItem.h"
 
+#include "model/ByteCount.h"
 #include "model/JsonFields.h"
 #include "model/MegaFolderLink.h"
 
@@ -23,9 +24,8 @@ bool isDomainOrSubdomain(const QString &host, QLatin1StringView domain)
 } // namespace
 
 DownloadItem::DownloadItem(QString url, QString title, QString folder, QString quality, QString browser, QUuid id,
-                           DownloadState state, double progress, QString speed, QString eta, QString size,
-                           QString detail, std::optional<QString> file, QDateTime created,
-                           std::optional<MegaNodeDownload> megaNode) :
+                           DownloadState state, double progress, QString detail, std::optional<QString> file,
+                           QDateTime created, std::optional<MegaNodeDownload> megaNode) :
     id(id),
     url(std::move(url)),
     title(std::move(title)),
@@ -34,9 +34,6 @@ DownloadItem::DownloadItem(QString url, QString title, QString folder, QString q
     browser(std::move(browser)),
     state(state),
     progress(progress),
-    speed(std::move(speed)),
-    eta(std::move(eta)),
-    size(std::move(size)),
     detail(std::move(detail)),
     file(std::move(file)),
     created(std::move(created)),
@@ -71,6 +68,50 @@ QString DownloadItem::jobID() const
     return id.toString(QUuid::WithoutBraces).toUpper();
 }
 
+QString DownloadItem::speedText() const
+{
+    return bytesPerSecond ? formatByteRate(*bytesPerSecond) : noValue;
+}
+
+QString DownloadItem::etaText() const
+{
+    return secondsLeft ? formatDuration(*secondsLeft) : noValue;
+}
+
+QString DownloadItem::sizeText() const
+{
+    return bytesTotal ? formatByteCount(*bytesTotal) : noValue;
+}
+
+void DownloadItem::clearRates()
+{
+    bytesPerSecond.reset();
+    secondsLeft.reset();
+}
+
+namespace {
+
+double secondsSinceReference(const QDateTime &time)
+{
+    return static_cast<double>(time.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+}
+
+std::optional<QDateTime> timeFromReference(double seconds)
+{
+    if (!std::isfinite(seconds) || std::abs(seconds) > maxCreatedSeconds)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(referenceDateMSecs + static_cast<qint64>(std::llround(seconds * 1000.0)),
+                                          Qt::UTC);
+}
+
+std::optional<qint64> storedCount(const QJsonObject &object, QLatin1StringView key)
+{
+    const auto value = strictInteger(object.value(key));
+    return value && *value >= 0 ? value : std::nullopt;
+}
+
+} // namespace
+
 QJsonObject DownloadItem::toJson() const
 {
     QJsonObject object{
@@ -82,12 +123,23 @@ QJsonObject DownloadItem::toJson() const
         {QLatin1String("browser"), browser},
         {QLatin1String("state"), rawValue(state)},
         {QLatin1String("progress"), progress},
-        {QLatin1String("speed"), speed},
-        {QLatin1String("eta"), eta},
-        {QLatin1String("size"), size},
+        // The texts stay for earlier versions, which read only them.
+        {QLatin1String("speed"), speedText()},
+        {QLatin1String("eta"), etaText()},
+        {QLatin1String("size"), sizeText()},
         {QLatin1String("detail"), detail},
-        {QLatin1String("created"), static_cast<double>(created.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0},
+        {QLatin1String("created"), secondsSinceReference(created)},
     };
+    if (bytesDone)
+        object.insert(QLatin1String("bytesDone"), *bytesDone);
+    if (bytesTotal)
+        object.insert(QLatin1String("bytesTotal"), *bytesTotal);
+    if (failureKind)
+        object.insert(QLatin1String("failureKind"), failureKindName(*failureKind));
+    if (retryAt)
+        object.insert(QLatin1String("retryAt"), secondsSinceReference(*retryAt));
+    if (retries > 0)
+        object.insert(QLatin1String("retries"), retries);
     if (file)
         object.insert(QLatin1String("file"), *file);
     if (megaNode)
@@ -125,15 +177,21 @@ std::optional<DownloadItem> DownloadItem::fromJson(const QJsonObject &object)
     item.id = id;
     item.state = state.value_or(DownloadState::failed);
     item.progress = fields.number(QLatin1String("progress"));
-    item.speed = fields.string(QLatin1String("speed"));
-    item.eta = fields.string(QLatin1String("eta"));
-    item.size = fields.string(QLatin1String("size"));
+    // Earlier versions kept the size only as the worker's text.
+    const QString sizeText = fields.string(QLatin1String("size"));
+    item.bytesTotal = object.contains(QLatin1String("bytesTotal")) ? storedCount(object, QLatin1String("bytesTotal"))
+                                                                   : parseByteCount(sizeText);
+    item.bytesDone = storedCount(object, QLatin1String("bytesDone"));
+    item.failureKind = failureKindFromName(object.value(QLatin1String("failureKind")).toString());
+    if (const QJsonValue retryAt = object.value(QLatin1String("retryAt")); retryAt.isDouble())
+        item.retryAt = timeFromReference(retryAt.toDouble());
+    item.retries = static_cast<int>(
+        std::clamp<qint64>(storedCount(object, QLatin1String("retries")).value_or(0), 0, automaticRetries));
     item.detail = fields.string(QLatin1String("detail"));
     item.file = fields.optionalString(QLatin1String("file"));
     item.megaNode = std::move(megaNode);
     if (!fields.ok())
         return std::nullopt;
-    item.created = QDateTime::fromMSecsSinceEpoch(
-        referenceDateMSecs + static_cast<qint64>(std::llround(createdSeconds * 1000.0)), Qt::UTC);
+    item.created = *timeFromReference(createdSeconds);
     return item;
 }

@@ -2,6 +2,7 @@
 
 #include "app/records/DownloadState.h"
 #include "model/MegaNodeDownload.h"
+#include "model/WorkerProtocol.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -13,12 +14,14 @@
 // "No value" in an item's speed, time left and size.
 inline const QString noValue = QStringLiteral("\u2014");
 
+// How many times a failure that may pass is tried again by itself.
+inline constexpr int automaticRetries = 3;
+
 // The record of one download. Items are values: views and notices get copies
 // and address the manager by id.
 struct DownloadItem {
     DownloadItem(QString url, QString title, QString folder, QString quality, QString browser,
                  QUuid id = QUuid::createUuid(), DownloadState state = DownloadState::queued, double progress = 0,
-                 QString speed = noValue, QString eta = noValue, QString size = noValue,
                  QString detail = QStringLiteral("Waiting for a download slot"), std::optional<QString> file = {},
                  QDateTime created = QDateTime::currentDateTimeUtc(), std::optional<MegaNodeDownload> megaNode = {});
 
@@ -30,13 +33,26 @@ struct DownloadItem {
     QString browser;
     DownloadState state;
     double progress;
-    QString speed;
-    QString eta;
-    QString size;
+    std::optional<qint64> bytesDone;
+    std::optional<qint64> bytesTotal;
+    std::optional<double> bytesPerSecond;
+    std::optional<qint64> secondsLeft;
     QString detail;
     std::optional<QString> file;
     QDateTime created;
     std::optional<MegaNodeDownload> megaNode;
+    // A failed item that tries again by itself at retryAt: why it failed,
+    // and how many of its automatic retries have been used.
+    std::optional<FailureKind> failureKind;
+    std::optional<QDateTime> retryAt;
+    int retries = 0;
+
+    // What the row shows; noValue when not known.
+    QString speedText() const;
+    QString etaText() const;
+    QString sizeText() const;
+    // Speed and time left mean something only while the worker runs.
+    void clearRates();
 
     // Short site label derived from url; "MEGA" selects the MEGA tool.
     QString platform() const;

@@ -1,5 +1,7 @@
 #include "app/records/FailureWords.h"
 
+#include "model/ByteCount.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +16,7 @@ struct Entry {
     QRegularExpression pattern;
     QString sentence;
     QRegularExpression keep; // a part of the line the sentence keeps after it, when present
+    std::optional<FailureKind> kind;
 };
 using Table = std::vector<Entry>;
 
@@ -30,7 +33,8 @@ Table load()
         const QString sentence = row.value(QLatin1String("say")).toString();
         QRegularExpression keep(row.value(QLatin1String("keep")).toString());
         if (pattern.isValid() && !sentence.isEmpty() && keep.isValid())
-            table.push_back({std::move(pattern), sentence, std::move(keep)});
+            table.push_back({std::move(pattern), sentence, std::move(keep),
+                             failureKindFromName(row.value(QLatin1String("kind")).toString())});
     }
     return table;
 }
@@ -58,10 +62,25 @@ std::optional<QString> explain(const QString &line)
     return std::nullopt;
 }
 
-QString shownDetail(const DownloadItem &item)
+std::optional<FailureKind> kind(const QString &line)
+{
+    for (const Entry &entry : table()) {
+        if (entry.pattern.match(line).hasMatch())
+            return entry.kind;
+    }
+    return std::nullopt;
+}
+
+QString shownDetail(const DownloadItem &item, const QDateTime &now)
 {
     if (item.state != DownloadState::failed)
         return item.detail;
+    if (item.retryAt) {
+        const QString left = formatDuration(std::max<qint64>(now.secsTo(*item.retryAt), 0));
+        if (item.failureKind == FailureKind::quota)
+            return QStringLiteral("MEGA's transfer quota is used up: the download goes on by itself in %1.").arg(left);
+        return QStringLiteral("Retrying in %1 (attempt %2 of %3)").arg(left).arg(item.retries).arg(automaticRetries);
+    }
     return explain(item.detail).value_or(item.detail);
 }
 

@@ -2,10 +2,34 @@
 
 #include "model/WorkerProtocol.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 void RunNotes::take(const QString &line)
 {
+    if (const auto failure = parseFailureLine(line)) {
+        m_failure = failure;
+        return;
+    }
+    if (line.startsWith(QLatin1String(WorkerProtocol::streams))) {
+        // LARK_STREAMS|"137+140"|1234567: the format as a JSON string, then the size.
+        const QStringView rest = QStringView(line).sliced(qstrlen(WorkerProtocol::streams));
+        const qsizetype bar = rest.lastIndexOf(QLatin1Char('|'));
+        const QJsonDocument format =
+            QJsonDocument::fromJson("[" + rest.first(std::max<qsizetype>(bar, 0)).toUtf8() + "]");
+        const QString formats = format.array().at(0).toString();
+        m_streams = formats.split(QLatin1Char('+'), Qt::SkipEmptyParts).mid(0, 8);
+        if (bar >= 0) {
+            bool isNumber = false;
+            const double total = rest.sliced(bar + 1).toDouble(&isNumber);
+            if (isNumber && total > 0 && total < 9.0e15)
+                m_streamsTotal = static_cast<qint64>(total);
+        }
+        return;
+    }
     if (line.startsWith(QLatin1String(WorkerProtocol::entries))) {
         bool isNumber = false;
         const int count = QStringView(line).sliced(qstrlen(WorkerProtocol::entries)).toInt(&isNumber);
@@ -44,4 +68,43 @@ std::optional<QString> RunNotes::cookieFailure(const QString &browser) const
     return QStringLiteral("%1's cookies could not be read (%2): close %1 and retry, or choose another browser under "
                           "\u2026 > Use signed-in browser.")
         .arg(browser, m_reason);
+}
+
+WorkerProgress RunNotes::overall(const WorkerProgress &stream)
+{
+    if (m_streams.size() < 2 || stream.stream.isEmpty() || !m_streams.contains(stream.stream))
+        return stream;
+    Counted &counted = m_counted[stream.stream];
+    counted.done = stream.bytesDone.value_or(counted.done);
+    counted.total = std::max(stream.bytesTotal.value_or(0), counted.done);
+    qint64 done = 0;
+    qint64 total = 0;
+    for (const Counted &each : std::as_const(m_counted)) {
+        done += each.done;
+        total += each.total;
+    }
+    WorkerProgress whole = stream;
+    whole.stream.clear();
+    whole.bytesDone = done;
+    double fraction = 0;
+    if (m_streamsTotal && *m_streamsTotal >= total) {
+        whole.bytesTotal = *m_streamsTotal;
+        fraction = static_cast<double>(done) / static_cast<double>(*m_streamsTotal);
+    } else {
+        // Streams not begun yet count as the share of the ones that have.
+        whole.bytesTotal = total > 0 ? std::optional<qint64>(total) : std::nullopt;
+        const double seen = static_cast<double>(m_counted.size()) / static_cast<double>(m_streams.size());
+        fraction = total > 0 ? static_cast<double>(done) / static_cast<double>(total) * std::min(seen, 1.0) : 0;
+    }
+    m_percent = std::max(m_percent, std::clamp(fraction * 100.0, 0.0, 100.0));
+    whole.percent = m_percent;
+    // The time left of one stream is not the time left of the whole: it is
+    // told only when the whole size is known.
+    const bool wholeKnown = m_streamsTotal || m_counted.size() >= m_streams.size();
+    whole.secondsLeft =
+        wholeKnown && whole.bytesPerSecond && *whole.bytesPerSecond > 0 && whole.bytesTotal
+            ? std::optional<qint64>(static_cast<qint64>(
+                  static_cast<double>(std::max<qint64>(*whole.bytesTotal - done, 0)) / *whole.bytesPerSecond))
+            : std::nullopt;
+    return whole;
 }

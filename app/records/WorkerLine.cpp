@@ -1,13 +1,11 @@
 #include "app/records/WorkerLine.h"
 
-#include "app/records/ParsedProgress.h"
 #include "model/WorkerProtocol.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 
 namespace {
 
@@ -49,21 +47,6 @@ bool isInside(const QString &path, const QString &folder)
 
 } // namespace
 
-QString withQuotaResetClock(const QString &line, const QDateTime &now)
-{
-    static const QRegularExpression left(QStringLiteral(" About (\\d+) (minute|minutes|hour|hours) left\\.$"));
-    const QRegularExpressionMatch match = left.match(line);
-    if (!match.hasMatch())
-        return line;
-    // A wait nobody would sit out is no time to tell.
-    const qint64 amount = match.captured(1).size() > 6 ? -1 : match.captured(1).toLongLong();
-    const qint64 seconds = amount * (match.captured(2).startsWith(QLatin1String("hour")) ? 3600 : 60);
-    if (amount < 0 || seconds > longestQuotaWaitSeconds + 3600)
-        return line.left(match.capturedStart());
-    return line.left(match.capturedStart()) +
-           QStringLiteral(" Quota resets at %1.").arg(now.addSecs(seconds).toString(QStringLiteral("HH:mm")));
-}
-
 std::optional<QString> reportedFile(const DownloadItem &item, const QString &line)
 {
     if (!startsWith(line, WorkerProtocol::file))
@@ -75,18 +58,21 @@ std::optional<QString> reportedFile(const DownloadItem &item, const QString &lin
     return file;
 }
 
-bool applyWorkerLine(DownloadItem &item, const QString &line)
+bool applyWorkerLine(DownloadItem &item, const QString &line, RunNotes *notes)
 {
     if (item.state != DownloadState::downloading)
         return false;
 
     // A worker's error says why it stopped; what it prints after that must not hide it.
     const bool keepsError = item.detail.startsWith(QLatin1String(WorkerProtocol::error));
-    if (const auto progress = ParsedProgress::parse(line)) {
+    if (auto progress = parseProgressLine(line)) {
+        if (notes)
+            progress = notes->overall(*progress);
         item.progress = progress->percent;
-        item.speed = progress->speed;
-        item.eta = progress->eta;
-        item.size = progress->size;
+        item.bytesDone = progress->bytesDone;
+        item.bytesTotal = progress->bytesTotal.has_value() ? progress->bytesTotal : item.bytesTotal;
+        item.bytesPerSecond = progress->bytesPerSecond;
+        item.secondsLeft = progress->secondsLeft;
         if (!keepsError)
             item.detail =
                 progress->percent < 100 ? QStringLiteral("Downloading") : QStringLiteral("Finalizing file\u2026");
@@ -108,7 +94,7 @@ bool applyWorkerLine(DownloadItem &item, const QString &line)
         return true;
     }
     if (startsWith(line, WorkerProtocol::error)) {
-        item.detail = withQuotaResetClock(line, QDateTime::currentDateTime());
+        item.detail = line;
         return true;
     }
     if (startsWith(line, WorkerProtocol::merger) || startsWith(line, WorkerProtocol::extractAudio) ||

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/records/DownloadItem.h"
+#include "app/records/RunNotes.h"
 
 #include <QDateTime>
 #include <QString>
@@ -11,12 +12,8 @@
 // changed; lines for an item that is no longer downloading are dropped. A
 // yt-dlp item's title and file come as JSON strings; a title is shown without
 // control characters, and a file outside the item's folder is never taken.
-bool applyWorkerLine(DownloadItem &item, const QString &line);
+// With the run's notes, progress is that of the whole download over its streams.
+bool applyWorkerLine(DownloadItem &item, const QString &line, RunNotes *notes = nullptr);
 
 // The finished file a file line reports for item, if it is one to believe.
 std::optional<QString> reportedFile(const DownloadItem &item, const QString &line);
-
-// lark-mega says how long until MEGA's quota resets ("About 42 minutes
-// left."); the item keeps it as the clock time then ("Quota resets at
-// 14:32."), which stays true after a restart.
-QString withQuotaResetClock(const QString &line, const QDateTime &now);

@@ -82,7 +82,7 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     connect(m_filter, &QAbstractItemModel::layoutChanged, this, &ContentView::updateQueueState);
     for (auto signal : {&DownloadManager::noticeChanged, &DownloadManager::folderChanged,
                         &DownloadManager::notificationsEnabledChanged, &DownloadManager::notificationStatusChanged,
-                        &DownloadManager::concurrencyChanged})
+                        &DownloadManager::concurrencyChanged, &DownloadManager::retriesAutomaticallyChanged})
         connect(&m_manager, signal, this, &ContentView::updateFooter);
     connect(&m_manager, &DownloadManager::qualityChanged, this,
             [this] { m_quality->setCurrentText(m_manager.quality()); });
@@ -473,6 +473,12 @@ QWidget *ContentView::buildFooter()
     m_notify->setFont(Theme::font(11));
     connect(m_notify, &QCheckBox::clicked, &m_manager, &DownloadManager::setNotificationsEnabled);
     row->addWidget(m_notify);
+    m_autoRetry = new QCheckBox(QStringLiteral("Auto-retry"));
+    m_autoRetry->setFont(Theme::font(11));
+    m_autoRetry->setToolTip(QStringLiteral("Try again by itself after a dropped connection or a busy server, and "
+                                           "go on when MEGA's transfer quota resets"));
+    connect(m_autoRetry, &QCheckBox::clicked, &m_manager, &DownloadManager::setRetriesAutomatically);
+    row->addWidget(m_autoRetry);
     row->addWidget(Theme::label(QStringLiteral("Simultaneous"), 11, QFont::Normal, Theme::white(0.55)));
     m_concurrency = new QComboBox;
     m_concurrency->setFixedWidth(65);
@@ -714,6 +720,7 @@ void ContentView::updateFooter()
                                                          m_saveTo->maximumWidth()));
     m_notify->setChecked(m_manager.notificationsEnabled());
     m_notify->setToolTip(m_manager.notificationStatus());
+    m_autoRetry->setChecked(m_manager.retriesAutomatically());
     int index = m_concurrency->findData(m_manager.concurrency());
     if (index < 0) {
         // A stored number that is not one of the choices is shown as it is, in its place among them.

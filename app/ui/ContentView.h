@@ -88,6 +88,7 @@ private:
     QLabel *m_notice = nullptr;
     QLabel *m_saveTo = nullptr;
     QCheckBox *m_notify = nullptr;
+    QCheckBox *m_autoRetry = nullptr;
     QComboBox *m_concurrency = nullptr;
     MegaFolderBrowser *m_browser = nullptr;
     QVBoxLayout *m_column = nullptr;

@@ -47,9 +47,14 @@ QList<DownloadRowDelegate::Action> DownloadRowDelegate::actions(const DownloadIt
     QList<Action> result;
     const QUuid id = item.id;
     DownloadManager *manager = &m_manager;
-    if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
+    const bool waiting = item.state == DownloadState::failed && item.retryAt;
+    if (waiting)
+        result.append(
+            {QStringLiteral("Retry now"), QStringLiteral("rotate-cw"), [manager, id] { manager->resume(id); }});
+    // Pausing an item that waits to try again cancels the wait.
+    if (item.state == DownloadState::downloading || item.state == DownloadState::queued || waiting)
         result.append({QStringLiteral("Pause"), QStringLiteral("pause"), [manager, id] { manager->pause(id); }});
-    if (item.state == DownloadState::paused || item.state == DownloadState::failed)
+    if (item.state == DownloadState::paused || (item.state == DownloadState::failed && !waiting))
         result.append({QStringLiteral("Resume or retry"),
                        item.state == DownloadState::failed ? QStringLiteral("rotate-cw") : QStringLiteral("play"),
                        [manager, id] { manager->resume(id); }});
@@ -83,7 +88,9 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     if (!found)
         return;
     const DownloadItem &item = *found;
-    const QColor colour = stateColour(item.state);
+    // Waiting to try again looks like a pause: nothing is wrong that needs the user.
+    const QColor colour = item.state == DownloadState::failed && item.retryAt ? stateColour(DownloadState::paused)
+                                                                              : stateColour(item.state);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const QRect card = option.rect.adjusted(0, 0, -2, -rowGap);
@@ -116,7 +123,8 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     qreal y = card.top() + padding;
 
     // Title row with the state badge.
-    const QString badge = rawValue(item.state);
+    const QString badge =
+        item.state == DownloadState::failed && item.retryAt ? QStringLiteral("Waiting") : rawValue(item.state);
     painter->setFont(Theme::font(9, QFont::Medium));
     const int badgeWidth = painter->fontMetrics().horizontalAdvance(badge) + 16;
     const QRectF badgeRect(right - badgeWidth, y, badgeWidth, 18);
@@ -136,7 +144,7 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     // Meta row.
     painter->setFont(Theme::font(10));
     const QString dot = QStringLiteral("  \u00b7  ");
-    const QString meta = item.platform() + dot + item.quality + dot + item.size;
+    const QString meta = item.platform() + dot + item.quality + dot + item.sizeText();
     painter->setPen(Theme::white(0.55));
     const int metaWidth = painter->fontMetrics().horizontalAdvance(meta);
     painter->drawText(QRectF(left, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, meta);
@@ -168,18 +176,19 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     if (item.state == DownloadState::downloading) {
         painter->drawPixmap(QPointF(x, y + 1), Theme::pixmap(QStringLiteral("arrow-down"), 12, statusColour));
         x += 14;
-        const int speedWidth = painter->fontMetrics().horizontalAdvance(item.speed);
-        painter->drawText(QRectF(x, y, speedWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, item.speed);
+        const QString speed = item.speedText();
+        const int speedWidth = painter->fontMetrics().horizontalAdvance(speed);
+        painter->drawText(QRectF(x, y, speedWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, speed);
         x += speedWidth + 12;
-        const QString eta = QStringLiteral("ETA ") + item.eta;
+        const QString eta = QStringLiteral("ETA ") + item.etaText();
         const int etaWidth = painter->fontMetrics().horizontalAdvance(eta);
         painter->drawText(QRectF(x, y, etaWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, eta);
         x += etaWidth + 12;
     }
     const QRectF detailRect(x, y, right - x, 28);
     painter->drawText(detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                      painter->fontMetrics().elidedText(FailureWords::shownDetail(item), Qt::ElideRight,
-                                                        static_cast<int>(detailRect.width() * 2 - 20)));
+                      painter->fontMetrics().elidedText(FailureWords::shownDetail(item, m_manager.now()),
+                                                        Qt::ElideRight, static_cast<int>(detailRect.width() * 2 - 20)));
 
     // Buttons.
     for (qsizetype i = 0; i < buttons.size(); ++i) {

@@ -48,18 +48,35 @@ QByteArray page(const QString &title, const QStringList &sources)
     return html + "</body></html>";
 }
 
+// A clock the test moves: waits of minutes pass at once.
+struct MovedClock : Clock {
+    QDateTime time = QDateTime(QDate(2026, 12, 9), QTime(13, 50), Qt::UTC);
+    QDateTime now() const override { return time; }
+};
+
 struct Fixture {
-    explicit Fixture(int stopGraceMs = 5000)
+    explicit Fixture(int stopGraceMs = 5000) : stopGraceMs(stopGraceMs)
     {
         settings = std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
+        restart();
+        manager->setFolder(dir.filePath("downloads"));
+    }
+    // A new manager on the same history, as after quitting and starting again.
+    void restart()
+    {
+        if (manager)
+            manager->shutdown();
+        manager.reset();
         DownloadManager::Options options;
         options.storageDirectory = dir.filePath("storage");
         options.settings = settings.get();
         options.toolDirectory = QFileInfo(toolPath()).absolutePath();
         options.stopGraceMs = stopGraceMs;
+        options.clock = &clock;
         manager = std::make_unique<DownloadManager>(options);
-        manager->setFolder(dir.filePath("downloads"));
     }
+    int stopGraceMs;
+    MovedClock clock;
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings;
     std::unique_ptr<DownloadManager> manager;
@@ -137,7 +154,7 @@ private Q_SLOTS:
         QCOMPARE(item.file, fixture.dir.filePath("downloads/holiday.mkv"));
         QCOMPARE(readFile(*item.file), original);
         QCOMPARE(item.detail, "Saved to your computer");
-        QCOMPARE(item.size, "3.0 MiB");
+        QCOMPARE(item.sizeText(), "3.1 MB");
     }
 
     void forgedLinesInMegaNamesAreText_data()
@@ -155,8 +172,9 @@ private Q_SLOTS:
         QTemporaryDir sources;
         QVERIFY(writeFile(sources.filePath("source"), QByteArray(1000, 'x')));
         const QJsonObject file = m_emulator.addFile(sources.filePath("source"), name);
+        // A server error every time: the tool's tries are spent, and the item waits to try again.
         if (fails)
-            m_emulator.setFaults({{"range", QJsonObject{{"status", 500}, {"count", 1}}}});
+            m_emulator.setFaults({{"range", QJsonObject{{"status", 500}}}});
         const auto clear = qScopeGuard([this] { m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}}); });
 
         Fixture fixture;
@@ -172,11 +190,11 @@ private Q_SLOTS:
         if (fails) {
             QCOMPARE(item.file, std::nullopt);
             QCOMPARE(item.progress, 0.0);
-            QVERIFY(item.size != "1 MiB");
+            QVERIFY(item.bytesTotal != 1048576);
         }
     }
 
-    void megaQuotaShowsWhenItResets()
+    void megaQuotaWaitsUntilItResetsAlsoAfterARestart()
     {
         QTemporaryDir sources;
         QFile source(sources.filePath("source"));
@@ -187,24 +205,68 @@ private Q_SLOTS:
         const auto clear = qScopeGuard([this] { m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}}); });
 
         Fixture fixture;
-        const QDateTime before = QDateTime::currentDateTime();
         QVERIFY(fixture.manager->add(file["link"].toString()));
         QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 120000);
-        const QDateTime after = QDateTime::currentDateTime();
-        const QString detail = fixture.manager->itemAt(0).detail;
-        QStringList clocks; // the reset time as the row had it when the line came
-        for (QDateTime at = before.addSecs(2520); at <= after.addSecs(2580); at = at.addSecs(60))
-            clocks.append(at.toString("HH:mm"));
-        QVERIFY2(
-            detail.startsWith("ERROR: MEGA transfer quota reached. Resume after the quota resets. Quota resets at "),
-            qPrintable(detail));
-        QVERIFY2(clocks.contains(detail.right(6).left(5)), qPrintable(detail + " / " + clocks.join(' ')));
-        const QString shown = fixture.manager->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString();
-        QVERIFY2(shown.startsWith("Failed, MEGA's transfer quota") && shown.endsWith(detail.right(23)),
-                 qPrintable(shown));
-        // Nothing resumes by itself.
-        QTest::qWait(300);
+        const QDateTime resets = fixture.clock.time.addSecs(2520);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QCOMPARE(item.detail,
+                 "ERROR: MEGA transfer quota reached. Quota resets at " + resets.toLocalTime().toString("HH:mm") + ".");
+        QCOMPARE(item.failureKind, FailureKind::quota);
+        QCOMPARE(item.retryAt, resets.addSecs(10));
+        QCOMPARE(item.retries, 0); // waiting out a quota is no failed attempt
+        const auto shown = [&fixture] {
+            return fixture.manager->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString();
+        };
+        QCOMPARE(shown(), "Failed, MEGA's transfer quota is used up: the download goes on by itself in 42:10.");
+
+        // Quit and start again during the wait: it goes on, and ends by itself.
+        fixture.restart();
+        QCOMPARE(fixture.manager->itemAt(0).retryAt, resets.addSecs(10));
+        fixture.clock.time = resets.addSecs(9);
+        QTest::qWait(1500);
         QCOMPARE(fixture.manager->itemAt(0).state, DownloadState::failed);
+        QCOMPARE(shown(), "Failed, MEGA's transfer quota is used up: the download goes on by itself in 0:01.");
+        fixture.clock.time = resets.addSecs(11);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 120000);
+        QCOMPARE(readFile(*fixture.manager->itemAt(0).file), QByteArray(1000, 'x'));
+        QVERIFY(!fixture.manager->itemAt(0).retryAt);
+    }
+
+    void passingFailuresAreRetriedByThemselves_data()
+    {
+        QTest::addColumn<QString>("path"); // on the clip server
+        QTest::addColumn<bool>("automatic");
+        QTest::newRow("a 429, retried") << "/busy/1/clip.mp4" << true;
+        QTest::newRow("a 429, with retries turned off") << "/busy/1/clip.mp4" << false;
+    }
+    void passingFailuresAreRetriedByThemselves()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, automatic);
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        fixture.manager->setRetriesAutomatically(automatic);
+        QVERIFY(fixture.manager->add(base + path));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::failed, 60000);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QVERIFY2(item.detail.contains("HTTP Error 429"), qPrintable(item.detail));
+        QCOMPARE(item.failureKind, FailureKind::busy);
+        const QString shown = fixture.manager->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString();
+        if (!automatic) {
+            QVERIFY(!item.retryAt);
+            QVERIFY2(shown.startsWith("Failed, The site is limiting how often it answers"), qPrintable(shown));
+            fixture.clock.time = fixture.clock.time.addSecs(3600);
+            QTest::qWait(1500);
+            QCOMPARE(fixture.manager->itemAt(0).state, DownloadState::failed);
+            return;
+        }
+        QCOMPARE(shown, "Failed, Retrying in 0:30 (attempt 1 of 3)");
+        fixture.clock.time = fixture.clock.time.addSecs(31);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 60000);
+        QCOMPARE(readFile(*fixture.manager->itemAt(0).file), m_clip);
+        QCOMPARE(fixture.manager->itemAt(0).retries, 0);
     }
 
     void megaFolderFiles()
@@ -262,8 +324,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("starts");
         QTest::newRow("404") << "/missing.mp4"
                              << "The site says this page does not exist (HTTP 404)";
+        // A failure that may pass waits to be tried again.
         QTest::newRow("refused connection") << "http://127.0.0.1:1/clip.mp4"
-                                            << "The connection to the site failed";
+                                            << "Retrying in 0:30 (attempt 1 of 3)";
         QTest::newRow("unsupported URL") << "/page.html"
                                          << "This link is not a video page yt-dlp knows";
     }

@@ -1,5 +1,4 @@
 #include "app/records/LineFramer.h"
-#include "app/records/ParsedProgress.h"
 #include "app/records/WorkerLine.h"
 
 #include <QTest>
@@ -40,50 +39,66 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("parsed");
         QTest::addColumn<double>("percent");
-        QTest::addColumn<QString>("speed");
-        QTest::addColumn<QString>("eta");
-        QTest::addColumn<QString>("size");
-        QTest::newRow("padded fields") << "LARK_PROGRESS|  45.3%| 2.10MiB/s | 00:31 |120.00MiB  " << true << 45.3
-                                       << "2.10MiB/s" << "00:31" << "120.00MiB";
-        QTest::newRow("NA fields") << "LARK_PROGRESS|100%|NA|NA|NA" << true << 100.0 << dash << dash << dash;
-        QTest::newRow("Unknown and None") << "LARK_PROGRESS|1|Unknown|None|na" << true << 1.0 << dash << dash << "na";
-        QTest::newRow("above 100") << "LARK_PROGRESS|150|a|b|c" << true << 100.0 << "a" << "b" << "c";
-        QTest::newRow("negative") << "LARK_PROGRESS|-3|a|b|c" << true << 0.0 << "a" << "b" << "c";
-        QTest::newRow("not a number") << "LARK_PROGRESS|abc|a|b|c" << true << 0.0 << "a" << "b" << "c";
-        QTest::newRow("nan") << "LARK_PROGRESS|nan|a|b|c" << true << 0.0 << "a" << "b" << "c";
-        QTest::newRow("trailing junk") << "LARK_PROGRESS|12x|a|b|c" << true << 0.0 << "a" << "b" << "c";
-        QTest::newRow("empty percent") << "LARK_PROGRESS|%|a|b|c" << true << 0.0 << "a" << "b" << "c";
-        QTest::newRow("vertical tab is not trimmed") << "LARK_PROGRESS|\u000b5|a|b|c" << true << 0.0 << "a" << "b"
-                                                     << "c";
-        QTest::newRow("no-break space trimmed") << "LARK_PROGRESS|\u00a07.5%\u00a0|a|b|c" << true << 7.5 << "a"
-                                                << "b" << "c";
-        QTest::newRow("exponent") << "LARK_PROGRESS|1e1|a|b|c" << true << 10.0 << "a" << "b" << "c";
-        QTest::newRow("tool format") << "LARK_PROGRESS|12.5%|3.25 MiB/s|1:05|100.0 MiB" << true << 12.5
-                                     << "3.25 MiB/s" << "1:05" << "100.0 MiB";
-        QTest::newRow("empty texts stay empty") << "LARK_PROGRESS|5|||" << true << 5.0 << "" << "" << "";
-        QTest::newRow("extra fields ignored") << "LARK_PROGRESS|5|a|b|c|d|e" << true << 5.0 << "a" << "b" << "c";
-        QTest::newRow("four fields") << "LARK_PROGRESS|5|a|b" << false << 0.0 << "" << "" << "";
-        QTest::newRow("other marker") << "LARK_TITLE|5|a|b|c" << false << 0.0 << "" << "" << "";
-        QTest::newRow("leading space") << " LARK_PROGRESS|5|a|b|c" << false << 0.0 << "" << "" << "";
-        QTest::newRow("lower case") << "lark_progress|5|a|b|c" << false << 0.0 << "" << "" << "";
+        QTest::addColumn<QList<qint64>>("numbers"); // done, total, bytes a second, seconds left; -1: not known
+        QTest::addColumn<QString>("stream");
+        const QList<qint64> none{-1, -1, -1, -1};
+        QTest::newRow("padded fields") << "LARK_PROGRESS|  45.3%| 2.10MiB/s | 00:31 |120.00MiB  " << true << 45.3 << none << "";
+        QTest::newRow("no-break space trimmed") << "LARK_PROGRESS|\u00a07.5%\u00a0|a|b|c" << true << 7.5 << none << "";
+        QTest::newRow("above 100") << "LARK_PROGRESS|150|a|b|c" << true << 100.0 << none << "";
+        QTest::newRow("negative") << "LARK_PROGRESS|-3|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("not a number") << "LARK_PROGRESS|abc|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("nan") << "LARK_PROGRESS|nan|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("trailing junk") << "LARK_PROGRESS|12x|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("exponent") << "LARK_PROGRESS|1e1|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("vertical tab is not trimmed") << "LARK_PROGRESS|\u000b5|a|b|c" << true << 0.0 << none << "";
+        QTest::newRow("the tool's line") << "LARK_PROGRESS|12.5%|3.25 MiB/s|1:05|100.0 MiB|13107200|104857600|3407872|27"
+                                         << true << 12.5 << QList<qint64>{13107200, 104857600, 3407872, 27} << "";
+        QTest::newRow("yt-dlp's line, one stream of two") << "LARK_PROGRESS| 50.0%|  1.00MiB/s|00:02|  2.00MiB|1048576|2097152.0|1048576.4|2|137"
+                                                          << true << 50.0 << QList<qint64>{1048576, 2097152, 1048576, 2} << "137";
+        QTest::newRow("yt-dlp's unknowns") << "LARK_PROGRESS|  5.0%|Unknown|Unknown|NA|5000|NA|NA|NA|NA" << true << 5.0
+                                           << QList<qint64>{5000, -1, -1, -1} << "";
+        QTest::newRow("a total of nothing") << "LARK_PROGRESS|0%|a|b|c|0|0|0|NA" << true << 0.0 << QList<qint64>{0, -1, 0, -1} << "";
+        QTest::newRow("numbers that are not") << "LARK_PROGRESS|5|a|b|c|-1|1e99|inf|0x10" << true << 5.0 << none << "";
+        QTest::newRow("beyond any file") << "LARK_PROGRESS|5|a|b|c|99999999999999999999|1|1|1" << true << 5.0 << QList<qint64>{-1, 1, 1, 1} << "";
+        QTest::newRow("four fields") << "LARK_PROGRESS|5|a|b" << false << 0.0 << none << "";
+        QTest::newRow("other marker") << "LARK_TITLE|5|a|b|c" << false << 0.0 << none << "";
+        QTest::newRow("leading space") << " LARK_PROGRESS|5|a|b|c" << false << 0.0 << none << "";
+        QTest::newRow("lower case") << "lark_progress|5|a|b|c" << false << 0.0 << none << "";
         // clang-format on
     }
     void parse()
     {
         QFETCH(QString, line);
         QFETCH(bool, parsed);
-        const auto progress = ParsedProgress::parse(line);
+        const auto progress = parseProgressLine(line);
         QCOMPARE(progress.has_value(), parsed);
         if (!parsed)
             return;
         QFETCH(double, percent);
-        QFETCH(QString, speed);
-        QFETCH(QString, eta);
-        QFETCH(QString, size);
+        QFETCH(QList<qint64>, numbers);
+        QFETCH(QString, stream);
+        const auto known = [](const auto &value) { return value ? static_cast<qint64>(*value) : -1; };
         QCOMPARE(progress->percent, percent);
-        QCOMPARE(progress->speed, speed);
-        QCOMPARE(progress->eta, eta);
-        QCOMPARE(progress->size, size);
+        QCOMPARE((QList<qint64>{known(progress->bytesDone), known(progress->bytesTotal),
+                                known(progress->bytesPerSecond), known(progress->secondsLeft)}),
+                 numbers);
+        QCOMPARE(progress->stream, stream);
+    }
+
+    void theToolsLineReadsBack()
+    {
+        // What lark-mega writes is what the application reads.
+        QCOMPARE(megaProgressLine(4194304, 10485760, 2097152, 3),
+                 QStringLiteral("LARK_PROGRESS|40.0%|2.00 MiB/s|0:03|10.0 MiB|4194304|10485760|2097152|3"));
+        QCOMPARE(megaProgressLine(10, 10, 0, std::nullopt),
+                 QStringLiteral("LARK_PROGRESS|100.0%|0.00 MiB/s|0:00|0.0 MiB|10|10|0|NA"));
+        const auto parsed = parseProgressLine(megaProgressLine(4194304, 10485760, 2097152.5, 3));
+        QVERIFY(parsed);
+        QCOMPARE(parsed->percent, 40.0);
+        QCOMPARE(parsed->bytesDone, 4194304);
+        QCOMPARE(parsed->bytesTotal, 10485760);
+        QCOMPARE(parsed->bytesPerSecond, 2097152.0);
+        QCOMPARE(parsed->secondsLeft, 3);
     }
 
     void parseIgnoresTheApplicationLocale()
@@ -91,9 +106,53 @@ private Q_SLOTS:
         const QByteArray saved = setlocale(LC_NUMERIC, nullptr);
         if (!setlocale(LC_NUMERIC, "de_DE.UTF-8"))
             setlocale(LC_NUMERIC, "en_US.UTF-8");
-        const auto progress = ParsedProgress::parse(u"LARK_PROGRESS|45.5%|a|b|c");
+        const auto progress = parseProgressLine(u"LARK_PROGRESS|45.5%|a|b|c|1.5|2|2.5|1");
         setlocale(LC_NUMERIC, saved.constData());
         QCOMPARE(progress->percent, 45.5);
+        QCOMPARE(progress->bytesPerSecond, 2.5);
+    }
+
+    void streamsMakeOneBar_data()
+    {
+        // clang-format off
+        QTest::addColumn<QString>("streams");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QList<double>>("percents");
+        QTest::addColumn<qint64>("total");
+        QTest::newRow("sizes said up front") << R"(LARK_STREAMS|"137+140"|1000)"
+            << QStringList{"0|900|137", "450|900|137", "900|900|137", "0|100|140", "100|100|140"}
+            << QList<double>{0, 45, 90, 90, 100} << qint64(1000);
+        QTest::newRow("sizes learnt on the way") << R"(LARK_STREAMS|"137+140"|NA)"
+            << QStringList{"450|900|137", "900|900|137", "0|100|140", "50|100|140", "100|100|140"}
+            << QList<double>{25, 50, 90, 95, 100} << qint64(1000);
+        QTest::newRow("one stream") << R"(LARK_STREAMS|"18"|NA)"
+            << QStringList{"10|100|18", "100|100|18"} << QList<double>{10, 100} << qint64(100);
+        QTest::newRow("a stream it did not announce") << R"(LARK_STREAMS|"137+140"|NA)"
+            << QStringList{"10|100|999"} << QList<double>{10} << qint64(100);
+        // clang-format on
+    }
+    void streamsMakeOneBar()
+    {
+        QFETCH(QString, streams);
+        QFETCH(QStringList, lines);
+        QFETCH(QList<double>, percents);
+        QFETCH(qint64, total);
+        RunNotes notes;
+        notes.take(streams);
+        DownloadItem item = downloadingItem();
+        QList<double> seen;
+        for (const QString &line : lines) {
+            const QStringList numbers = line.split('|');
+            const double percent = numbers[0].toDouble() / numbers[1].toDouble() * 100;
+            QVERIFY(applyWorkerLine(item,
+                                    QStringLiteral("LARK_PROGRESS|%1%|a|b|c|%2|%3|10|NA|%4")
+                                        .arg(percent)
+                                        .arg(numbers[0], numbers[1], numbers[2]),
+                                    &notes));
+            seen.append(std::round(item.progress));
+        }
+        QCOMPARE(seen, percents);
+        QCOMPARE(item.bytesTotal, total);
     }
 
     void framing_data()
@@ -184,10 +243,6 @@ private Q_SLOTS:
         QTest::newRow("file beside the folder") << "LARK_FILE|/tmpfile" << "MEGA" << false << "file" << "<none>";
         QTest::newRow("relative file") << "LARK_FILE|a.mp4" << "MEGA" << false << "file" << "<none>";
         QTest::newRow("error") << "ERROR: Unsupported URL" << "yt-dlp" << true << "detail" << "ERROR: Unsupported URL";
-        QTest::newRow("quota time nobody waits out") << "ERROR: MEGA transfer quota reached. Resume after the quota "
-                                                        "resets. About 2562047788015216 hours left." << "MEGA" << true
-                                                     << "detail" << "ERROR: MEGA transfer quota reached. Resume "
-                                                                    "after the quota resets.";
         QTest::newRow("merger") << "[Merger] Merging formats" << "yt-dlp" << true << "detail"
                                 << "[Merger] Merging formats";
         QTest::newRow("extract") << "[ExtractAudio] Destination: a.mp3" << "yt-dlp" << true << "detail"
@@ -235,11 +290,16 @@ private Q_SLOTS:
     void progressLineSetsEveryField()
     {
         DownloadItem item = downloadingItem();
+        QVERIFY(applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|50%|a|b|c|5|10|2000|3")));
+        QCOMPARE(item.speedText(), QStringLiteral("2.0 kB/s"));
+        QCOMPARE(item.etaText(), QStringLiteral("0:03"));
+        QCOMPARE(item.sizeText(), QStringLiteral("10 bytes"));
         QVERIFY(applyWorkerLine(item, QStringLiteral("LARK_PROGRESS|100%|NA|NA|NA")));
         QCOMPARE(item.progress, 100.0);
-        QCOMPARE(item.speed, dash);
-        QCOMPARE(item.eta, dash);
-        QCOMPARE(item.size, dash);
+        QCOMPARE(item.speedText(), dash);
+        QCOMPARE(item.etaText(), dash);
+        // A line that does not say the size leaves the one known.
+        QCOMPARE(item.sizeText(), QStringLiteral("10 bytes"));
     }
 
     void linesForStoppedItemsAreDropped()

@@ -79,6 +79,8 @@ QString MegaEmulator::start()
     m_apiUrl = QStringLiteral("https://127.0.0.1:") + QString::fromLatin1(port);
     qputenv("LARK_MEGA_API_URL", m_apiUrl.toUtf8());
     qputenv("CURL_CA_BUNDLE", caFile().toUtf8());
+    // The tool's waits before asking again, in milliseconds rather than seconds.
+    qputenv("LARK_MEGA_RETRY_MS", "5");
     return {};
 }
 

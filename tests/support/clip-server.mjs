@@ -2,7 +2,8 @@
 // ranges and an optional rate limit, for tests that run the real yt-dlp.
 //   node clip-server.mjs DIRECTORY [BYTES_PER_SECOND]
 // prints "READY <port>"; GET /_log returns the Range header of every request.
-// A path under /cut/ serves half of the file and then drops the connection.
+// A path under /cut/ serves half of the file and then drops the connection;
+// /busy/N/NAME answers 429 Too Many Requests N times, then serves NAME.
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
@@ -10,6 +11,7 @@ import path from 'node:path';
 const [directory, rate = '0'] = process.argv.slice(2);
 const bytesPerSecond = Number(rate);
 const log = [];
+const refusals = new Map(); // path -> how many 429 answers it has had
 
 function send(response, data, start) {
   if (!bytesPerSecond) return response.end(data);
@@ -33,6 +35,16 @@ const server = http.createServer((request, response) => {
   if (url.pathname === '/_log') {
     response.writeHead(200, { 'Content-Type': 'application/json' });
     return response.end(JSON.stringify(log));
+  }
+  const busy = /^\/busy\/(\d+)\//.exec(url.pathname);
+  if (busy) {
+    const seen = refusals.get(url.pathname) ?? 0;
+    if (seen < Number(busy[1])) {
+      refusals.set(url.pathname, seen + 1);
+      log.push({ method: request.method, path: url.pathname, range: null, status: 429 });
+      response.writeHead(429, { 'Content-Type': 'text/plain', 'Retry-After': '30' });
+      return response.end('Too Many Requests');
+    }
   }
   const cut = url.pathname.startsWith('/cut/');
   const file = path.join(directory, path.basename(decodeURIComponent(url.pathname)));

@@ -235,6 +235,7 @@ function apiCommand(command, share, port) {
 function handleApi(request, response, body, url, port) {
   const fault = takeFault('api');
   if (fault?.status) return reply(response, fault.status, '[]');
+  if (fault?.drop) return request.socket.destroy();
   if (fault?.endless) {
     // An answer that never ends, as fast as it is read.
     response.writeHead(200, { 'Content-Type': 'application/json' });
@@ -305,6 +306,10 @@ function handleRange(request, response, url) {
       at += fault.trickle;
     }, 1000);
     return response.on('close', () => clearInterval(timer));
+  }
+  if (fault?.silent) {
+    // Headers, then nothing at all.
+    return response.writeHead(200, { 'Content-Type': 'application/octet-stream', 'Content-Length': slice.length });
   }
   if (fault?.stallMs || fault?.drop) {
     // Half the body, then a pause or a dropped connection.

@@ -1,4 +1,3 @@
-#include "app/records/ParsedProgress.h"
 #include "model/MegaBase64.h"
 #include "model/WorkerProtocol.h"
 #include "tool/MegaCbcLanes.h"
@@ -387,21 +386,6 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, tagged);
         QCOMPARE(MegaDownload::taggedName(name, QStringLiteral("h")), tagged);
-    }
-
-    void progressLineRoundTrip()
-    {
-        // What the tool writes is what the application reads.
-        const QString line = megaProgressLine(40.0, 2.0, 3, 10.0);
-        QCOMPARE(line, QStringLiteral("LARK_PROGRESS|40.0%|2.00 MiB/s|0:03|10.0 MiB"));
-        QCOMPARE(megaProgressLine(99.96, 0.004, 3725, 4096.04),
-                 QStringLiteral("LARK_PROGRESS|100.0%|0.00 MiB/s|62:05|4096.0 MiB"));
-        const auto parsed = ParsedProgress::parse(line);
-        QVERIFY(parsed);
-        QCOMPARE(parsed->percent, 40.0);
-        QCOMPARE(parsed->speed, QStringLiteral("2.00 MiB/s"));
-        QCOMPARE(parsed->eta, QStringLiteral("0:03"));
-        QCOMPARE(parsed->size, QStringLiteral("10.0 MiB"));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "model/MegaFolderListing.h"
 #include "model/MegaNodeDownload.h"
+#include "model/WorkerProtocol.h"
 #include "tests/support/MegaEmulator.h"
 #include "tool/FileSystem.h"
 #include "tool/HttpClient.h"
@@ -148,7 +149,7 @@ private Q_SLOTS:
         QFETCH(QString, line);
         const ToolRun run = runTool(arguments);
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.lines(), QStringList{line});
+        QCOMPARE(run.lines(), QStringList({"LARK_FAILURE|input", line}));
     }
 
     void selfTest()
@@ -191,9 +192,11 @@ private Q_SLOTS:
         const QStringList lines = run.lines();
         const QString target = folder.filePath("Clip \u00e9.mp4");
         QCOMPARE(lines.first(), "LARK_TITLE|Clip \u00e9.mp4");
-        QCOMPARE(lines.size(), ranges.size() + 3);
-        for (qsizetype i = 1; i <= ranges.size(); ++i)
+        // Progress from the start, and to the last byte.
+        QVERIFY(lines.size() >= 4);
+        for (qsizetype i = 1; i < lines.size() - 2; ++i)
             QVERIFY2(lines[i].startsWith("LARK_PROGRESS|"), qPrintable(lines[i]));
+        QVERIFY2(lines[lines.size() - 3].startsWith("LARK_PROGRESS|100.0%|"), qPrintable(lines[lines.size() - 3]));
         QCOMPARE(lines[lines.size() - 2], statusLine);
         QCOMPARE(lines.last(), "LARK_FILE|" + target);
         QCOMPARE(readFile(target), original);
@@ -208,16 +211,22 @@ private Q_SLOTS:
         QTemporaryDir folder;
         const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
         QCOMPARE(run.exitCode, 0);
-        const QRegularExpression format(R"(^LARK_PROGRESS\|(\d+\.\d)%\|\d+\.\d\d MiB/s\|\d+:\d\d\|9\.0 MiB$)");
+        // The texts for readers that know only them, then the numbers.
+        const QRegularExpression format(
+            R"(^LARK_PROGRESS\|(\d+\.\d)%\|\d+\.\d\d MiB/s\|\d+:\d\d\|9\.0 MiB\|(\d+)\|9437184\|\d+\|(\d+|NA)$)");
         QStringList percents;
         for (const QString &line : run.lines()) {
             if (line.startsWith("LARK_PROGRESS|")) {
                 const auto match = format.match(line);
                 QVERIFY2(match.hasMatch(), qPrintable(line));
                 percents.append(match.captured(1));
+                QCOMPARE(parseProgressLine(line)->bytesDone, match.captured(2).toLongLong());
             }
         }
-        QCOMPARE(percents, QStringList({"44.4", "88.9", "100.0"}));
+        QCOMPARE(percents.first(), "0.0");
+        QCOMPARE(percents.last(), "100.0");
+        QVERIFY(std::is_sorted(percents.cbegin(), percents.cend(),
+                               [](const QString &a, const QString &b) { return a.toDouble() < b.toDouble(); }));
     }
 
     void apiRequests()
@@ -256,33 +265,38 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("fault");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("asked"); // API requests before the run gave up
         // clang-format off
-        QTest::newRow("-3") << QJsonObject{{"code", -3}} << "MEGA is temporarily busy. Please retry shortly.";
-        QTest::newRow("-4") << QJsonObject{{"code", -4}} << "MEGA is temporarily busy. Please retry shortly.";
-        QTest::newRow("-9") << QJsonObject{{"code", -9}} << "The MEGA link was removed or is no longer available.";
-        QTest::newRow("-11") << QJsonObject{{"code", -11}} << "MEGA denied access to this link. It may be disabled or private.";
-        QTest::newRow("-17") << QJsonObject{{"code", -17}} << "MEGA transfer quota reached. Please retry later.";
-        QTest::newRow("0") << QJsonObject{{"code", 0}} << "MEGA rejected the request (0). Check the full link and try again.";
-        QTest::newRow("HTTP 500") << QJsonObject{{"status", 500}} << "MEGA is unavailable. Check your connection and try again.";
-        QTest::newRow("HTTP 206") << QJsonObject{{"status", 206}} << "MEGA is unavailable. Check your connection and try again.";
-        QTest::newRow("empty array") << QJsonObject{{"body", "[]"}} << "Invalid response from MEGA.";
-        QTest::newRow("object") << QJsonObject{{"body", "{\"a\":1}"}} << "Invalid response from MEGA.";
-        QTest::newRow("string") << QJsonObject{{"body", "[\"x\"]"}} << "Invalid MEGA response.";
-        QTest::newRow("fraction") << QJsonObject{{"body", "[1.5]"}} << "Invalid MEGA response.";
-        QTest::newRow("no download info") << QJsonObject{{"body", "[{},{\"g\":\"https://x/\",\"s\":1}]"}} << "MEGA did not return a downloadable file.";
-        QTest::newRow("size as text") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":\"1\"}]"}} << "MEGA did not return a downloadable file.";
-        QTest::newRow("negative size") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":-1}]"}} << "MEGA did not return a downloadable file.";
-        QTest::newRow("no host") << QJsonObject{{"body", "[{\"g\":\"dl/x\",\"s\":1}]"}} << "Invalid MEGA download URL.";
-        QTest::newRow("no attributes") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1}]"}} << "MEGA did not return file attributes.";
-        QTest::newRow("wrong attributes key") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1,\"at\":\"8V13N24uBPffUj8GimTd8OYeH9MI3vKDPXg1waHXTD0\"}]"}} << "The MEGA decryption key is incorrect.";
-        QTest::newRow("not JSON") << QJsonObject{{"body", "<html>"}} << "The data is not valid JSON (illegal value at offset 1).";
-        QTest::newRow("an answer that never ends") << QJsonObject{{"endless", true}} << "MEGA's answer was larger than 1.0 MB, more than any folder needs, so it was not read.";
+        QTest::newRow("-3") << QJsonObject{{"code", -3}} << "MEGA is temporarily busy. Please retry shortly." << "busy" << 8;
+        QTest::newRow("-4") << QJsonObject{{"code", -4}} << "MEGA is temporarily busy. Please retry shortly." << "busy" << 8;
+        QTest::newRow("-9") << QJsonObject{{"code", -9}} << "The MEGA link was removed or is no longer available." << "notFound" << 1;
+        QTest::newRow("-11") << QJsonObject{{"code", -11}} << "MEGA denied access to this link. It may be disabled or private." << "access" << 1;
+        QTest::newRow("-17") << QJsonObject{{"code", -17}} << "MEGA transfer quota reached. Please retry later." << "quota" << 1;
+        QTest::newRow("0") << QJsonObject{{"code", 0}} << "MEGA rejected the request (0). Check the full link and try again." << "input" << 1;
+        QTest::newRow("HTTP 500") << QJsonObject{{"status", 500}} << "MEGA is unavailable. Check your connection and try again." << "busy" << 8;
+        QTest::newRow("HTTP 206") << QJsonObject{{"status", 206}} << "MEGA is unavailable. Check your connection and try again." << "input" << 1;
+        QTest::newRow("empty array") << QJsonObject{{"body", "[]"}} << "Invalid response from MEGA." << "input" << 1;
+        QTest::newRow("object") << QJsonObject{{"body", "{\"a\":1}"}} << "Invalid response from MEGA." << "input" << 1;
+        QTest::newRow("string") << QJsonObject{{"body", "[\"x\"]"}} << "Invalid MEGA response." << "input" << 1;
+        QTest::newRow("fraction") << QJsonObject{{"body", "[1.5]"}} << "Invalid MEGA response." << "input" << 1;
+        QTest::newRow("no download info") << QJsonObject{{"body", "[{},{\"g\":\"https://x/\",\"s\":1}]"}} << "MEGA did not return a downloadable file." << "input" << 1;
+        QTest::newRow("size as text") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":\"1\"}]"}} << "MEGA did not return a downloadable file." << "input" << 1;
+        QTest::newRow("negative size") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":-1}]"}} << "MEGA did not return a downloadable file." << "input" << 1;
+        QTest::newRow("no host") << QJsonObject{{"body", "[{\"g\":\"dl/x\",\"s\":1}]"}} << "Invalid MEGA download URL." << "input" << 1;
+        QTest::newRow("no attributes") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1}]"}} << "MEGA did not return file attributes." << "input" << 1;
+        QTest::newRow("wrong attributes key") << QJsonObject{{"body", "[{\"g\":\"https://127.0.0.1/x\",\"s\":1,\"at\":\"8V13N24uBPffUj8GimTd8OYeH9MI3vKDPXg1waHXTD0\"}]"}} << "The MEGA decryption key is incorrect." << "input" << 1;
+        QTest::newRow("not JSON") << QJsonObject{{"body", "<html>"}} << "The data is not valid JSON (illegal value at offset 1)." << "input" << 1;
+        QTest::newRow("HTTP 503") << QJsonObject{{"status", 503}} << "MEGA is unavailable. Check your connection and try again." << "busy" << 8;
+        QTest::newRow("an answer that never ends") << QJsonObject{{"endless", true}} << "MEGA's answer was larger than 1.0 MB, more than any folder needs, so it was not read." << "input" << 1;
         // clang-format on
     }
     void apiFailures()
     {
         QFETCH(QJsonObject, fault);
         QFETCH(QString, message);
+        QFETCH(QString, kind);
+        QFETCH(int, asked);
         const QJsonObject file = m_emulator.addFile(source("43", randomBytes(43)), "a.bin");
         m_emulator.setFaults({{"api", fault}});
         QTemporaryDir folder;
@@ -291,7 +305,28 @@ private Q_SLOTS:
         const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
         qunsetenv("LARK_MEGA_MAX_ANSWER_BYTES");
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.lines(), QStringList{"ERROR: " + message});
+        // The kind comes first, on a line of its own; the sentence stays the last line.
+        QCOMPARE(run.lines(), QStringList({"LARK_FAILURE|" + kind, "ERROR: " + message}));
+        QCOMPARE(m_emulator.requestLog().size(), asked);
+    }
+
+    void busyAnswersPassAfterATry_data()
+    {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::newRow("-3 twice") << QJsonObject{{"code", -3}, {"count", 2}};
+        QTest::newRow("500 once") << QJsonObject{{"status", 500}, {"count", 1}};
+        QTest::newRow("a dropped answer") << QJsonObject{{"drop", true}, {"count", 1}};
+    }
+    void busyAnswersPassAfterATry()
+    {
+        QFETCH(QJsonObject, fault);
+        const QByteArray original = randomBytes(43);
+        const QJsonObject file = m_emulator.addFile(source("43", original), "a.bin");
+        m_emulator.setFaults({{"api", fault}});
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("a.bin")), original);
     }
 
     void transportFailure()
@@ -302,34 +337,39 @@ private Q_SLOTS:
             {"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0", folder.path(), newJob()});
         qputenv("LARK_MEGA_API_URL", m_emulator.apiUrl().toUtf8());
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.output.startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
-        QCOMPARE(run.lines().size(), 1);
+        QCOMPARE(run.lines().size(), 2);
+        QCOMPARE(run.lines().first(), "LARK_FAILURE|network");
+        QVERIFY2(run.lines().last().startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
     }
 
     void rangeFailuresKeepThePartialFile_data()
     {
         QTest::addColumn<QJsonObject>("fault");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("kind");
         // clang-format off
-        QTest::newRow("509") << QJsonObject{{"status", 509}} << "MEGA transfer quota reached. Resume after the quota resets.";
-        QTest::newRow("509 with the time left") << QJsonObject{{"status", 509}, {"timeLeft", 2501}} << "MEGA transfer quota reached. Resume after the quota resets. About 42 minutes left.";
-        QTest::newRow("509, seconds left") << QJsonObject{{"status", 509}, {"timeLeft", 5}} << "MEGA transfer quota reached. Resume after the quota resets. About 1 minute left.";
-        QTest::newRow("509, hours left") << QJsonObject{{"status", 509}, {"timeLeft", 9000}} << "MEGA transfer quota reached. Resume after the quota resets. About 3 hours left.";
-        QTest::newRow("509, a time left that is no number") << QJsonObject{{"status", 509}, {"timeLeft", "soon"}} << "MEGA transfer quota reached. Resume after the quota resets.";
-        QTest::newRow("509, three days left") << QJsonObject{{"status", 509}, {"timeLeft", 259200}} << "MEGA transfer quota reached. Resume after the quota resets. About 72 hours left.";
-        QTest::newRow("509, a time left nobody waits out") << QJsonObject{{"status", 509}, {"timeLeft", "9223372036854775807"}} << "MEGA transfer quota reached. Resume after the quota resets.";
-        QTest::newRow("509, a time left with an exponent") << QJsonObject{{"status", 509}, {"timeLeft", "1e9"}} << "MEGA transfer quota reached. Resume after the quota resets.";
-        QTest::newRow("500") << QJsonObject{{"status", 500}} << "MEGA transfer failed (HTTP 500). Resume to retry.";
-        QTest::newRow("short") << QJsonObject{{"short", true}} << "Incomplete MEGA chunk. Resume to retry.";
-        QTest::newRow("long") << QJsonObject{{"long", true}} << "Incomplete MEGA chunk. Resume to retry.";
-        QTest::newRow("206 short") << QJsonObject{{"short", true}, {"partialStatus", 206}} << "Incomplete MEGA chunk. Resume to retry.";
-        QTest::newRow("dropped") << QJsonObject{{"drop", true}} << "";
+        QTest::newRow("509") << QJsonObject{{"status", 509}} << "MEGA transfer quota reached. Resume after the quota resets." << "quota";
+        QTest::newRow("509 with the time left") << QJsonObject{{"status", 509}, {"timeLeft", 2501}} << "MEGA transfer quota reached. Resume after the quota resets. About 42 minutes left." << "quota";
+        QTest::newRow("509, seconds left") << QJsonObject{{"status", 509}, {"timeLeft", 5}} << "MEGA transfer quota reached. Resume after the quota resets. About 1 minute left." << "quota";
+        QTest::newRow("509, hours left") << QJsonObject{{"status", 509}, {"timeLeft", 9000}} << "MEGA transfer quota reached. Resume after the quota resets. About 3 hours left." << "quota";
+        QTest::newRow("509, a time left that is no number") << QJsonObject{{"status", 509}, {"timeLeft", "soon"}} << "MEGA transfer quota reached. Resume after the quota resets." << "quota";
+        QTest::newRow("509, three days left") << QJsonObject{{"status", 509}, {"timeLeft", 259200}} << "MEGA transfer quota reached. Resume after the quota resets. About 72 hours left." << "quota";
+        QTest::newRow("509, a time left nobody waits out") << QJsonObject{{"status", 509}, {"timeLeft", "9223372036854775807"}} << "MEGA transfer quota reached. Resume after the quota resets." << "quota";
+        QTest::newRow("509, a time left with an exponent") << QJsonObject{{"status", 509}, {"timeLeft", "1e9"}} << "MEGA transfer quota reached. Resume after the quota resets." << "quota";
+        QTest::newRow("500") << QJsonObject{{"status", 500}} << "MEGA transfer failed (HTTP 500). Resume to retry." << "busy";
+        QTest::newRow("short") << QJsonObject{{"short", true}} << "Incomplete MEGA chunk. Resume to retry." << "network";
+        QTest::newRow("long") << QJsonObject{{"long", true}} << "Incomplete MEGA chunk. Resume to retry." << "network";
+        QTest::newRow("206 short") << QJsonObject{{"short", true}, {"partialStatus", 206}} << "Incomplete MEGA chunk. Resume to retry." << "network";
+        QTest::newRow("dropped") << QJsonObject{{"drop", true}} << "" << "network";
+        QTest::newRow("429") << QJsonObject{{"status", 429}} << "MEGA transfer failed (HTTP 429). Resume to retry." << "busy";
+        QTest::newRow("404") << QJsonObject{{"status", 404}} << "MEGA transfer failed (HTTP 404). Resume to retry." << "notFound";
         // clang-format on
     }
     void rangeFailuresKeepThePartialFile()
     {
         QFETCH(QJsonObject, fault);
         QFETCH(QString, message);
+        QFETCH(QString, kind);
         const QByteArray original = randomBytes(4194305);
         const QJsonObject file = m_emulator.addFile(source("4194305", original), "two ranges.bin");
         fault.insert("first", 4194304); // the first range arrives, the second fails
@@ -342,6 +382,14 @@ private Q_SLOTS:
             QVERIFY2(failed.lines().last().startsWith("ERROR: Could not reach MEGA: "), failed.output.constData());
         else
             QCOMPARE(failed.lines().last(), "ERROR: " + message);
+        // A quota or a missing file is not asked again; what may pass is, on a fresh connection, until the tries are
+        // spent.
+        const QString kindLine = failed.lines().at(failed.lines().size() - 2);
+        QVERIFY2(kindLine.startsWith("LARK_FAILURE|" + kind), qPrintable(kindLine));
+        const bool passing = kind == "busy" || kind == "network";
+        QCOMPARE(rangePaths().filter(QRegularExpression("^4194304-")).size(), passing ? 8 : 1);
+        if (fault.contains("timeLeft") && message.contains("About"))
+            QCOMPARE(kindLine, "LARK_FAILURE|quota|" + QString::number(fault["timeLeft"].toInteger()));
         const QString partial = folder.filePath(".lark-" + job + ".mega.part");
         QCOMPARE(QFileInfo(partial).size(), 4194304);
         QVERIFY(ownerOnly(partial));
@@ -353,6 +401,36 @@ private Q_SLOTS:
         QCOMPARE(resumed.exitCode, 0);
         QCOMPARE(rangePaths(logSize), QStringList{"4194304-4194304"});
         QCOMPARE(readFile(folder.filePath("two ranges.bin")), original);
+        QCOMPARE(workingFiles(folder.path()), QStringList());
+    }
+
+    void rangeFailuresThatPassAreAskedAgain_data()
+    {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::addColumn<int>("asked"); // times the faulty range was asked for
+        // clang-format off
+        QTest::newRow("dropped once") << QJsonObject{{"drop", true}, {"count", 1}} << 2;
+        QTest::newRow("500 three times") << QJsonObject{{"status", 500}, {"count", 3}} << 4;
+        QTest::newRow("503 once") << QJsonObject{{"status", 503}, {"count", 1}} << 2;
+        QTest::newRow("429 once") << QJsonObject{{"status", 429}, {"count", 1}} << 2;
+        QTest::newRow("short once") << QJsonObject{{"short", true}, {"count", 1}} << 2;
+        QTest::newRow("long once") << QJsonObject{{"long", true}, {"count", 1}} << 2;
+        QTest::newRow("seven times, the last try") << QJsonObject{{"status", 500}, {"count", 7}} << 8;
+        // clang-format on
+    }
+    void rangeFailuresThatPassAreAskedAgain()
+    {
+        QFETCH(QJsonObject, fault);
+        QFETCH(int, asked);
+        const QByteArray original = randomBytes(3 * 4194304 + 11);
+        const QJsonObject file = m_emulator.addFile(source("retried", original), "retried.bin");
+        fault.insert("first", 4194304);
+        m_emulator.setFaults({{"range", fault}});
+        QTemporaryDir folder;
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("retried.bin")), original);
+        QCOMPARE(rangePaths().filter(QRegularExpression("^4194304-")).size(), asked);
         QCOMPARE(workingFiles(folder.path()), QStringList());
     }
 
@@ -386,7 +464,7 @@ private Q_SLOTS:
             if (line.startsWith("LARK_PROGRESS|"))
                 percents.append(line.section('|', 1, 1).chopped(1).toDouble());
         }
-        QCOMPARE(percents.size(), 4);
+        QVERIFY(percents.size() >= 2);
         QVERIFY(std::is_sorted(percents.cbegin(), percents.cend()) && percents.first() < percents.last());
         QCOMPARE(percents.last(), 100.0);
     }
@@ -395,7 +473,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("500") << 500 << "MEGA transfer failed (HTTP 500). Resume to retry.";
+        QTest::newRow("404") << 404 << "MEGA transfer failed (HTTP 404). Resume to retry.";
         QTest::newRow("509, the quota") << 509 << "MEGA transfer quota reached. Resume after the quota resets.";
     }
     void oneFailedConnectionKeepsWhatCameInOrder()
@@ -413,7 +491,6 @@ private Q_SLOTS:
         QCOMPARE(failed.lines().last(), "ERROR: " + message);
         // The two ranges before the failed one are on disk; what came after it was not written.
         QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 2 * 4194304);
-        QCOMPARE(failed.lines().filter("LARK_PROGRESS|").size(), 2);
         m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
         const qsizetype logSize = m_emulator.requestLog().size();
         const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
@@ -459,7 +536,7 @@ private Q_SLOTS:
         const QString partial = folder.filePath(".lark-" + job + ".mega.part");
         const QString state = folder.filePath(".lark-" + job + ".mega.state");
         // The sixth range fails: five reach the disk, with a state saved along the way.
-        m_emulator.setFaults({{"range", QJsonObject{{"first", 5 * 4194304}, {"count", 1}, {"status", 500}}}});
+        m_emulator.setFaults({{"range", QJsonObject{{"first", 5 * 4194304}, {"count", 1}, {"status", 404}}}});
         const ToolRun stopped = runTool({file["link"].toString(), folder.path(), job});
         m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
         QCOMPARE(stopped.exitCode, 1);
@@ -508,6 +585,7 @@ private Q_SLOTS:
         QTest::newRow("stops sending once") << QJsonObject{{"stallMs", 600000}, {"count", 1}, {"first", 4194304}} << true;
         QTest::newRow("trickles two bytes a second once") << QJsonObject{{"trickle", 2}, {"count", 1}, {"first", 0}} << true;
         QTest::newRow("stops sending every time") << QJsonObject{{"stallMs", 600000}, {"first", 4194304}} << false;
+        QTest::newRow("a server that says nothing at all") << QJsonObject{{"silent", true}} << false;
         // clang-format on
     }
     void slowServersAreLeftAndAskedAgain()
@@ -519,10 +597,14 @@ private Q_SLOTS:
         // One range is slow for far longer than the limit.
         m_emulator.setFaults({{"range", fault}});
         qputenv("LARK_MEGA_NO_DATA_SECONDS", "2");
+        // With nothing arriving at all, the run gives up before its tries are spent.
+        if (fault.contains("silent"))
+            qputenv("LARK_MEGA_GIVE_UP_SECONDS", "5");
         QTemporaryDir folder;
         const QString job = newJob();
         const ToolRun run = runTool({file["link"].toString(), folder.path(), job}, {}, 300000);
         qunsetenv("LARK_MEGA_NO_DATA_SECONDS");
+        qunsetenv("LARK_MEGA_GIVE_UP_SECONDS");
         m_emulator.setFaults({{"range", QJsonObject{{"count", 0}}}});
         QCOMPARE(run.exitStatus, QProcess::NormalExit);
         const QStringList asked =
@@ -534,9 +616,15 @@ private Q_SLOTS:
         } else {
             QCOMPARE(run.exitCode, 1);
             QVERIFY2(run.lines().last().startsWith("ERROR: Could not reach MEGA: "), run.output.constData());
-            QCOMPARE(asked.size(), 3); // a few tries, not for ever
-            // What arrived in full is kept for the resume.
-            QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(), 4194304);
+            // Not for ever: each range is tried a bounded number of times, and
+            // the run ends sooner when nothing at all arrives for the give-up time.
+            if (fault.contains("silent"))
+                QVERIFY2(asked.size() >= 1 && asked.size() < 8, qPrintable(asked.join(' ')));
+            else
+                QCOMPARE(asked.size(), 8);
+            // What arrived in order is kept for the resume.
+            QCOMPARE(QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size(),
+                     fault.contains("silent") ? 0 : 4194304);
         }
     }
 
@@ -597,15 +685,15 @@ private Q_SLOTS:
         tool.start(toolPath(), {file["link"].toString(), folder.path(), job});
         QVERIFY(tool.waitForStarted());
         QByteArray seen;
-        const auto progressLines = [&seen] { return seen.count("LARK_PROGRESS|"); };
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (seen += tool.readAll(), seen.contains("LARK_TITLE|") && progressLines() == rangesBeforeKill), 120000);
+        const QString partial = folder.filePath(".lark-" + job + ".mega.part");
+        QTRY_VERIFY_WITH_TIMEOUT((seen += tool.readAll(), seen.contains("LARK_TITLE|") &&
+                                                              QFileInfo(partial).size() == rangesBeforeKill * 4194304),
+                                 120000);
         // The stalled range has been asked for (others may have been too, over other connections).
         const QString stalled = QString("%1-").arg(rangesBeforeKill * 4194304);
         QTRY_VERIFY(!rangePaths().filter(QRegularExpression("^" + stalled)).isEmpty());
         ::kill(static_cast<pid_t>(tool.processId()), SIGKILL);
         QVERIFY(tool.waitForFinished());
-        const QString partial = folder.filePath(".lark-" + job + ".mega.part");
         QCOMPARE(QFileInfo(partial).size(), qint64(rangesBeforeKill) * 4194304);
         QVERIFY(ownerOnly(partial));
 
@@ -618,6 +706,48 @@ private Q_SLOTS:
                  QString("%1-%2")
                      .arg(rangesBeforeKill * 4194304)
                      .arg(qMin(rangesBeforeKill * 4194304 + 4194303, 10 * 1048576 - 1)));
+    }
+
+    void aPauseKeepsWhatArrived()
+    {
+        const QByteArray original = randomBytes(2 * 4194304);
+        const QJsonObject file = m_emulator.addFile(source("paused", original), "paused.bin");
+        m_emulator.setShape(1048576, 0);
+        qputenv("LARK_MEGA_CONNECTIONS", "1");
+        QTemporaryDir folder;
+        const QString job = newJob();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(toolPath(), {file["link"].toString(), folder.path(), job});
+        qunsetenv("LARK_MEGA_CONNECTIONS");
+        QVERIFY(tool.waitForStarted());
+        // Progress counts bytes as they arrive, well inside the first range.
+        QByteArray seen;
+        qint64 arrived = 0;
+        const auto progressed = [&] {
+            seen += tool.readAll();
+            for (const QString &line : QString::fromUtf8(seen).split('\n')) {
+                if (const auto progress = parseProgressLine(line); progress && progress->bytesDone)
+                    arrived = *progress->bytesDone;
+            }
+            return arrived >= 1572864;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(progressed(), 120000);
+        QVERIFY(arrived < 4194304);
+        ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+        QVERIFY(tool.waitForFinished(60000));
+        m_emulator.setShape(0, 0);
+        QCOMPARE(tool.exitStatus(), QProcess::CrashExit); // ended as the signal ends it
+        QVERIFY2(!tool.readAll().contains("ERROR:"), "a pause is no failure");
+        const qint64 kept = QFileInfo(folder.filePath(".lark-" + job + ".mega.part")).size();
+        QVERIFY2(kept >= arrived - arrived % 16 && kept % 16 == 0, qPrintable(QString::number(kept)));
+        QCOMPARE(workingFiles(folder.path()), jobFiles(job));
+
+        const qsizetype logSize = m_emulator.requestLog().size();
+        const ToolRun resumed = runTool({file["link"].toString(), folder.path(), job});
+        QCOMPARE(resumed.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("paused.bin")), original);
+        QVERIFY(rangesByStart(logSize).first().startsWith(QString("%1-").arg(kept)));
     }
 
     void resumeCountsFromThePartialLength()

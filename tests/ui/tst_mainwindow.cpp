@@ -84,9 +84,9 @@ private:
                 item.title = title;
                 item.progress = progress;
                 item.detail = detail;
-                item.size = "148.2MiB";
-                item.speed = "3.10MiB/s";
-                item.eta = "00:41";
+                item.bytesTotal = 155397324;
+                item.bytesPerSecond = 3250585;
+                item.secondsLeft = 41;
             });
         };
         set(0, DownloadState::downloading, "Northern lights over the fjord", 42.6, "Downloading");
@@ -347,13 +347,11 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         manager->add("https://mega.nz/file/AbCdEfGh#k");
-        const QString line = withQuotaResetClock(
-            "ERROR: MEGA transfer quota reached. Resume after the quota resets. About 42 minutes left.",
-            QDateTime(QDate(2026, 12, 9), QTime(13, 50)));
+        const QString line = "ERROR: MEGA transfer quota reached. Quota resets at 14:32.";
         manager->change(manager->itemAt(0).id, [&line](DownloadItem &item) {
             item.state = DownloadState::failed;
             item.title = "Season 1 Episode 4.mkv";
-            item.size = "1.4 GiB";
+            item.bytesTotal = 1503238554;
             item.detail = line;
         });
         MainWindow window(*manager);
