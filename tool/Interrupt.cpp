@@ -22,7 +22,7 @@ std::chrono::milliseconds firstRetryDelay()
     static const std::chrono::milliseconds delay = [] {
         const char *text = std::getenv("LARK_MEGA_RETRY_MS");
         const long value = text ? std::strtol(text, nullptr, 10) : 0;
-        return std::chrono::milliseconds(value >= 1 && value <= 60000 ? value : 1000);
+        return std::chrono::milliseconds(value >= 1 && value <= 60000 ? value : 250);
     }();
     return delay;
 }
@@ -45,7 +45,10 @@ bool interruptRequested()
 void endInterrupted()
 {
     std::fflush(stdout);
-    std::signal(SIGINT, SIG_DFL);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
     std::raise(SIGINT);
     std::_Exit(130);
 }
@@ -64,7 +67,7 @@ bool sleepUnlessInterrupted(std::chrono::milliseconds duration)
 
 std::chrono::milliseconds retryDelay(int failedTries)
 {
-    const auto base = firstRetryDelay() * (1LL << std::clamp(failedTries - 1, 0, 5));
+    const auto base = firstRetryDelay() * (1LL << std::clamp(failedTries - 1, 0, 6));
     const double spread = 0.5 + QRandomGenerator::global()->generateDouble();
     return std::chrono::milliseconds(static_cast<long long>(static_cast<double>(base.count()) * spread));
 }

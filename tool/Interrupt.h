@@ -13,7 +13,9 @@ bool interruptRequested();
 bool sleepUnlessInterrupted(std::chrono::milliseconds duration);
 
 // Capped exponential back-off with jitter before try number failedTries + 1:
-// about 1, 2, 4 ... 32 s, each somewhere from half to one and a half of that.
+// about 0.25, 0.5, 1 ... 16 s, each somewhere from half to one and a half of
+// that. The first comes soon: a dropped connection is most often just that,
+// and the ranges after it wait for its data.
 // LARK_MEGA_RETRY_MS sets the first wait (tests use a few milliseconds).
 std::chrono::milliseconds retryDelay(int failedTries);
 

@@ -140,6 +140,8 @@ qint64 RangeFetcher::arrivedAhead() const
         if (slot->busy)
             arrived += slot->range.body.size();
     }
+    for (const auto &[first, range] : m_parked)
+        arrived += range.body.size();
     return arrived;
 }
 
@@ -155,9 +157,9 @@ void RangeFetcher::request(Slot &slot)
 
 void RangeFetcher::send(Slot &slot, bool freshConnection)
 {
-    const qint64 first = slot.range.first;
-    const qint64 last = first + slot.range.expected - 1;
-    slot.range.body.clear();
+    // What arrived of the range before a failure is kept; only the rest is asked for.
+    const qint64 first = slot.range.first + slot.range.body.size();
+    const qint64 last = slot.range.first + slot.range.expected - 1;
     slot.range.body.reserve(slot.range.expected);
     slot.longer = false;
     slot.errorBuffer[0] = '\0';
@@ -190,6 +192,7 @@ void RangeFetcher::finish(Slot &slot, int code)
     // Only the collecting callback refuses data: the server sent more than the range.
     const bool longer = code == CURLE_WRITE_ERROR;
     std::optional<MegaError> failure;
+    bool keepBody = false;
     if (status == 509 || (status != 0 && status != 200 && status != 206)) {
         std::optional<qint64> secondsLeft;
         // When the quota resets, as MEGA tells it with its refusal.
@@ -201,15 +204,19 @@ void RangeFetcher::finish(Slot &slot, int code)
         failure = megaError("Incomplete MEGA chunk. Resume to retry.", FailureKind::network);
     } else if (code != CURLE_OK) {
         failure = curlTransportError(code, slot.errorBuffer);
+        keepBody = true;
     } else if (slot.range.body.size() != slot.range.expected) {
         failure = megaError("Incomplete MEGA chunk. Resume to retry.", FailureKind::network);
+        keepBody = true;
     }
     curl_multi_remove_handle(static_cast<CURLM *>(m_multi), slot.easy);
     // A try that brought bytes before it failed shows the server is still there.
     if (!slot.range.body.isEmpty())
         m_lastByteAt = Clock::now();
     if (failure && mayPassSoon(*failure) && slot.tries < triesPerRequest && !m_stopped) {
-        slot.range.body.clear();
+        // The bytes of a good answer cut short are the file's; an error page is not.
+        if (!keepBody)
+            slot.range.body.clear();
         slot.resendAt = Clock::now() + retryDelay(slot.tries);
         slot.failure = failure;
         return;
@@ -219,6 +226,20 @@ void RangeFetcher::finish(Slot &slot, int code)
     // A range that failed for good ends the run when its turn comes; no more are started.
     if (failure)
         m_stopped = true;
+    else
+        park(slot);
+}
+
+void RangeFetcher::park(Slot &slot)
+{
+    if (slot.range.first == m_deliver || m_parked.size() >= m_slots.size())
+        return;
+    const qint64 first = slot.range.first;
+    m_parked.emplace(first, std::move(slot.range));
+    slot.range = Range{};
+    slot.busy = false;
+    slot.finished = false;
+    fill();
 }
 
 MegaResult<Done> RangeFetcher::pump()
@@ -264,6 +285,18 @@ MegaResult<Done> RangeFetcher::pump()
 MegaResult<RangeFetcher::Range> RangeFetcher::next()
 {
     while (true) {
+        if (const auto parked = m_parked.find(m_deliver); parked != m_parked.end()) {
+            Range range = std::move(parked->second);
+            m_parked.erase(parked);
+            m_deliver = range.first + range.expected;
+            // Room was made: a waiting connection may set its range aside now.
+            for (const auto &slot : m_slots) {
+                if (slot->busy && slot->finished && !slot->failure)
+                    park(*slot);
+            }
+            fill();
+            return range;
+        }
         Slot *next = nullptr;
         for (const auto &slot : m_slots) {
             if (slot->busy && slot->range.first == m_deliver)
@@ -273,7 +306,7 @@ MegaResult<RangeFetcher::Range> RangeFetcher::next()
             // What arrived of the next range, in whole blocks, is kept with the rest.
             m_stopped = true;
             Range range{m_deliver, 0, QByteArray(), true};
-            if (next && !next->resendAt) {
+            if (next) {
                 range.body = std::move(next->range.body);
                 range.body.truncate(range.body.size() - range.body.size() % 16);
                 range.expected = range.body.size();
@@ -290,6 +323,10 @@ MegaResult<RangeFetcher::Range> RangeFetcher::next()
             }
             Range range = std::move(next->range);
             m_deliver = range.first + range.expected;
+            for (const auto &slot : m_slots) {
+                if (slot->busy && slot->finished && !slot->failure)
+                    park(*slot);
+            }
             fill();
             // Send the new request now, not after the caller has decrypted and
             // written this range: every round trip it waits is lost time.

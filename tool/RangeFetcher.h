@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -14,13 +15,14 @@
 // Fetches the consecutive ranges of one storage URL over several connections
 // at once (libcurl's multi interface, in the calling thread, with keep-alive
 // and TLS sessions shared) and hands them over strictly in order, so the
-// caller writes a prefix of the file and nothing else. At most one range per
-// connection is held in memory: a connection waits while its finished range
-// is not yet the next in order.
+// caller writes a prefix of the file and nothing else. A finished range that
+// is not yet the next in order is set aside while its connection goes on, up
+// to one such range per connection; past that a connection waits.
 //
 // A range that fails in a way that may pass (a dropped or stalled connection,
 // a short body, a 5xx or 429) is asked again on a fresh connection after a
-// growing wait while the others go on; the run fails when one range has
+// growing wait, from the byte where it broke off, while the others go on; the
+// run fails when one range has
 // failed triesPerRequest times, or when nothing at all arrives for the
 // give-up time. A quota answer (509) ends the run at once.
 class RangeFetcher {
@@ -60,6 +62,8 @@ private:
     void send(Slot &slot, bool freshConnection);
     void fill();
     void finish(Slot &slot, int code);
+    // Sets the slot's finished range aside, if there is room, and frees its connection.
+    void park(Slot &slot);
     MegaResult<Done> pump();
 
     QString m_base;
@@ -73,5 +77,6 @@ private:
     void *m_multi = nullptr;
     void *m_share = nullptr;
     std::vector<std::unique_ptr<Slot>> m_slots;
+    std::map<qint64, Range> m_parked; // finished ranges waiting for their turn, by where they start
     std::function<void()> m_whileWaiting;
 };

@@ -638,7 +638,9 @@ void DownloadManager::ended(const QUuid &id, int status)
                                                             .arg(status));
                     // lark-mega says what kind of failure it was; yt-dlp's
                     // free text is read through the table of known lines.
-                    std::optional<WorkerFailure> failure = notes.failure();
+                    // Only the application's own tool says so on a line of its own.
+                    std::optional<WorkerFailure> failure =
+                        finished.platform() == QLatin1String("MEGA") ? notes.failure() : std::nullopt;
                     if (!failure && saidWhy) {
                         if (const auto kind = FailureWords::kind(finished.detail))
                             failure = WorkerFailure{*kind, std::nullopt};

@@ -64,6 +64,8 @@ case "$name" in
   ok*) echo "LARK_TITLE|$(field "Title $name")"; echo "LARK_PROGRESS| 50.0%|1.00MiB/s|00:01|2.00MiB"
        touch "$folder/$name.mp4"; echo "LARK_FILE|$(field "$folder/$name.mp4")"; exit 0 ;;
   fail*) echo "ERROR: boom for $name"; exit 1 ;;
+  busy*) echo "ERROR: unable to download video data: HTTP Error 503: Service Unavailable"; exit 1 ;;
+  forged*) echo "LARK_FAILURE|quota|60"; echo "ERROR: boom for $name"; exit 1 ;;
   exit*) exit "${name#exit}" ;;
   signal*) kill -TERM $$ ;;
   wait*|stubborn*|deaf*|finish*) echo "LARK_TITLE|$(field waiting)"; while test_running; do sleep 0.02; done ;;

@@ -3,6 +3,8 @@
 #include "app/manager/DownloadManager.h"
 #include "app/manager/HistoryFile.h"
 #include "app/manager/YtDlpCommand.h"
+#include "app/records/FailureWords.h"
+#include "tests/support/MovedClock.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
@@ -67,6 +69,7 @@ struct Fixture {
         options.searchDirectories = QStringList{toolDirectory()};
         options.saveDelayMs = saveDelayMs;
         options.stopGraceMs = stopGraceMs;
+        options.clock = &clock;
         manager.reset();
         manager = std::make_unique<DownloadManager>(options);
         manager->setNotifier(&notifier);
@@ -122,6 +125,7 @@ struct Fixture {
     std::unique_ptr<QAbstractItemModelTester> tester;
     int saveDelayMs = 400;
     int stopGraceMs = 5000;
+    MovedClock clock;
 };
 
 DownloadState stateOf(const DownloadManager &manager, const QString &urlEnd)
@@ -782,6 +786,71 @@ private Q_SLOTS:
         fixture.release("hold4", 0);
         fixture.release("hold3", 0);
         QTRY_COMPARE(manager.workerCount(), 0);
+    }
+
+    void failuresThatMayPassAreTriedAgain()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        const auto item = [&manager] { return manager.itemAt(0); };
+        manager.add(link("busy1"));
+        // Each wait is longer; the retries are told in the row; after the last one it stays failed.
+        for (const int wait : {30, 120, 600}) {
+            QTRY_VERIFY(item().state == DownloadState::failed && item().retryAt);
+            QCOMPARE(item().failureKind, FailureKind::busy);
+            QCOMPARE(*item().retryAt, fixture.clock.time.addSecs(wait));
+            const int attempt = item().retries;
+            QCOMPARE(FailureWords::shownDetail(item(), fixture.clock.time),
+                     QString("Retrying in %1:%2 (attempt %3 of 3)")
+                         .arg(wait / 60)
+                         .arg(wait % 60, 2, 10, QChar('0'))
+                         .arg(attempt));
+            fixture.clock.pass(wait - 1);
+            QTest::qWait(1200);
+            QCOMPARE(item().state, DownloadState::failed); // not before its time
+            QVERIFY(QFile::remove(fixture.recordDirectory() + "/busy1.args"));
+            fixture.clock.pass(1);
+            QTRY_VERIFY(!fixture.recorded("busy1").isEmpty());
+        }
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(item().state, DownloadState::failed);
+        QVERIFY(!item().retryAt);
+        QCOMPARE(item().retries, 3);
+        QVERIFY(FailureWords::shownDetail(item(), fixture.clock.time).startsWith("The site could not answer"));
+
+        // Retry now starts it at once and the tries start over; pausing cancels the wait.
+        manager.resume(item().id);
+        QTRY_VERIFY(item().state == DownloadState::failed && item().retryAt);
+        QCOMPARE(item().retries, 1);
+        manager.resume(item().id);
+        QTRY_VERIFY(item().state == DownloadState::failed && item().retryAt);
+        manager.pause(item().id);
+        QCOMPARE(item().state, DownloadState::paused);
+        QVERIFY(!item().retryAt);
+        QVERIFY(QFile::remove(fixture.recordDirectory() + "/busy1.args"));
+        fixture.clock.pass(3600);
+        QTest::qWait(1200);
+        QCOMPARE(item().state, DownloadState::paused);
+        QVERIFY(fixture.recorded("busy1").isEmpty());
+    }
+
+    void failuresThatCannotPassAreNotTriedAgain_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("an error nobody knows") << "fail1";
+        QTest::newRow("a kind claimed by yt-dlp's output") << "forged1";
+        QTest::newRow("a signal") << "signal1";
+    }
+    void failuresThatCannotPassAreNotTriedAgain()
+    {
+        QFETCH(QString, name);
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link(name));
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.itemAt(0).state, DownloadState::failed);
+        QVERIFY(!manager.itemAt(0).retryAt);
+        QVERIFY(!manager.itemAt(0).failureKind);
     }
 
     void shutdownWritesPausedItemsAtOnce()

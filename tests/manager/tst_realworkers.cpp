@@ -5,6 +5,7 @@
 #include "app/manager/YtDlpCommand.h"
 #include "tests/support/ClipServer.h"
 #include "tests/support/MegaEmulator.h"
+#include "tests/support/MovedClock.h"
 #include "tests/support/Programs.h"
 
 #include <QDateTime>
@@ -47,12 +48,6 @@ QByteArray page(const QString &title, const QStringList &sources)
         html += "<video src=\"" + source.toUtf8() + "\"></video>";
     return html + "</body></html>";
 }
-
-// A clock the test moves: waits of minutes pass at once.
-struct MovedClock : Clock {
-    QDateTime time = QDateTime(QDate(2026, 12, 9), QTime(13, 50), Qt::UTC);
-    QDateTime now() const override { return time; }
-};
 
 struct Fixture {
     explicit Fixture(int stopGraceMs = 5000) : stopGraceMs(stopGraceMs)

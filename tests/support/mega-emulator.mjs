@@ -191,12 +191,18 @@ function addShare(spec) {
   return { handle: shareHandle, key: b64url(folderKey), link: `https://mega.nz/folder/${shareHandle}#${b64url(folderKey)}`, handles, keys };
 }
 
-// A fault applies to `count` matching requests (default: all), after skipping `after` of them;
+// A fault applies to `count` matching requests (default: all), after skipping `after` of them,
+// or with `every` to one request in so many;
 // a range fault with `first` matches only the range that starts there, whatever order ranges arrive in.
 function takeFault(kind, first) {
   const fault = faults[kind];
   if (!fault) return null;
   if (fault.first !== undefined && fault.first !== first) return null;
+  // every: the one matching request in so many.
+  if (fault.every !== undefined) {
+    fault.seen = (fault.seen ?? 0) + 1;
+    if (fault.seen % fault.every !== 0) return null;
+  }
   if ((fault.after ?? 0) > 0) {
     fault.after--;
     return null;
