@@ -170,7 +170,7 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
 
     // Status row.
     painter->setFont(Theme::font(10));
-    const QColor statusColour = item.state == DownloadState::failed ? Theme::orange : Theme::white(0.55);
+    const QColor statusColour = item.state == DownloadState::failed ? colour : Theme::white(0.55);
     painter->setPen(statusColour);
     qreal x = left;
     if (item.state == DownloadState::downloading) {

@@ -346,6 +346,16 @@ private Q_SLOTS:
     void quotaRowSaysWhenItResets()
     {
         auto manager = makeManager();
+        manager->add("https://example.com/watch?v=busy");
+        manager->change(manager->itemAt(0).id, [&manager](DownloadItem &item) {
+            item.state = DownloadState::failed;
+            item.title = "A walk along the harbour";
+            item.bytesTotal = 48200000;
+            item.detail = "ERROR: unable to download video data: HTTP Error 503: Service Unavailable";
+            item.failureKind = FailureKind::busy;
+            item.retries = 2;
+            item.retryAt = manager->now().addSecs(102);
+        });
         manager->add("https://mega.nz/file/AbCdEfGh#k");
         const QString line = "ERROR: MEGA transfer quota reached. Quota resets at 14:32.";
         manager->change(manager->itemAt(0).id, [&line](DownloadItem &item) {
@@ -361,6 +371,10 @@ private Q_SLOTS:
         QCOMPARE(list->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString(),
                  "Failed, MEGA's transfer quota for your connection is used up: resume this download after it "
                  "resets. Quota resets at 14:32.");
+        // A download that tries again by itself counts down to it.
+        const QString waiting = list->model()->index(1, 0).data(Qt::AccessibleDescriptionRole).toString();
+        QVERIFY2(QRegularExpression("^Failed, Retrying in 1:4\\d \\(attempt 2 of 3\\)$").match(waiting).hasMatch(),
+                 qPrintable(waiting));
         screenshot(window, "quota-row");
     }
 
@@ -882,6 +896,9 @@ private Q_SLOTS:
         QTest::newRow("failed") << int(DownloadState::failed) << QStringList{"Resume or retry", "Remove from queue"};
         QTest::newRow("completed") << int(DownloadState::completed)
                                    << QStringList{"Show in Folder", "Remove from queue"};
+        // A failed item waiting to try again (the state past the last one here).
+        QTest::newRow("waiting to try again")
+            << int(allDownloadStates.size()) << QStringList{"Retry now", "Pause", "Remove from queue"};
     }
     void rowButtonsPerState()
     {
@@ -891,6 +908,10 @@ private Q_SLOTS:
         DownloadRowDelegate delegate(*manager);
         DownloadItem item("https://example.com/v", "v", "/tmp", "Best available", "None");
         item.state = static_cast<DownloadState>(state);
+        if (state == int(allDownloadStates.size())) {
+            item.state = DownloadState::failed;
+            item.retryAt = QDateTime::currentDateTimeUtc().addSecs(30);
+        }
         QStringList titles;
         for (const auto &action : delegate.actions(item))
             titles.append(action.title);
