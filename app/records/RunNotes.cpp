@@ -72,8 +72,13 @@ std::optional<QString> RunNotes::cookieFailure(const QString &browser) const
 
 WorkerProgress RunNotes::overall(const WorkerProgress &stream)
 {
-    if (m_streams.size() < 2 || stream.stream.isEmpty() || !m_streams.contains(stream.stream))
-        return stream;
+    if (m_streams.size() < 2 || stream.stream.isEmpty() || !m_streams.contains(stream.stream)) {
+        // One stream: yt-dlp's estimate of its size moves, the bar does not go back for it.
+        WorkerProgress whole = stream;
+        m_percent = std::max(m_percent, stream.percent);
+        whole.percent = m_percent;
+        return whole;
+    }
     Counted &counted = m_counted[stream.stream];
     counted.done = stream.bytesDone.value_or(counted.done);
     counted.total = std::max(stream.bytesTotal.value_or(0), counted.done);

@@ -24,7 +24,7 @@ public:
 
     // The progress of the whole download from that of one stream: a video
     // fetched as picture and sound one after the other shows one bar over
-    // both, which never goes back.
+    // both, and no bar ever goes back within a run.
     WorkerProgress overall(const WorkerProgress &stream);
 
     // Why the signed-in browser could not be used, in one sentence, when the

@@ -128,6 +128,33 @@ private Q_SLOTS:
         QByteArray cut = readFile(m_clips.filePath("clip.m3u8"));
         cut.replace("\nseg1.ts", "\n/cut/seg1.ts").replace("\nseg2.ts", "\n/cut/seg2.ts");
         QVERIFY(cut.contains("/cut/seg2.ts") && writeFile(m_clips.filePath("cut.m3u8"), cut));
+        // Picture and sound as separate DASH streams, fetched one after the other and joined.
+        QVERIFY(programOutput("ffmpeg",
+                              {"-loglevel",
+                               "error",
+                               "-y",
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               "testsrc=duration=6:size=320x240:rate=10",
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               "sine=duration=6",
+                               "-map",
+                               "0:v",
+                               "-map",
+                               "1:a",
+                               "-c:v",
+                               "mpeg4",
+                               "-c:a",
+                               "aac",
+                               "-f",
+                               "dash",
+                               "-seg_duration",
+                               "1",
+                               m_clips.filePath("dash.mpd")},
+                              120000));
     }
 
     void megaFileLink()
@@ -311,6 +338,34 @@ private Q_SLOTS:
         QVERIFY2(item.file->startsWith(fixture.dir.filePath("downloads/clip [clip] [")), qPrintable(*item.file));
         QCOMPARE(readFile(*item.file), m_clip);
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
+    }
+
+    void separateStreamsShowOneBarThatNeverGoesBack()
+    {
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 100000);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        QList<double> progress;
+        connect(fixture.manager->model(), &QAbstractItemModel::dataChanged, this, [&] {
+            if (fixture.manager->itemAt(0).state == DownloadState::downloading)
+                progress.append(fixture.manager->itemAt(0).progress);
+        });
+        QVERIFY(fixture.manager->add(base + "/dash.mpd"));
+        QTRY_VERIFY_WITH_TIMEOUT(fixture.manager->itemAt(0).state != DownloadState::downloading, 120000);
+        const DownloadItem &item = fixture.manager->itemAt(0);
+        QCOMPARE(item.state, DownloadState::completed);
+        QVERIFY2(progress.size() >= 4, qPrintable(QString::number(progress.size())));
+        QStringList shown;
+        for (double p : progress)
+            shown.append(QString::number(p));
+        QVERIFY2(std::is_sorted(progress.cbegin(), progress.cend()), qPrintable(shown.join(' ')));
+        // The size of what was saved, both streams joined into it.
+        QCOMPARE(item.bytesTotal, QFileInfo(*item.file).size());
+        QCOMPARE(programOutput("ffprobe",
+                               {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0", *item.file})
+                     .value_or("<ffprobe failed>"),
+                 QByteArray("video\naudio\n"));
     }
 
     void ytDlpFailuresInPlainWords_data()

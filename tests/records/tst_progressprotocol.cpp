@@ -129,6 +129,8 @@ private Q_SLOTS:
             << QStringList{"10|100|18", "100|100|18"} << QList<double>{10, 100} << qint64(100);
         QTest::newRow("a stream it did not announce") << R"(LARK_STREAMS|"137+140"|NA)"
             << QStringList{"10|100|999"} << QList<double>{10} << qint64(100);
+        QTest::newRow("an estimate that shrinks") << R"(LARK_STREAMS|"18"|NA)"
+            << QStringList{"16|100|18", "16|550|18", "60|550|18", "550|550|18"} << QList<double>{16, 16, 16, 100} << qint64(550);
         // clang-format on
     }
     void streamsMakeOneBar()
