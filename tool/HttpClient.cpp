@@ -1,6 +1,7 @@
 #include "tool/HttpClient.h"
 
 #include "model/ByteCount.h"
+#include "tool/Environment.h"
 #include "tool/Interrupt.h"
 
 #include <curl/curl.h>
@@ -13,11 +14,7 @@ namespace {
 // LARK_MEGA_NO_DATA_SECONDS shortens it for tests (1 to 600).
 long noDataSeconds()
 {
-    static const long seconds = [] {
-        const char *text = std::getenv("LARK_MEGA_NO_DATA_SECONDS");
-        const long value = text ? std::strtol(text, nullptr, 10) : 0;
-        return value >= 1 && value <= 600 ? value : 60L;
-    }();
+    static const auto seconds = static_cast<long>(environmentNumber("LARK_MEGA_NO_DATA_SECONDS", 1, 600, 60));
     return seconds;
 }
 
@@ -25,12 +22,9 @@ long noDataSeconds()
 // 150 MB. LARK_MEGA_MAX_ANSWER_BYTES lowers it for tests.
 qsizetype answerLimit()
 {
-    static const qsizetype limit = [] {
-        const char *text = std::getenv("LARK_MEGA_MAX_ANSWER_BYTES");
-        const long long value = text ? std::strtoll(text, nullptr, 10) : 0;
-        constexpr qsizetype defaultLimit = 500'000'000;
-        return value >= 1 && value <= defaultLimit ? static_cast<qsizetype>(value) : defaultLimit;
-    }();
+    constexpr qsizetype defaultLimit = 500'000'000;
+    static const auto limit =
+        static_cast<qsizetype>(environmentNumber("LARK_MEGA_MAX_ANSWER_BYTES", 1, defaultLimit, defaultLimit));
     return limit;
 }
 

@@ -1,5 +1,7 @@
 #include "tool/Interrupt.h"
 
+#include "tool/Environment.h"
+
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -19,11 +21,7 @@ void noteInterrupt(int)
 
 std::chrono::milliseconds firstRetryDelay()
 {
-    static const std::chrono::milliseconds delay = [] {
-        const char *text = std::getenv("LARK_MEGA_RETRY_MS");
-        const long value = text ? std::strtol(text, nullptr, 10) : 0;
-        return std::chrono::milliseconds(value >= 1 && value <= 60000 ? value : 250);
-    }();
+    static const std::chrono::milliseconds delay(environmentNumber("LARK_MEGA_RETRY_MS", 1, 60000, 250));
     return delay;
 }
 

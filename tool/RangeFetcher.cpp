@@ -1,6 +1,7 @@
 #include "tool/RangeFetcher.h"
 
 #include "model/WorkerProtocol.h"
+#include "tool/Environment.h"
 #include "tool/HttpClient.h"
 #include "tool/Interrupt.h"
 
@@ -46,11 +47,7 @@ size_t collect(char *data, size_t size, size_t count, void *target)
 // LARK_MEGA_GIVE_UP_SECONDS shortens it for tests.
 std::chrono::seconds giveUpTime()
 {
-    static const std::chrono::seconds time = [] {
-        const char *text = std::getenv("LARK_MEGA_GIVE_UP_SECONDS");
-        const long value = text ? std::strtol(text, nullptr, 10) : 0;
-        return std::chrono::seconds(value >= 1 && value <= 3600 ? value : 600);
-    }();
+    static const std::chrono::seconds time(environmentNumber("LARK_MEGA_GIVE_UP_SECONDS", 1, 3600, 600));
     return time;
 }
 
@@ -89,9 +86,7 @@ bool mayPassSoon(const MegaError &error)
 
 int RangeFetcher::connectionsFromEnvironment()
 {
-    const char *text = std::getenv("LARK_MEGA_CONNECTIONS");
-    const long value = text ? std::strtol(text, nullptr, 10) : 0;
-    return value >= 1 && value <= 8 ? static_cast<int>(value) : 4;
+    return static_cast<int>(environmentNumber("LARK_MEGA_CONNECTIONS", 1, 8, 4));
 }
 
 RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint64 rangeBytes, int connections) :
