@@ -8,7 +8,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 using Clock = std::chrono::steady_clock;
 
