@@ -2,7 +2,25 @@
 
 #include <QProcess>
 
+#include <atomic>
 #include <csignal>
+
+namespace {
+
+std::atomic<int> ending{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+} // namespace
+
+void noteEndingSignal(int signal)
+{
+    ending.store(signal, std::memory_order_relaxed);
+}
+
+int endingSignal()
+{
+    return ending.load(std::memory_order_relaxed);
+}
 
 void startWithDefaultSignals(QProcess &process)
 {

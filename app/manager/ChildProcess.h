@@ -7,3 +7,10 @@ class QProcess;
 // from a script in the background, it ignores SIGINT itself, and a worker
 // that inherited that would never pause.
 void startWithDefaultSignals(QProcess &process);
+
+// The signal that ends the whole application, once it has come: a logout
+// sends it to the workers as well, and a worker it ended was paused by it,
+// not failed. Safe to call from a signal handler.
+void noteEndingSignal(int signal);
+// 0 while no such signal has come.
+int endingSignal();

@@ -1,5 +1,6 @@
 #include "app/manager/DownloadManager.h"
 
+#include "app/manager/ChildProcess.h"
 #include "app/manager/CompletionNotifier.h"
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/FileManager.h"
@@ -34,6 +35,8 @@ const QString folderKey = QStringLiteral("folder");
 const QString concurrencyKey = QStringLiteral("concurrency");
 const QString notificationsKey = QStringLiteral("notificationsEnabled");
 const QString retriesKey = QStringLiteral("retryAutomatically");
+const QString qualityKey = QStringLiteral("quality");
+const QString browserKey = QStringLiteral("browser");
 const QString waitingDetail = QStringLiteral("Waiting for a download slot");
 const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
 
@@ -104,6 +107,11 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     }
     m_notificationsEnabled = storedBoolean(m_settings->value(notificationsKey)).value_or(true);
     m_retriesAutomatically = storedBoolean(m_settings->value(retriesKey)).value_or(true);
+    // The last choices, when they are still choices.
+    if (const QString quality = m_settings->value(qualityKey).toString(); qualityChoices.contains(quality))
+        m_quality = quality;
+    if (const QString browser = m_settings->value(browserKey).toString(); browserChoices.contains(browser))
+        m_browser = browser;
     if (options.clock)
         m_clock = options.clock;
     // Once a second while something waits: the rows count down, and what is due starts.
@@ -300,12 +308,14 @@ void DownloadManager::setConcurrency(int concurrency)
 void DownloadManager::setQuality(const QString &quality)
 {
     m_quality = quality;
+    m_settings->setValue(qualityKey, quality);
     Q_EMIT qualityChanged();
 }
 
 void DownloadManager::setBrowser(const QString &browser)
 {
     m_browser = browser;
+    m_settings->setValue(browserKey, browser);
     Q_EMIT browserChanged();
 }
 
@@ -611,6 +621,8 @@ void DownloadManager::ended(const QUuid &id, int status)
     const bool finishedAnyway =
         status == 0 && current && current->state == DownloadState::paused && lateFile && QFileInfo::exists(*lateFile);
     const RunNotes notes = m_runNotes.take(id);
+    // Ended by the signal that is ending the application (a logout signals the whole group): a pause.
+    const bool endedWithApplication = status != 0 && status == endingSignal();
     // Completed means a whole file is there: an exit without one is a failure, whatever its status.
     const bool saved = current && (finishedAnyway || (current->file && QFileInfo(*current->file).isFile()));
     const bool notify = status == 0 && saved && (current->state == DownloadState::downloading || finishedAnyway) &&
@@ -624,10 +636,14 @@ void DownloadManager::ended(const QUuid &id, int status)
         m_removedWhileRunning.erase(removed);
     }
     if (current) {
-        change(id, [this, status, saved, finishedAnyway, &lateFile, &notes](DownloadItem &finished) {
+        change(id, [this, status, saved, finishedAnyway, endedWithApplication, &lateFile,
+                    &notes](DownloadItem &finished) {
             if (finishedAnyway)
                 finished.file = lateFile;
-            if (finished.state == DownloadState::downloading || finishedAnyway) {
+            if (finished.state == DownloadState::downloading && endedWithApplication) {
+                finished.state = DownloadState::paused;
+                finished.detail = pausedDetail;
+            } else if (finished.state == DownloadState::downloading || finishedAnyway) {
                 if (status != 0) {
                     finished.state = DownloadState::failed;
                     const bool saidWhy = finished.detail.startsWith(QLatin1String("ERROR:"));

@@ -16,3 +16,11 @@ QStringList ytDlpArguments(const DownloadItem &item, const std::optional<QString
                            const std::optional<QString> &ffmpeg);
 
 inline const QString audioQuality = QStringLiteral("Audio \u2022 MP3");
+
+// The qualities a download may ask for, the first the default.
+inline const QStringList qualityChoices{QStringLiteral("Best available"), QStringLiteral("1080p"),
+                                        QStringLiteral("720p"), audioQuality};
+// The browsers whose cookies yt-dlp can read on Linux, "None" first.
+inline const QStringList browserChoices{QStringLiteral("None"),    QStringLiteral("Chrome"), QStringLiteral("Chromium"),
+                                        QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave"),
+                                        QStringLiteral("Opera"),   QStringLiteral("Vivaldi")};

@@ -1,5 +1,6 @@
 // LarkDownloader: one manager, one window; every way of quitting pauses the
 // running downloads and writes the history first.
+#include "app/manager/ChildProcess.h"
 #include "app/manager/WorkerTools.h"
 #include "app/theme/Theme.h"
 #include "app/ui/LarkApp.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,8 +20,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void forwardSignal(int)
+void forwardSignal(int signal)
 {
+    noteEndingSignal(signal);
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
 }
@@ -43,10 +46,6 @@ void quitOnTerminate(QApplication &application)
     ::sigaction(SIGHUP, &action, nullptr);
 }
 
-} // namespace
-
-namespace {
-
 // "LarkDownloader --tools": where the programs the downloads need were found.
 int listTools(int argc, char **argv)
 {
@@ -59,12 +58,36 @@ int listTools(int argc, char **argv)
     return 0;
 }
 
+// "--help" and "--version" are answered on the terminal, with no window.
+std::optional<int> answerOnTheTerminal(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: LarkDownloader [--help | --version | --tools]\n"
+                        "Lark downloads video pages (through yt-dlp) and MEGA links into a queue that\n"
+                        "survives restarts. Without options it opens its window, or brings the open one\n"
+                        "to the front.\n"
+                        "  --help     show this help and exit\n"
+                        "  --version  show the version and exit\n"
+                        "  --tools    show where lark-mega, yt-dlp, FFmpeg and deno were found, and exit\n");
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("LarkDownloader %s\n", LARK_VERSION);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--tools") == 0)
         return listTools(argc, argv);
+    if (const auto answered = answerOnTheTerminal(argc, argv))
+        return *answered;
     // Banners must be placed and kept on top, which Wayland clients cannot do.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");

@@ -3,6 +3,7 @@
 #include "app/browser/MegaFolderBrowser.h"
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "app/manager/YtDlpCommand.h"
 #include "app/records/LinkIntake.h"
 #include "app/theme/Theme.h"
 #include "app/ui/DownloadRowDelegate.h"
@@ -37,12 +38,6 @@
 
 namespace {
 
-const QStringList qualities{QStringLiteral("Best available"), QStringLiteral("1080p"), QStringLiteral("720p"),
-                            QStringLiteral("Audio \u2022 MP3")};
-// The browsers whose cookies yt-dlp can read on Linux.
-const QStringList browsers{QStringLiteral("None"),    QStringLiteral("Chrome"), QStringLiteral("Chromium"),
-                           QStringLiteral("Firefox"), QStringLiteral("Edge"),   QStringLiteral("Brave"),
-                           QStringLiteral("Opera"),   QStringLiteral("Vivaldi")};
 const QList<int> simultaneous{1, 2, 3, 5, 8, 12, 20, 50};
 
 QLabel *iconLabel(const QString &icon, int size, const QColor &colour)
@@ -276,7 +271,7 @@ QWidget *ContentView::buildComposer()
     connect(paste, &QPushButton::clicked, this, &ContentView::paste);
     actions->addWidget(paste);
     m_quality = new QComboBox;
-    m_quality->addItems(qualities);
+    m_quality->addItems(qualityChoices);
     m_quality->setFixedWidth(158);
     m_quality->setAccessibleName(QStringLiteral("Quality"));
     m_quality->setCurrentText(m_manager.quality());
@@ -393,7 +388,7 @@ QWidget *ContentView::buildQueue()
     auto *menu = new QMenu(menuButton);
     QMenu *browserMenu = menu->addMenu(QStringLiteral("Use signed-in browser"));
     auto *browserGroup = new QActionGroup(browserMenu);
-    for (const QString &browser : browsers) {
+    for (const QString &browser : browserChoices) {
         QAction *choice = browserMenu->addAction(browser);
         choice->setCheckable(true);
         choice->setChecked(browser == m_manager.browser());

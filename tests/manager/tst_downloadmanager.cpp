@@ -1,3 +1,4 @@
+#include "app/manager/ChildProcess.h"
 #include "app/manager/CompletionNotifier.h"
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
@@ -834,6 +835,26 @@ private Q_SLOTS:
         QVERIFY(fixture.recorded("busy1").isEmpty());
     }
 
+    void theSignalThatEndsTheApplicationPausesItsWorkers()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("signal1"));
+        QTRY_COMPARE(manager.workerCount(), 0);
+        // A worker that SIGTERM ended on its own failed.
+        QCOMPARE(manager.itemAt(0).state, DownloadState::failed);
+        QVERIFY(manager.itemAt(0).detail.startsWith("Download stopped (15)."));
+        // At a logout the whole group gets it, the application too: then it is a pause.
+        noteEndingSignal(SIGTERM);
+        const auto forget = qScopeGuard([] { noteEndingSignal(0); });
+        manager.resume(manager.itemAt(0).id);
+        QTRY_COMPARE(manager.itemAt(0).state, DownloadState::downloading);
+        QTRY_COMPARE(manager.workerCount(), 0);
+        QCOMPARE(manager.itemAt(0).state, DownloadState::paused);
+        QCOMPARE(manager.itemAt(0).detail, "Paused \u2022 partial file kept for resume");
+        QVERIFY(!manager.itemAt(0).retryAt);
+    }
+
     void failuresThatCannotPassAreNotTriedAgain_data()
     {
         QTest::addColumn<QString>("name");
@@ -1084,13 +1105,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("loaded");
         QTest::addColumn<QVariant>("notifications");
         QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QStringList>("choices"); // quality and browser stored, then as loaded
         // clang-format off
-        QTest::newRow("absent") << QVariant() << 3 << QVariant() << true;
-        QTest::newRow("zero") << QVariant(0) << 3 << QVariant("false") << false;
-        QTest::newRow("five") << QVariant(5) << 5 << QVariant("true") << true;
-        QTest::newRow("one") << QVariant(1) << 1 << QVariant("yes") << true;
-        QTest::newRow("negative") << QVariant(-2) << 1 << QVariant(0) << true;
-        QTest::newRow("ten") << QVariant(10) << 10 << QVariant(false) << false;
+        QTest::newRow("absent") << QVariant() << 3 << QVariant() << true << QStringList{"", "", "Best available", "None"};
+        QTest::newRow("zero") << QVariant(0) << 3 << QVariant("false") << false << QStringList{"720p", "Firefox", "720p", "Firefox"};
+        QTest::newRow("five") << QVariant(5) << 5 << QVariant("true") << true << QStringList{"Audio \u2022 MP3", "Vivaldi", "Audio \u2022 MP3", "Vivaldi"};
+        QTest::newRow("one") << QVariant(1) << 1 << QVariant("yes") << true << QStringList{"4K", "Netscape", "Best available", "None"};
+        QTest::newRow("negative") << QVariant(-2) << 1 << QVariant(0) << true << QStringList{"1080P", "firefox", "Best available", "None"};
+        QTest::newRow("ten") << QVariant(10) << 10 << QVariant(false) << false << QStringList{"1080p", "None", "1080p", "None"};
         // clang-format on
     }
     void settings()
@@ -1099,7 +1121,14 @@ private Q_SLOTS:
         QFETCH(int, loaded);
         QFETCH(QVariant, notifications);
         QFETCH(bool, enabled);
+        QFETCH(QStringList, choices);
         Fixture fixture;
+        if (!choices[0].isEmpty()) {
+            // As the window stores them when they are chosen.
+            DownloadManager &first = fixture.create();
+            first.setQuality(choices[0]);
+            first.setBrowser(choices[1]);
+        }
         if (concurrency.isValid())
             fixture.settings->setValue("concurrency", concurrency);
         if (notifications.isValid())
@@ -1110,8 +1139,9 @@ private Q_SLOTS:
         DownloadManager &manager = fixture.create();
         QCOMPARE(manager.concurrency(), loaded);
         QCOMPARE(manager.notificationsEnabled(), enabled);
-        QCOMPARE(manager.quality(), "Best available");
-        QCOMPARE(manager.browser(), "None");
+        // Quality and browser are remembered, when they are still among the choices.
+        QCOMPARE(manager.quality(), choices[2]);
+        QCOMPARE(manager.browser(), choices[3]);
     }
 
     void defaultFolderAndChosenFolder()

@@ -1019,6 +1019,36 @@ private Q_SLOTS:
         QTRY_VERIFY(!manager->folderRequest());
     }
 
+    void commandLineAnswersOnTheTerminal_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("starts");
+        QTest::newRow("--help") << "--help"
+                                << "Usage: LarkDownloader [--help | --version | --tools]\n";
+        QTest::newRow("-h") << "-h"
+                            << "Usage: LarkDownloader";
+        QTest::newRow("--version") << "--version"
+                                   << "LarkDownloader 1.2.0\n";
+    }
+    void commandLineAnswersOnTheTerminal()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, starts);
+        // No display at all: an answer that opened a window could not be given.
+        QProcess app;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        app.setProcessEnvironment(environment);
+        app.start(QStringLiteral(LARK_APP_PATH), {option});
+        QVERIFY(app.waitForFinished(60000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        const QString output = QString::fromUtf8(app.readAllStandardOutput());
+        QVERIFY2(output.startsWith(starts), qPrintable(output));
+    }
+
     void terminateSignalQuitsThroughShutdown()
     {
         // The real program, in a home of its own: SIGTERM must still write the history.
