@@ -12,16 +12,16 @@
 
 #include <cstdlib>
 
-QString megaApiEndpoint()
+MegaResult<QString> megaApiEndpoint()
 {
     const char *override = std::getenv("LARK_MEGA_API_URL");
-    if (override && *override) {
-        const QUrl url(QString::fromUtf8(override));
-        if (url.isValid() && !url.host().isEmpty())
-            return url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
-                .toString();
-    }
-    return QStringLiteral("https://g.api.mega.co.nz");
+    if (!override || !*override)
+        return QStringLiteral("https://g.api.mega.co.nz");
+    const QUrl url(QString::fromUtf8(override), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty())
+        return MegaError{QStringLiteral("LARK_MEGA_API_URL must be an https:// address with a host, not \"%1\".")
+                             .arg(printableText(QString::fromUtf8(override).left(200)))};
+    return url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo).toString();
 }
 
 namespace {
@@ -91,7 +91,10 @@ MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, 
         return megaError("Invalid shared folder identifier.");
 
     const quint32 requestNumber = 100000 + QRandomGenerator::system()->bounded(900000u);
-    QString url = megaApiEndpoint() + QStringLiteral("/cs?id=%1").arg(requestNumber);
+    const auto endpoint = megaApiEndpoint();
+    if (!endpoint)
+        return endpoint.error();
+    QString url = *endpoint + QStringLiteral("/cs?id=%1").arg(requestNumber);
     if (share)
         url += QStringLiteral("&n=") + *share;
 

@@ -8,9 +8,10 @@
 
 #include <optional>
 
-// The API endpoint: MEGA's own, or the scheme, host and port given in
-// LARK_MEGA_API_URL (a mirror, or the emulator in tests).
-QString megaApiEndpoint();
+// The API endpoint: MEGA's own, or the host and port given in
+// LARK_MEGA_API_URL (a mirror, or the emulator in tests), which must be an
+// https:// address: anything else is an error, never MEGA's own instead.
+MegaResult<QString> megaApiEndpoint();
 
 // Sends one command and returns the first result object, or the error that
 // MEGA's reply or the transport stands for. share selects a public folder.

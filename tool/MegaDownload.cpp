@@ -469,6 +469,10 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
                              .arg(formatByteCount(info->size), formatByteCount(node->size))};
 
     const QDir directory(QFileInfo(folder).absoluteFilePath());
+    // A download folder that is not there yet is made.
+    if (!directory.exists() && !QDir().mkpath(directory.absolutePath()))
+        return MegaError{QStringLiteral("Could not create the download folder %1.").arg(directory.absolutePath()),
+                         FailureKind::disk};
     QString name = safeFileName(info->name);
     if (node)
         name = taggedName(name, node->nodeHandle);

@@ -113,6 +113,20 @@ MegaResult<Done> run(const QStringList &arguments)
 {
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--self-test"))
         return selfTest();
+    if (arguments.size() == 1 && (arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h"))) {
+        writeRaw("Usage:\n"
+                 "  lark-mega URL FOLDER JOB_ID           download one file link into FOLDER, resumably\n"
+                 "  lark-mega --folder-file FOLDER JOB_ID download one file of a folder listing; its\n"
+                 "                                        description comes as JSON on standard input:\n"
+                 "                                        {\"shareHandle\", \"nodeHandle\", \"fileKey\", \"name\", "
+                 "\"size\"}\n"
+                 "  lark-mega --list-folder URL           print the decrypted listing of a folder link as JSON\n"
+                 "  lark-mega --self-test                 check the cryptography and link parsing\n"
+                 "A URL of \"-\" is read from standard input. JOB_ID names the job's working files\n"
+                 "(.lark-JOB_ID.mega.part and .state in FOLDER): the same JOB_ID continues a stopped\n"
+                 "download. A missing FOLDER is created.\n");
+        return done;
+    }
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--list-folder"))
         return listFolder(arguments[1]);
     if (arguments.size() == 3 && arguments[0] == QLatin1String("--folder-file"))

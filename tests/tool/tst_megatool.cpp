@@ -165,6 +165,49 @@ private Q_SLOTS:
         QCOMPARE(run.lines(), QStringList({"LARK_FAILURE|input", line}));
     }
 
+    void helpListsEveryMode()
+    {
+        const ToolRun run = runTool({"--help"});
+        QCOMPARE(run.exitCode, 0);
+        for (const char *mode : {"lark-mega URL FOLDER JOB_ID", "lark-mega --folder-file FOLDER JOB_ID",
+                                 "lark-mega --list-folder URL", "lark-mega --self-test"})
+            QVERIFY2(run.output.contains(mode), mode);
+    }
+
+    void apiAddressesThatAreNotHttpsAreRefused_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("plain http") << "http://127.0.0.1:1";
+        QTest::newRow("another scheme") << "ftp://127.0.0.1";
+        QTest::newRow("no host") << "https://";
+        QTest::newRow("not an address") << "mega mirror";
+    }
+    void apiAddressesThatAreNotHttpsAreRefused()
+    {
+        // Never MEGA's own service instead of the one asked for.
+        QFETCH(QString, address);
+        qputenv("LARK_MEGA_API_URL", address.toUtf8());
+        QTemporaryDir folder;
+        const ToolRun run = runTool(
+            {"https://mega.nz/file/AbCdEfGh#EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0", folder.path(), newJob()});
+        qputenv("LARK_MEGA_API_URL", m_emulator.apiUrl().toUtf8());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines(), QStringList({"LARK_FAILURE|input", "ERROR: LARK_MEGA_API_URL must be an https:// "
+                                                                 "address with a host, not \"" +
+                                                                     address + "\"."}));
+    }
+
+    void aMissingFolderIsCreated()
+    {
+        const QByteArray original = randomBytes(43);
+        const QJsonObject file = m_emulator.addFile(source("43", original), "a.bin");
+        QTemporaryDir parent;
+        const QString folder = parent.filePath("not/there/yet");
+        const ToolRun run = runTool({file["link"].toString(), folder, newJob()});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder + "/a.bin"), original);
+    }
+
     void selfTest()
     {
         const ToolRun run = runTool({"--self-test"});
