@@ -20,8 +20,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# Installs what is missing, builds and starts the application.
-run: build
+# Installs what is missing, builds the application and the tool only, and starts it.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target LarkDownloader lark-mega
 	@$(BUILD_DIR)/bin/LarkDownloader
 
 PREFIX ?= $(HOME)/.local

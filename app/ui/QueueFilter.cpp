@@ -46,6 +46,8 @@ bool QueueFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParen
         return false;
     if (!m_matcher)
         return true;
+    // The link too: rows whose title is not known yet differ only by it.
     return m_matcher->matches(index.data(DownloadListModel::TitleRole).toString()) ||
-           m_matcher->matches(index.data(DownloadListModel::PlatformRole).toString());
+           m_matcher->matches(index.data(DownloadListModel::PlatformRole).toString()) ||
+           m_matcher->matches(index.data(DownloadListModel::UrlRole).toString());
 }

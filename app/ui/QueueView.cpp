@@ -289,6 +289,10 @@ void QueueView::showRowMenu(const QModelIndex &index, const QPoint &viewportPosi
         menu.addAction(action.title, this, action.run);
     menu.addSeparator();
     menu.addAction(QStringLiteral("Copy status"), this, [this, index] { copyStatus(index); });
+    menu.addAction(QStringLiteral("Copy link"), this, [this, index] {
+        if (const DownloadItem *item = itemAt(index))
+            QApplication::clipboard()->setText(item->url);
+    });
     // From the keyboard the menu opens on the row, not where the pointer happens to be.
     const QPoint at =
         visualRect(index).contains(viewportPosition) ? viewportPosition : visualRect(index).topLeft() + QPoint(90, 40);

@@ -607,7 +607,7 @@ private Q_SLOTS:
                 if (!action->isSeparator())
                     titles.append(action->text());
             }
-            QCOMPARE(titles, QStringList({"Pause", "Remove from queue", "Copy status"}));
+            QCOMPARE(titles, QStringList({"Pause", "Remove from queue", "Copy status", "Copy link"}));
             menu->close();
         });
         key(Qt::Key_Menu);
@@ -850,6 +850,9 @@ private Q_SLOTS:
         }
         QVERIFY(all);
         QCOMPARE(all->findChildren<QLabel *>().last()->text(), "5"); // the counters ignore the search
+        search->clear();
+        QTest::keyClicks(search, "video/2");
+        QCOMPARE(list->model()->rowCount(), 1); // found through its link
         search->clear();
         QTest::keyClicks(search, "zzz");
         QVERIFY(childWithText<QLabel>(window, "No matching downloads")->isVisible());
