@@ -101,8 +101,8 @@ int main(int argc, char **argv)
 
     // A second launch brings the first window forward instead of sharing its history.
     SingleInstance instance(DownloadManager::defaultStorageDirectory());
-    if (!instance.claim())
-        return 0;
+    if (const auto claim = instance.claim(); claim != SingleInstance::Claim::taken)
+        return claim == SingleInstance::Claim::heldElsewhere ? 0 : 1;
     LarkApp lark;
     instance.publish([&lark] { lark.bringToFront(); });
     lark.show();

@@ -170,6 +170,37 @@ private Q_SLOTS:
         QCOMPARE(third.exitCode(), 0);
     }
 
+    void oneManagerWhenTheStorageCannotHoldALock()
+    {
+        // Where the history should be stands a file: no lock can be made there.
+        QVERIFY(QDir(m_home.path()).mkpath(".local/share"));
+        const QString aside = storage() + ".aside";
+        QVERIFY(!QFileInfo::exists(storage()) || QDir().rename(storage(), aside));
+        QFile blocker(storage());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const auto unblock = qScopeGuard([this, aside] {
+            QFile::remove(storage());
+            QDir().rename(aside, storage());
+        });
+        QProcess first;
+        const auto stopFirst = qScopeGuard([&first] { quit(first); });
+        start(first, deadBus());
+        // The stand-in lock in the runtime directory holds the first launch's id.
+        const auto standInHolder = [this] {
+            const QStringList locks =
+                QDir(m_home.filePath("runtime")).entryList({"lark-downloader-*.lock"}, QDir::Files | QDir::Hidden);
+            QFile lock(m_home.filePath("runtime/") + locks.value(0));
+            return !locks.isEmpty() && lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(standInHolder(), first.processId(), 120000);
+        QProcess second;
+        start(second, deadBus());
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+    }
+
     void firstLaunchFitsALaptopScreen()
     {
         // A screen of its own, 1366x768, with no window manager.
