@@ -36,6 +36,7 @@ const QString concurrencyKey = QStringLiteral("concurrency");
 const QString notificationsKey = QStringLiteral("notificationsEnabled");
 const QString retriesKey = QStringLiteral("retryAutomatically");
 const QString qualityKey = QStringLiteral("quality");
+const QString continueKey = QStringLiteral("continueOnStart");
 const QString browserKey = QStringLiteral("browser");
 const QString waitingDetail = QStringLiteral("Waiting for a download slot");
 const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
@@ -107,6 +108,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     }
     m_notificationsEnabled = storedBoolean(m_settings->value(notificationsKey)).value_or(true);
     m_retriesAutomatically = storedBoolean(m_settings->value(retriesKey)).value_or(true);
+    m_continuesOnStart = storedBoolean(m_settings->value(continueKey)).value_or(false);
     // The last choices, when they are still choices.
     if (const QString quality = m_settings->value(qualityKey).toString(); qualityChoices.contains(quality))
         m_quality = quality;
@@ -149,6 +151,27 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     connect(m_history.get(), &HistoryFile::failed, this,
             [this](const QString &error) { setNotice(QStringLiteral("Could not save history: ") + error); });
     loadHistory();
+    if (m_continuesOnStart) {
+        // Once the caller has set the manager up (the window, the notifier), not in the middle of it.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                // In the order they were added, so the queue goes on as it stood.
+                QList<QUuid> stopped;
+                for (const DownloadItem &item : m_items) {
+                    if (item.state == DownloadState::paused && item.stoppedByQuit)
+                        stopped.append(item.id);
+                }
+                for (const QUuid &id : std::as_const(stopped)) {
+                    change(id, [](DownloadItem &queued) {
+                        queued.state = DownloadState::queued;
+                        queued.detail = waitingDetail;
+                    });
+                }
+                pump();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 DownloadManager::~DownloadManager()
@@ -339,6 +362,13 @@ void DownloadManager::setRetriesAutomatically(bool enabled)
     }
     watchRetries();
     Q_EMIT retriesAutomaticallyChanged();
+}
+
+void DownloadManager::setContinuesOnStart(bool enabled)
+{
+    m_continuesOnStart = enabled;
+    m_settings->setValue(continueKey, enabled);
+    Q_EMIT continuesOnStartChanged();
 }
 
 void DownloadManager::watchRetries()
@@ -573,6 +603,7 @@ void DownloadManager::start(const DownloadItem &queued)
         started.detail = QStringLiteral("Connecting\u2026");
         started.clearRates();
         started.retryAt.reset();
+        started.stoppedByQuit = false;
         // Only this run can say which file is finished.
         started.file.reset();
     });
@@ -718,6 +749,7 @@ void DownloadManager::pause(const QUuid &id)
         paused.clearRates();
         paused.retryAt.reset();
         paused.detail = pausedDetail;
+        paused.stoppedByQuit = false;
     });
     interrupt(id);
 }
@@ -813,7 +845,13 @@ void DownloadManager::shutdown()
 {
     m_isClosing = true;
     Q_EMIT isClosingChanged();
+    const QList<DownloadItem> before = items();
     pauseAll();
+    // What quitting paused is told apart from what the user paused, for the next start.
+    for (const DownloadItem &item : before) {
+        if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
+            change(item.id, [](DownloadItem &stopped) { stopped.stoppedByQuit = true; });
+    }
     m_saveTimer.stop();
     writeQueue();
 }

@@ -45,6 +45,7 @@ class DownloadManager : public QObject {
     Q_PROPERTY(bool isClosing READ isClosing NOTIFY isClosingChanged)
     Q_PROPERTY(bool retriesAutomatically READ retriesAutomatically WRITE setRetriesAutomatically NOTIFY
                    retriesAutomaticallyChanged)
+    Q_PROPERTY(bool continuesOnStart READ continuesOnStart WRITE setContinuesOnStart NOTIFY continuesOnStartChanged)
 
 public:
     // Seams for tests; the application passes none of them.
@@ -94,6 +95,10 @@ public:
     bool retriesAutomatically() const { return m_retriesAutomatically; }
     void setRetriesAutomatically(bool enabled);
     QDateTime now() const { return m_clock->now(); }
+    // Whether what Lark's quitting paused goes on when it starts again; what
+    // the user paused waits for the user either way.
+    bool continuesOnStart() const { return m_continuesOnStart; }
+    void setContinuesOnStart(bool enabled);
     const std::optional<MegaFolderRequest> &folderRequest() const { return m_folderRequest; }
     void clearFolderRequest();
     QStringList pendingFolderLinks() const { return m_pendingFolderLinks; }
@@ -165,6 +170,7 @@ Q_SIGNALS:
     void notificationsEnabledChanged();
     void isClosingChanged();
     void retriesAutomaticallyChanged();
+    void continuesOnStartChanged();
     void folderRequestChanged();
     // Any item's state changed, or items came or went: the counts may differ.
     void countsChanged();
@@ -205,6 +211,7 @@ private:
     bool m_notificationsEnabled = true;
     bool m_isClosing = false;
     bool m_retriesAutomatically = true;
+    bool m_continuesOnStart = false;
     Clock m_systemClock;
     Clock *m_clock = &m_systemClock;
     // Failed items waiting to try again; the timer counts down while there are any.

@@ -68,6 +68,7 @@ HistoryFile::Loaded HistoryFile::read()
             if (item->state == DownloadState::queued || item->state == DownloadState::downloading) {
                 item->state = DownloadState::paused;
                 item->detail = readyToResume;
+                item->stoppedByQuit = true;
                 item->clearRates();
             }
             loaded.items.push_back(std::move(*item));

@@ -140,6 +140,8 @@ QJsonObject DownloadItem::toJson() const
         object.insert(QLatin1String("retryAt"), secondsSinceReference(*retryAt));
     if (retries > 0)
         object.insert(QLatin1String("retries"), retries);
+    if (stoppedByQuit)
+        object.insert(QLatin1String("stoppedByQuit"), true);
     if (file)
         object.insert(QLatin1String("file"), *file);
     if (megaNode)
@@ -187,6 +189,7 @@ std::optional<DownloadItem> DownloadItem::fromJson(const QJsonObject &object)
         item.retryAt = timeFromReference(retryAt.toDouble());
     item.retries = static_cast<int>(
         std::clamp<qint64>(storedCount(object, QLatin1String("retries")).value_or(0), 0, automaticRetries));
+    item.stoppedByQuit = object.value(QLatin1String("stoppedByQuit")).toBool();
     item.detail = fields.string(QLatin1String("detail"));
     item.file = fields.optionalString(QLatin1String("file"));
     item.megaNode = std::move(megaNode);

@@ -46,6 +46,8 @@ struct DownloadItem {
     std::optional<FailureKind> failureKind;
     std::optional<QDateTime> retryAt;
     int retries = 0;
+    // Paused because Lark quit (or died) while it was queued or running, not by the user.
+    bool stoppedByQuit = false;
 
     // What the row shows; noValue when not known.
     QString speedText() const;

@@ -395,6 +395,10 @@ QWidget *ContentView::buildQueue()
         browserGroup->addAction(choice);
         connect(choice, &QAction::triggered, &m_manager, [this, browser] { m_manager.setBrowser(browser); });
     }
+    QAction *continueOnStart = menu->addAction(QStringLiteral("Continue unfinished downloads when Lark starts"));
+    continueOnStart->setCheckable(true);
+    continueOnStart->setChecked(m_manager.continuesOnStart());
+    connect(continueOnStart, &QAction::toggled, &m_manager, &DownloadManager::setContinuesOnStart);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Pause all"), &m_manager, &DownloadManager::pauseAll);
     menu->addAction(QStringLiteral("Resume all"), &m_manager, &DownloadManager::resumeAll);

@@ -896,6 +896,37 @@ private Q_SLOTS:
         QCOMPARE(fixture.notifier.completedIDs.size(), 1);
     }
 
+    void whatQuittingPausedContinuesWhenAsked_data()
+    {
+        QTest::addColumn<bool>("continues");
+        QTest::newRow("by default, everything waits for Resume") << false;
+        QTest::newRow("continue unfinished downloads") << true;
+    }
+    void whatQuittingPausedContinuesWhenAsked()
+    {
+        QFETCH(bool, continues);
+        Fixture fixture;
+        {
+            DownloadManager &manager = fixture.create();
+            manager.setConcurrency(1);
+            manager.add(link("hold1") + " " + link("hold2") + " " + link("hold3"));
+            manager.pause(fixture.byTitle("hold3").id); // the user's own pause
+            manager.setContinuesOnStart(continues);
+            manager.shutdown();
+            QTRY_COMPARE(manager.workerCount(), 0); // the pause ends the worker
+        }
+        DownloadManager &restarted = fixture.create();
+        QCOMPARE(restarted.continuesOnStart(), continues);
+        QTest::qWait(100);
+        QTRY_COMPARE(stateOf(restarted, "hold1"), continues ? DownloadState::downloading : DownloadState::paused);
+        // The one waiting for a slot when Lark quit goes on too, and the one the user paused does not.
+        QCOMPARE(stateOf(restarted, "hold2"), continues ? DownloadState::queued : DownloadState::paused);
+        QCOMPARE(stateOf(restarted, "hold3"), DownloadState::paused);
+        fixture.release("hold1", 0);
+        fixture.release("hold2", 0);
+        QTRY_COMPARE(restarted.workerCount(), 0);
+    }
+
     void historyRoundTripAndPrivacy()
     {
         Fixture fixture;

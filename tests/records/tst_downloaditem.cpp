@@ -95,6 +95,7 @@ private Q_SLOTS:
         item.failureKind = FailureKind::quota;
         item.retryAt = QDateTime::fromMSecsSinceEpoch(1765000600000, Qt::UTC);
         item.retries = 2;
+        item.stoppedByQuit = true;
         item.detail = QStringLiteral("Saved \"here\"\n");
         item.file = QStringLiteral("/home/u/Downloads/Lark/clip.mp4");
         item.created = QDateTime::fromMSecsSinceEpoch(1765000000123, Qt::UTC);
@@ -125,6 +126,7 @@ private Q_SLOTS:
         QCOMPARE(decoded->failureKind, item.failureKind);
         QCOMPARE(decoded->retryAt, item.retryAt);
         QCOMPARE(decoded->retries, 2);
+        QVERIFY(decoded->stoppedByQuit);
         QCOMPARE(decoded->detail, item.detail);
         QCOMPARE(decoded->file, item.file);
         QCOMPARE(decoded->created, item.created);
