@@ -744,12 +744,13 @@ void DownloadManager::pause(const QUuid &id)
 {
     m_pendingResume.remove(id);
     m_waiting.remove(id);
-    change(id, [](DownloadItem &paused) {
+    change(id, [this](DownloadItem &paused) {
+        // Paused by the user, it waits for the user whatever the setting.
+        paused.stoppedByQuit = m_isClosing && paused.stoppedByQuit;
         paused.state = DownloadState::paused;
         paused.clearRates();
         paused.retryAt.reset();
         paused.detail = pausedDetail;
-        paused.stoppedByQuit = false;
     });
     interrupt(id);
 }
@@ -845,13 +846,12 @@ void DownloadManager::shutdown()
 {
     m_isClosing = true;
     Q_EMIT isClosingChanged();
-    const QList<DownloadItem> before = items();
-    pauseAll();
-    // What quitting paused is told apart from what the user paused, for the next start.
-    for (const DownloadItem &item : before) {
+    // What quitting pauses is told apart from what the user paused, for the next start.
+    for (DownloadItem &item : m_items) {
         if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
-            change(item.id, [](DownloadItem &stopped) { stopped.stoppedByQuit = true; });
+            item.stoppedByQuit = true;
     }
+    pauseAll();
     m_saveTimer.stop();
     writeQueue();
 }

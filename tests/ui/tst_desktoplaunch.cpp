@@ -75,10 +75,10 @@ private:
         app.waitForFinished();
     }
 
-    // The process id written in the lock, once a launch holds it.
-    qint64 lockHolder() const
+    // The process id written in a lock (the storage's by default), once a launch holds it.
+    qint64 lockHolder(const QString &path = QString()) const
     {
-        QFile lock(storage() + "/instance.lock");
+        QFile lock(path.isEmpty() ? storage() + "/instance.lock" : path);
         return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
     }
 
@@ -190,8 +190,7 @@ private Q_SLOTS:
         const auto standInHolder = [this] {
             const QStringList locks =
                 QDir(m_home.filePath("runtime")).entryList({"lark-downloader-*.lock"}, QDir::Files | QDir::Hidden);
-            QFile lock(m_home.filePath("runtime/") + locks.value(0));
-            return !locks.isEmpty() && lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+            return locks.isEmpty() ? 0 : lockHolder(m_home.filePath("runtime/") + locks.first());
         };
         QTRY_COMPARE_WITH_TIMEOUT(standInHolder(), first.processId(), 120000);
         QProcess second;
