@@ -7,10 +7,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
-  libcurl4-openssl-dev libssl-dev libicu-dev
+  libcurl4-openssl-dev libssl-dev libicu-dev libxcb1-dev
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg xdg-utils dbus-daemon
-  xvfb xauth xdotool x11-utils fonts-inter fonts-dejavu-core dunst
+  xvfb xauth xdotool x11-utils openbox fonts-inter fonts-dejavu-core dunst
   dpkg-dev desktop-file-utils appstream qt6-qpa-plugins
 )
 

@@ -256,6 +256,14 @@ void DownloadManager::insertItem(DownloadItem item)
     Q_EMIT countsChanged();
 }
 
+void DownloadManager::insertBatch(std::vector<DownloadItem> batch)
+{
+    // The newest item is at the top of the list: the last inserted. A batch
+    // goes in backwards so that it reads top down in the order it was given.
+    for (auto item = batch.rbegin(); item != batch.rend(); ++item)
+        insertItem(std::move(*item));
+}
+
 void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate)
 {
     std::vector<bool> doomed(m_items.size());
@@ -477,6 +485,7 @@ bool DownloadManager::add(const QString &text)
     int folders = 0;
     int added = 0;
     QSet<QString> unfinished; // a long pasted list is checked against the queue once, not per link
+    std::vector<DownloadItem> batch;
     for (const DownloadItem &item : m_items) {
         if (isUnfinished(item))
             unfinished.insert(item.url);
@@ -492,10 +501,10 @@ bool DownloadManager::add(const QString &text)
         if (unfinished.contains(url))
             continue;
         const QString host = QUrl(url).host();
-        insertItem(
-            DownloadItem(url, host.isEmpty() ? QStringLiteral("New download") : host, m_folder, m_quality, m_browser));
+        batch.emplace_back(url, host.isEmpty() ? QStringLiteral("New download") : host, m_folder, m_quality, m_browser);
         ++added;
     }
+    insertBatch(std::move(batch));
     QString notice = QStringLiteral("Added ") + plural(added, QStringLiteral("download"));
     if (accepted.invalid > 0)
         notice += QStringLiteral(" \u2022 %1 invalid link(s) skipped").arg(accepted.invalid);
@@ -517,11 +526,13 @@ void DownloadManager::pump()
 {
     if (m_isClosing)
         return;
+    // The list runs from the top down, so what runs is in view: the newest
+    // queued item first, which for a pasted list is its first link.
     while (m_workers.size() < m_concurrency) {
-        const auto next = std::find_if(m_items.begin(), m_items.end(), [this](const DownloadItem &item) {
+        const auto next = std::find_if(m_items.rbegin(), m_items.rend(), [this](const DownloadItem &item) {
             return item.state == DownloadState::queued && !m_workers.contains(item.id);
         });
-        if (next == m_items.end())
+        if (next == m_items.rend())
             return;
         start(*next);
     }
@@ -959,6 +970,7 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
 {
     int added = 0;
     QSet<QString> unfinished; // identities of the MEGA files already on their way
+    std::vector<DownloadItem> batch;
     for (const DownloadItem &item : m_items) {
         if (item.megaNode && isUnfinished(item))
             unfinished.insert(item.megaNode->identity());
@@ -977,9 +989,10 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
                           QStringLiteral("Original file"), QStringLiteral("None"));
         item.megaNode = download;
         item.bytesTotal = std::max<qint64>(node.size, 0);
-        insertItem(std::move(item));
+        batch.push_back(std::move(item));
         ++added;
     }
+    insertBatch(std::move(batch));
     setNotice(QStringLiteral("Added ") + plural(added, QStringLiteral("selected MEGA file")) +
               QStringLiteral(" to the queue"));
     save();

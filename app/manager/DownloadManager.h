@@ -183,6 +183,7 @@ private:
     void fail(const QUuid &id, const QString &message);
     void setNotice(const QString &notice);
     void insertItem(DownloadItem item);
+    void insertBatch(std::vector<DownloadItem> batch);
     void removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate);
     void counted(DownloadState state, int delta) { m_stateCounts[static_cast<size_t>(state)] += delta; }
     qsizetype indexOf(const QUuid &id) const;

@@ -63,6 +63,11 @@ QString DownloadItem::platform() const
     return siteLabel(url);
 }
 
+bool DownloadItem::titleIsStandIn() const
+{
+    return title.isEmpty() || title == QUrl(url).host() || title == QLatin1String("New download");
+}
+
 QString DownloadItem::jobID() const
 {
     return id.toString(QUuid::WithoutBraces).toUpper();

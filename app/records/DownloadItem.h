@@ -58,6 +58,8 @@ struct DownloadItem {
 
     // Short site label derived from url; "MEGA" selects the MEGA tool.
     QString platform() const;
+    // Whether the title is still the stand-in given when the link was added (its host).
+    bool titleIsStandIn() const;
 
     // Canonical upper-case UUID text: the tool's job id.
     QString jobID() const;

@@ -82,6 +82,7 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     connect(&m_manager, &DownloadManager::qualityChanged, this,
             [this] { m_quality->setCurrentText(m_manager.quality()); });
     connect(&m_manager, &DownloadManager::folderRequestChanged, this, &ContentView::presentFolderBrowser);
+    applyDensity(false);
     updateCounts();
     updateMainButton();
     updateQueueState();
@@ -165,6 +166,7 @@ QWidget *ContentView::buildSidebar()
     cardColumn->addWidget(Theme::label(QStringLiteral("Paste your links.\nLet Lark take it from here."), 11,
                                        QFont::Normal, Theme::white(0.55)));
     column->addWidget(card);
+    m_promo = card;
     column->addStretch();
     column->addWidget(
         Theme::label(QStringLiteral("LARK FOR LINUX  \u2022  1.2"), 9, QFont::Medium, Theme::white(0.3), 1.3));
@@ -191,7 +193,9 @@ QWidget *ContentView::buildMainColumn()
     column->setContentsMargins(28, 42, 28, 28);
     column->setSpacing(22);
 
-    auto *header = new QHBoxLayout;
+    m_header = new QWidget;
+    auto *header = new QHBoxLayout(m_header);
+    header->setContentsMargins(0, 0, 0, 0);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(7);
     titles->addWidget(Theme::label(QStringLiteral("Your links. Your library."), 29, QFont::DemiBold));
@@ -203,9 +207,20 @@ QWidget *ContentView::buildMainColumn()
     pill->setStyleSheet(pill->styleSheet() + Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.07), 12) +
                         QStringLiteral("padding: 6px 10px;"));
     header->addWidget(pill, 0, Qt::AlignTop);
-    column->addLayout(header);
+    column->addWidget(m_header);
+    // The header and the statistics in one line, for low windows.
+    m_compactHeader = new QWidget;
+    auto *line = new QHBoxLayout(m_compactHeader);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(Theme::label(QStringLiteral("Your links. Your library."), 16, QFont::DemiBold));
+    line->addStretch();
+    m_compactCounts = Theme::label(QString(), 11, QFont::Medium, Theme::white(0.55));
+    line->addWidget(m_compactCounts);
+    m_compactHeader->hide();
+    column->addWidget(m_compactHeader);
     column->addWidget(buildComposer());
-    column->addWidget(buildStatistics());
+    m_statistics = buildStatistics();
+    column->addWidget(m_statistics);
     column->addWidget(buildQueue(), 1);
     column->addWidget(buildFooter());
     // Where the window is too low for everything, the column scrolls instead
@@ -239,13 +254,15 @@ QWidget *ContentView::buildComposer()
     column->setContentsMargins(19, 19, 19, 19);
     column->setSpacing(15);
 
-    auto *top = new QHBoxLayout;
+    m_composerTop = new QWidget;
+    auto *top = new QHBoxLayout(m_composerTop);
+    top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(8);
     top->addWidget(iconLabel(QStringLiteral("link"), 15, Qt::white));
     top->addWidget(Theme::label(QStringLiteral("Add video links"), 14, QFont::DemiBold));
     top->addStretch();
     top->addWidget(Theme::label(QStringLiteral("ONE LINK OR A WHOLE LIST"), 9, QFont::Medium, Theme::white(0.55), 1.4));
-    column->addLayout(top);
+    column->addWidget(m_composerTop);
 
     m_editor = new QPlainTextEdit;
     m_editor->setFixedHeight(62);
@@ -298,12 +315,14 @@ QWidget *ContentView::buildComposer()
     actions->addWidget(m_mainButton);
     column->addLayout(actions);
 
-    auto *sites = new QHBoxLayout;
+    m_sites = new QWidget;
+    auto *sites = new QHBoxLayout(m_sites);
+    sites->setContentsMargins(0, 0, 0, 0);
     sites->setSpacing(13);
     for (const char *site : {"YouTube", "Instagram", "TikTok", "Facebook", "MEGA", "+ more"})
         sites->addWidget(Theme::label(QString::fromLatin1(site), 10, QFont::Medium, Theme::white(0.55)));
     sites->addStretch();
-    column->addLayout(sites);
+    column->addWidget(m_sites);
     return composer;
 }
 
@@ -442,8 +461,6 @@ QWidget *ContentView::buildQueue()
                                          "background: transparent; }"));
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_queueBody->addWidget(m_list);
-    // At the smallest window one whole row still shows.
-    m_queueBody->setMinimumHeight(DownloadRowDelegate::rowHeight);
     column->addWidget(m_queueBody, 1);
     return queue;
 }
@@ -606,6 +623,8 @@ void ContentView::addLinks()
     if (m_manager.add(links())) {
         setLinks(QString());
         setSection(QueueFilter::sections.first());
+        // What was just added is at the top, whatever row was in view.
+        m_list->scrollToTop();
     }
     // The disabled button would hand the focus on to the search field, where
     // the next paste would filter the queue instead of adding to it.
@@ -641,6 +660,10 @@ void ContentView::updateCounts()
     m_active->setText(QString::number(m_manager.active()));
     m_waiting->setText(QString::number(m_manager.waiting()));
     m_finished->setText(QString::number(m_manager.finished()));
+    m_compactCounts->setText(QStringLiteral("%1 active  \u00b7  %2 queued  \u00b7  %3 completed")
+                                 .arg(m_manager.active())
+                                 .arg(m_manager.waiting())
+                                 .arg(m_manager.finished()));
     updateQueueState();
 }
 
@@ -675,16 +698,10 @@ void ContentView::updateQueueState()
 
 namespace {
 
-// The spacing of the main column at its design size and where the window is too low for it.
-struct Density {
-    int top;
-    int regions;
-    int composerRows;
-};
-constexpr Density roomy{42, 22, 15};
-constexpr Density compact{28, 12, 10};
-constexpr int compactSaving =
-    (roomy.top - compact.top) + 4 * (roomy.regions - compact.regions) + 3 * (roomy.composerRows - compact.composerRows);
+// The full design is kept while it shows this many whole rows; below that the
+// window folds into the compact one, which must still show this many.
+constexpr int roomyRows = 3;
+constexpr int compactRows = 3;
 
 } // namespace
 
@@ -694,18 +711,35 @@ void ContentView::resizeEvent(QResizeEvent *event)
     updateDensity();
 }
 
+void ContentView::applyDensity(bool compact)
+{
+    m_compact = compact;
+    m_list->rowDelegate().setCompact(compact);
+    m_queueBody->setMinimumHeight((compact ? compactRows : roomyRows) * m_list->rowDelegate().rowHeight());
+    m_column->setContentsMargins(28, compact ? 16 : 42, 28, compact ? 16 : 28);
+    m_column->setSpacing(compact ? 12 : 22);
+    m_composerColumn->setContentsMargins(compact ? 14 : 19, compact ? 12 : 19, compact ? 14 : 19, compact ? 12 : 19);
+    m_composerColumn->setSpacing(compact ? 8 : 15);
+    m_editor->setFixedHeight(compact ? 44 : 62);
+    m_header->setVisible(!compact);
+    m_statistics->setVisible(!compact);
+    m_composerTop->setVisible(!compact);
+    m_sites->setVisible(!compact);
+    m_compactHeader->setVisible(compact);
+    m_promo->setVisible(!compact);
+    m_column->invalidate();
+}
+
 void ContentView::updateDensity()
 {
-    // Tighter spacing first; only if even that does not fit does the column scroll.
-    const int roomyHeight = m_column->minimumSize().height() + (m_compact ? compactSaving : 0);
-    const bool wanted = height() < roomyHeight;
-    if (wanted == m_compact)
-        return;
-    m_compact = wanted;
-    const Density &density = m_compact ? compact : roomy;
-    m_column->setContentsMargins(28, density.top, 28, 28);
-    m_column->setSpacing(density.regions);
-    m_composerColumn->setSpacing(density.composerRows);
+    // The design as drawn while the window is tall enough for its rows; the
+    // compact one only where it is not.
+    if (m_compact)
+        applyDensity(false);
+    m_column->activate();
+    const bool low = height() < m_column->minimumSize().height();
+    if (low)
+        applyDensity(true);
 }
 
 void ContentView::updateFooter()

@@ -38,6 +38,8 @@ public:
     bool showsDropTarget() const { return m_dropHint; }
     // Shows the clear-all confirmation; answers whether the queue was cleared.
     bool confirmClearAll();
+    // Whether the window is too low for the full design and shows the compact one.
+    bool isCompact() const { return m_compact; }
 
 Q_SIGNALS:
     void sectionChanged();
@@ -61,6 +63,7 @@ private:
     void updateQueueState();
     void updateFooter();
     void updateDensity();
+    void applyDensity(bool compact);
     void presentFolderBrowser();
     void showDropTarget(bool shown);
 
@@ -93,5 +96,13 @@ private:
     MegaFolderBrowser *m_browser = nullptr;
     QVBoxLayout *m_column = nullptr;
     QVBoxLayout *m_composerColumn = nullptr;
+    // What a window too low for the full design folds away or into one line.
+    QWidget *m_promo = nullptr;
+    QWidget *m_header = nullptr;
+    QWidget *m_compactHeader = nullptr;
+    QLabel *m_compactCounts = nullptr;
+    QWidget *m_statistics = nullptr;
+    QWidget *m_composerTop = nullptr;
+    QWidget *m_sites = nullptr;
     bool m_compact = false;
 };

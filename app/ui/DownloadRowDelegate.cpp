@@ -65,13 +65,22 @@ QList<DownloadRowDelegate::Action> DownloadRowDelegate::actions(const DownloadIt
     return result;
 }
 
+void DownloadRowDelegate::setCompact(bool compact)
+{
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    Q_EMIT sizeHintChanged(QModelIndex());
+}
+
 QList<QRect> DownloadRowDelegate::actionRects(const QRect &row, qsizetype count) const
 {
     QList<QRect> rects;
-    const QRect card = row.adjusted(0, 0, 0, -rowGap);
+    const QRect card = row.adjusted(0, 0, 0, -rowGap());
+    const int top = m_compact ? (cardHeight() - buttonSize) / 2 : padding + 21;
     int x = card.right() - padding - static_cast<int>(count) * (buttonSize + 8) + 8;
     for (qsizetype i = 0; i < count; ++i) {
-        rects.append(QRect(x, card.top() + padding + 21, buttonSize, buttonSize));
+        rects.append(QRect(x, card.top() + top, buttonSize, buttonSize));
         x += buttonSize + 8;
     }
     return rects;
@@ -79,7 +88,7 @@ QList<QRect> DownloadRowDelegate::actionRects(const QRect &row, qsizetype count)
 
 QSize DownloadRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
-    return {option.rect.width(), rowHeight};
+    return {option.rect.width(), rowHeight()};
 }
 
 void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -93,7 +102,10 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
                                                                               : stateColour(item.state);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
-    const QRect card = option.rect.adjusted(0, 0, -2, -rowGap);
+    const QRect card = option.rect.adjusted(0, 0, -2, -rowGap());
+    // Full cards stack title, details, bar and status; compact ones put the
+    // status beside the details and the bar along the bottom.
+    const int inset = m_compact ? 10 : padding;
     QPainterPath shape;
     shape.addRoundedRect(QRectF(card), 12, 12);
     painter->fillPath(shape, Theme::card);
@@ -104,7 +116,7 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     }
 
     // Thumbnail.
-    const QRectF thumb(card.left() + padding, card.top() + padding, 67, 66);
+    const QRectF thumb(card.left() + inset, card.top() + inset, m_compact ? 36 : 67, m_compact ? 36 : 66);
     QPainterPath thumbShape;
     thumbShape.addRoundedRect(thumb, 10, 10);
     QLinearGradient gradient(thumb.topLeft(), thumb.bottomRight());
@@ -120,7 +132,7 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const qreal left = thumb.right() + 14;
     const qreal right = buttonRects.first().left() - 14;
     const qreal width = right - left;
-    qreal y = card.top() + padding;
+    qreal y = card.top() + (m_compact ? 8 : padding);
 
     // Title row with the state badge.
     const QString badge =
@@ -136,27 +148,35 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     painter->setFont(Theme::font(12, QFont::DemiBold));
     painter->setPen(Qt::white);
     const QRectF titleRect(left, y, width - badgeWidth - 10, 18);
-    painter->drawText(
-        titleRect, Qt::AlignLeft | Qt::AlignVCenter,
-        painter->fontMetrics().elidedText(item.title, Qt::ElideRight, static_cast<int>(titleRect.width())));
-    y += 18 + 8;
+    // Until the worker reads a title, the link tells rows apart.
+    const bool standIn = item.titleIsStandIn();
+    painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      painter->fontMetrics().elidedText(standIn ? item.url : item.title,
+                                                        standIn ? Qt::ElideMiddle : Qt::ElideRight,
+                                                        static_cast<int>(titleRect.width())));
+    y += m_compact ? 18 + 4 : 18 + 8;
 
-    // Meta row.
+    // Meta row; a failed row also names its link.
     painter->setFont(Theme::font(10));
     const QString dot = QStringLiteral("  \u00b7  ");
-    const QString meta = item.platform() + dot + item.quality + dot + item.sizeText();
+    QString meta = item.platform() + dot + item.quality + dot + item.sizeText();
+    if (item.state == DownloadState::failed && !standIn)
+        meta = painter->fontMetrics().elidedText(meta + dot + item.url, Qt::ElideMiddle,
+                                                 static_cast<int>(m_compact ? width / 2 : width));
     painter->setPen(Theme::white(0.55));
-    const int metaWidth = painter->fontMetrics().horizontalAdvance(meta);
+    int metaWidth = painter->fontMetrics().horizontalAdvance(meta);
     painter->drawText(QRectF(left, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, meta);
     if (item.state == DownloadState::downloading) {
+        const QString percent = QString::asprintf("%.1f%%", item.progress);
         painter->setPen(Theme::mint);
-        painter->drawText(QRectF(left + metaWidth + 7, y, 80, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                          QString::asprintf("%.1f%%", item.progress));
+        painter->drawText(QRectF(left + metaWidth + 7, y, 80, 14), Qt::AlignLeft | Qt::AlignVCenter, percent);
+        metaWidth += 7 + painter->fontMetrics().horizontalAdvance(percent);
     }
+    const qreal metaY = y;
     y += 14 + 8;
 
     // Progress bar, slim.
-    const QRectF track(left, y, width, 4);
+    const QRectF track(left, m_compact ? card.bottom() - 8 : y, width, m_compact ? 3 : 4);
     QPainterPath trackShape;
     trackShape.addRoundedRect(track, 2, 2);
     painter->fillPath(trackShape, Theme::white(0.08));
@@ -173,6 +193,10 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const QColor statusColour = item.state == DownloadState::failed ? colour : Theme::white(0.55);
     painter->setPen(statusColour);
     qreal x = left;
+    if (m_compact) {
+        y = metaY;
+        x = left + metaWidth + 12;
+    }
     if (item.state == DownloadState::downloading) {
         painter->drawPixmap(QPointF(x, y + 1), Theme::pixmap(QStringLiteral("arrow-down"), 12, statusColour));
         x += 14;
@@ -185,10 +209,12 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
         painter->drawText(QRectF(x, y, etaWidth, 14), Qt::AlignLeft | Qt::AlignVCenter, eta);
         x += etaWidth + 12;
     }
-    const QRectF detailRect(x, y, right - x, 28);
-    painter->drawText(detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                      painter->fontMetrics().elidedText(FailureWords::shownDetail(item, m_manager.now()),
-                                                        Qt::ElideRight, static_cast<int>(detailRect.width() * 2 - 20)));
+    const QRectF detailRect(x, y, right - x, m_compact ? 14 : 28);
+    const int lines = m_compact ? 1 : 2;
+    painter->drawText(
+        detailRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+        painter->fontMetrics().elidedText(FailureWords::shownDetail(item, m_manager.now()), Qt::ElideRight,
+                                          static_cast<int>(detailRect.width() * lines - 20 * (lines - 1))));
 
     // Buttons.
     for (qsizetype i = 0; i < buttons.size(); ++i) {
@@ -236,7 +262,9 @@ bool DownloadRowDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, 
             return true;
         }
     }
-    // Anywhere else on the row: the whole status text.
-    QToolTip::showText(event->globalPos(), Theme::plainToolTip(item->detail), view);
+    // Anywhere else on the row: the whole status text and the link.
+    QToolTip::showText(event->globalPos(),
+                       Theme::plainToolTip(item->detail.isEmpty() ? item->url : item->detail + u'\n' + item->url),
+                       view);
     return true;
 }

@@ -15,10 +15,13 @@ class DownloadRowDelegate : public QStyledItemDelegate {
 public:
     DownloadRowDelegate(DownloadManager &manager, QObject *parent = nullptr);
 
-    // A row's card and the gap below it.
-    static constexpr int cardHeight = 112;
-    static constexpr int rowGap = 10;
-    static constexpr int rowHeight = cardHeight + rowGap;
+    // A row's card and the gap below it; compact rows are for windows too low
+    // for the full cards.
+    int cardHeight() const { return m_compact ? 56 : 112; }
+    int rowGap() const { return m_compact ? 6 : 10; }
+    int rowHeight() const { return cardHeight() + rowGap(); }
+    bool isCompact() const { return m_compact; }
+    void setCompact(bool compact);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
@@ -42,4 +45,5 @@ public:
 
 private:
     DownloadManager &m_manager;
+    bool m_compact = false;
 };

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <climits>
 
+#include <xcb/xcb.h>
+
 MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
     QMainWindow(parent),
     m_manager(manager),
@@ -23,8 +25,10 @@ MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
 {
     setWindowTitle(QStringLiteral("Lark Downloader"));
     setCentralWidget(m_content);
-    setMinimumSize(1000, 680);
+    setMinimumSize(designMinimum);
     placeOnScreen();
+    // The window manager's frame may be known only after the window shows.
+    QCoreApplication::instance()->installNativeEventFilter(this);
     // No command opens a second window and there is no Help menu: only Quit.
     auto *quit = new QAction(QStringLiteral("Quit"), this);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -34,10 +38,16 @@ MainWindow::MainWindow(DownloadManager &manager, QWidget *parent) :
     connect(&m_manager, &DownloadManager::folderPanelRequested, this, &MainWindow::chooseFolder);
 }
 
+MainWindow::~MainWindow()
+{
+    QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
 namespace {
 
 const QString geometryKey = QStringLiteral("windowGeometry");
-const QSize defaultSize(1180, 800);
+// Tall enough for the full design with a few rows, where the screen allows.
+const QSize defaultSize(1180, 960);
 
 } // namespace
 
@@ -45,8 +55,9 @@ QRect MainWindow::fittedGeometry(const QRect &wanted, const QRect &available, co
                                  const QSize &minimum)
 {
     const QRect inside = available.marginsRemoved(frame);
-    const int width = std::max(minimum.width(), std::min(wanted.width(), inside.width()));
-    const int height = std::max(minimum.height(), std::min(wanted.height(), inside.height()));
+    const QSize least = minimum.boundedTo(inside.size());
+    const int width = std::max(least.width(), std::min(wanted.width(), inside.width()));
+    const int height = std::max(least.height(), std::min(wanted.height(), inside.height()));
     // Where the window is larger than the area, its top left corner stays visible.
     const auto place = [](int wantedStart, int start, int room, int length, bool centre) {
         if (length >= room)
@@ -75,7 +86,9 @@ void MainWindow::placeOnScreen()
         resize(wanted.size());
         return;
     }
-    setGeometry(fittedGeometry(wanted, screen->availableGeometry(), {}, minimumSize()));
+    setMinimumSize(designMinimum.boundedTo(screen->availableGeometry().size()));
+    setGeometry(fittedGeometry(wanted, screen->availableGeometry(), {}, designMinimum));
+    m_wanted = wanted;
 }
 
 void MainWindow::refitToFrame()
@@ -88,9 +101,31 @@ void MainWindow::refitToFrame()
     const QRect inner = geometry();
     const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
                            frame.bottom() - inner.bottom());
-    const QRect fitted = fittedGeometry(inner, screen->availableGeometry(), margins, minimumSize());
+    // Only a frame that changed moves the window: one the user placed stays.
+    if (margins == m_fittedFrame)
+        return;
+    m_fittedFrame = margins;
+    const QRect available = screen->availableGeometry();
+    setMinimumSize(designMinimum.boundedTo(available.marginsRemoved(margins).size()));
+    // The first frame places the window as first meant (centred on a first
+    // launch), not where the window manager put it meanwhile.
+    const QRect fitted = fittedGeometry(m_wanted.value_or(inner), available, margins, designMinimum);
+    m_wanted.reset();
     if (fitted != inner)
         setGeometry(fitted);
+}
+
+bool MainWindow::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    // The window manager announces its frame (_NET_FRAME_EXTENTS) as a property
+    // of the window, often after the window first shows; Qt reads it on demand.
+    if (!m_shown || eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+        reinterpret_cast<const xcb_property_notify_event_t *>(event)->window == winId())
+        QTimer::singleShot(0, this, &MainWindow::refitToFrame);
+    return false;
 }
 
 void MainWindow::rememberGeometry()

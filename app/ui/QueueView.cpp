@@ -351,7 +351,7 @@ void QueueView::updateGeometries()
         return;
     m_snapAfterRemoval = false;
     QScrollBar *bar = verticalScrollBar();
-    const int row = DownloadRowDelegate::rowHeight;
+    const int row = m_delegate->rowHeight();
     bar->setValue(std::min(bar->maximum(), (bar->value() + row / 2) / row * row) / row * row);
 }
 
@@ -363,7 +363,7 @@ void QueueView::focusInEvent(QFocusEvent *event)
     // row under the pointer before the click lands.
     if (event->reason() == Qt::MouseFocusReason || currentIndex().isValid() || !model() || model()->rowCount() == 0)
         return;
-    const QModelIndex inView = indexAt(QPoint(viewport()->width() / 2, DownloadRowDelegate::rowHeight / 2));
+    const QModelIndex inView = indexAt(QPoint(viewport()->width() / 2, m_delegate->rowHeight() / 2));
     const bool scrolls = hasAutoScroll();
     setAutoScroll(false);
     selectionModel()->setCurrentIndex(inView.isValid() ? inView : model()->index(0, 0), QItemSelectionModel::NoUpdate);

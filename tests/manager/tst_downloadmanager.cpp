@@ -189,14 +189,16 @@ private Q_SLOTS:
             fixture.release(item.url.section('/', -1), 0);
     }
 
-    void newItemsGoToTheTopAndStartOldestFirst()
+    void aPastedListReadsTopDownAndRunsFromTheTop()
     {
         Fixture fixture;
         DownloadManager &manager = fixture.create();
         manager.setConcurrency(2);
         QVERIFY(manager.add(link("hold1")));
         QVERIFY(manager.add(link("hold2") + " " + link("hold3") + " " + link("hold4") + " " + link("hold5")));
-        QCOMPARE(manager.itemAt(0).url, link("hold5"));
+        // The newest list on top, in the order it was pasted; what runs is at the top.
+        QCOMPARE(manager.itemAt(0).url, link("hold2"));
+        QCOMPARE(manager.itemAt(3).url, link("hold5"));
         QCOMPARE(manager.itemAt(4).url, link("hold1"));
         QCOMPARE(manager.active(), 2);
         QCOMPARE(manager.waiting(), 3);
@@ -504,7 +506,7 @@ private Q_SLOTS:
         manager.setConcurrency(1);
         manager.add(link("wait1") + " " + link("hold2"));
         const QUuid id = fixture.byTitle("wait1").id;
-        QTRY_COMPARE(manager.itemAt(1).title, "waiting");
+        QTRY_COMPARE(manager.itemAt(0).title, "waiting");
 
         manager.pause(id);
         QCOMPARE(manager.item(id)->state, DownloadState::paused);
@@ -948,7 +950,7 @@ private Q_SLOTS:
         }
         DownloadManager &restored = fixture.create();
         QCOMPARE(restored.count(), 3);
-        QCOMPARE(restored.itemAt(0).url, link("hold3"));
+        QCOMPARE(restored.itemAt(0).url, link("hold2"));
         QCOMPARE(stateOf(restored, "ok1"), DownloadState::completed);
         QCOMPARE(fixture.byTitle("ok1").detail, "Saved to your computer");
         for (const char *name : {"hold2", "hold3"}) {
@@ -1278,7 +1280,7 @@ private Q_SLOTS:
         const MegaFolderNode second{"1aB1cD2e", "root", "second.mkv", false, 20, fileKey};
         const MegaFolderNode folder{"2aB1cD2e", "root", "Folder", true, 0, {}};
         const MegaFolderNode invalid{"3aB1cD2e", "root", "bad key.mp4", false, 1, "short"};
-        manager.addMegaFiles({first, folder, second, invalid}, listing);
+        manager.addMegaFiles({second, folder, first, invalid}, listing);
         QCOMPARE(manager.notice(), "Added 2 selected MEGA files to the queue");
         QCOMPARE(manager.count(), 2);
         const DownloadItem &top = manager.itemAt(0);

@@ -21,18 +21,33 @@
 
 namespace {
 
-// The geometry of the application's top-level window on a display, from the X server itself.
-std::optional<QRect> windowOnDisplay(const QString &display)
+// The geometry of the application's top-level window on a display (on the
+// screen, inside any frame), from the X server itself; with its window id.
+std::optional<QRect> windowOnDisplay(const QString &display, QString *id = nullptr)
 {
     const auto tree = programOutput(QStringLiteral("xwininfo"), {"-display", display, "-root", "-tree"});
     if (!tree)
         return {};
-    static const QRegularExpression line(R"(\("LarkDownloader" "Lark Downloader"\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+))");
+    static const QRegularExpression line(
+        R"((0x[0-9a-f]+) "Lark Downloader": \("LarkDownloader" "Lark Downloader"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))");
     const QRegularExpressionMatch match = line.match(QString::fromUtf8(*tree));
     if (!match.hasMatch())
         return {};
-    return QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
-                 match.captured(2).toInt());
+    if (id)
+        *id = match.captured(1);
+    return QRect(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(2).toInt(),
+                 match.captured(3).toInt());
+}
+
+// The frame a window manager put around a window, as it announces it.
+QMargins frameOf(const QString &display, const QString &id)
+{
+    const auto extents = programOutput(QStringLiteral("xprop"), {"-display", display, "-id", id, "_NET_FRAME_EXTENTS"});
+    static const QRegularExpression numbers(R"(= (\d+), (\d+), (\d+), (\d+))");
+    const QRegularExpressionMatch match = numbers.match(extents ? QString::fromUtf8(*extents) : QString());
+    if (!match.hasMatch())
+        return {};
+    return {match.captured(1).toInt(), match.captured(3).toInt(), match.captured(2).toInt(), match.captured(4).toInt()};
 }
 
 } // namespace
@@ -46,7 +61,7 @@ private:
     QString storage() const { return m_home.filePath(".local/share/Lark Downloader"); }
 
     // The application in the test's home; bus is the session bus address it sees.
-    void start(QProcess &app, const QString &bus, const QString &display = QString())
+    void start(QProcess &app, const QString &bus, const QString &display = QString(), const QString &scale = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_home.path());
@@ -56,6 +71,8 @@ private:
         environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
         if (!display.isEmpty())
             environment.insert("DISPLAY", display);
+        if (!scale.isEmpty())
+            environment.insert("QT_SCALE_FACTOR", scale);
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.setStandardOutputFile(QProcess::nullDevice());
@@ -200,9 +217,19 @@ private Q_SLOTS:
         QCOMPARE(first.state(), QProcess::Running);
     }
 
+    void firstLaunchFitsALaptopScreen_data()
+    {
+        QTest::addColumn<bool>("windowManager");
+        QTest::addColumn<QString>("scale");
+        QTest::newRow("no window manager") << false << QString();
+        QTest::newRow("openbox") << true << QString();
+        QTest::newRow("openbox at 125 %") << true << QStringLiteral("1.25");
+    }
     void firstLaunchFitsALaptopScreen()
     {
-        // A screen of its own, 1366x768, with no window manager.
+        QFETCH(bool, windowManager);
+        QFETCH(QString, scale);
+        // A screen of its own, 1366x768.
         QProcess server;
         // -noreset: the probes below come and go, and a server that resets when its
         // last client leaves refuses the application's connection meanwhile.
@@ -221,23 +248,69 @@ private Q_SLOTS:
             return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
         };
         QTRY_VERIFY_WITH_TIMEOUT(answers(), 120000);
+        QProcess manager;
+        const auto stopManager = qScopeGuard([&manager] {
+            manager.terminate();
+            manager.waitForFinished();
+        });
+        if (windowManager) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("DISPLAY", display);
+            environment.insert("HOME", m_home.path());
+            manager.setProcessEnvironment(environment);
+            manager.setStandardOutputFile(QProcess::nullDevice());
+            manager.setStandardErrorFile(QProcess::nullDevice());
+            manager.start("openbox", {"--sm-disable"});
+            QVERIFY(manager.waitForStarted());
+            // Managing once it names itself on the root window.
+            QTRY_VERIFY_WITH_TIMEOUT(programOutput("xprop", {"-display", display, "-root", "_NET_SUPPORTING_WM_CHECK"})
+                                         .value_or(QByteArray())
+                                         .contains("window id"),
+                                     120000);
+        }
         QDir(storage()).removeRecursively();
         QFile::remove(m_home.filePath(".config/Lark/Lark Downloader.conf"));
 
         QProcess app;
         const auto stopApp = qScopeGuard([&app] { quit(app); });
-        start(app, deadBus(), display);
-        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display) || app.state() == QProcess::NotRunning, 120000);
+        start(app, deadBus(), display, scale);
+        QString id;
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display, &id) || app.state() == QProcess::NotRunning, 120000);
         QCOMPARE(app.state(), QProcess::Running);
-        QTest::qWait(300); // any second placement would come now
+        // The frame, title bar included, comes to lie on the screen, also when the
+        // window manager announces it after the window first shows.
+        QRect frame;
+        const auto onScreen = [&] {
+            const auto window = windowOnDisplay(display, &id);
+            if (!window)
+                return false;
+            frame = window->marginsAdded(frameOf(display, id));
+            return QRect(0, 0, 1366, 768).contains(frame) && (!windowManager || frame != *window);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(onScreen(),
+                                  qPrintable(QStringLiteral("frame %1x%2+%3+%4")
+                                                 .arg(frame.width())
+                                                 .arg(frame.height())
+                                                 .arg(frame.x())
+                                                 .arg(frame.y())),
+                                  120000);
+        QTest::qWait(300); // any later placement would come now
+        QVERIFY(onScreen());
         const QRect window = *windowOnDisplay(display);
-        QVERIFY2(QRect(0, 0, 1366, 768).contains(window), qPrintable(QStringLiteral("%1x%2+%3+%4")
-                                                                         .arg(window.width())
-                                                                         .arg(window.height())
-                                                                         .arg(window.x())
-                                                                         .arg(window.y())));
-        QCOMPARE(window.size(), QSize(1180, 768));
-        QCOMPARE(window.x(), (1366 - 1180) / 2);
+        // At 100 % the window keeps its width and is centred; at 125 % it fills the screen.
+        QCOMPARE(window.width(), scale.isEmpty() ? 1180 : 1366 - (frame.width() - window.width()));
+        if (scale.isEmpty())
+            QCOMPARE(window.x(), (1366 - 1180) / 2);
+        if (!windowManager)
+            QCOMPARE(window.height(), 768);
+        const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
+        if (!directory.isEmpty() && windowManager) {
+            QProcess shot;
+            shot.setStandardOutputFile(QString::fromLocal8Bit(directory) + "/laptop-openbox" +
+                                       (scale.isEmpty() ? "" : "-125") + ".xwd");
+            shot.start("xwd", {"-display", display, "-root", "-silent"});
+            shot.waitForFinished();
+        }
     }
 
     void withoutASessionBusABannerShows()

@@ -1,4 +1,5 @@
 // The main window on a real X server.
+#include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
 #include "app/records/WorkerLine.h"
 #include "app/theme/Theme.h"
@@ -102,6 +103,11 @@ private:
             widget.grab().save(QString::fromLocal8Bit(directory) + "/" + name + ".png");
     }
 
+    static const DownloadRowDelegate &delegateOf(QListView *list)
+    {
+        return *qobject_cast<DownloadRowDelegate *>(list->itemDelegate());
+    }
+
     // Controls that overlap (neither inside the other) or are drawn smaller than they need.
     static QStringList layoutFaults(QWidget &window)
     {
@@ -191,7 +197,7 @@ private Q_SLOTS:
         MainWindow window(*manager);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.size(), QSize(1180, 800));
+        QCOMPARE(window.size(), QSize(1180, 900));
         QCOMPARE(window.minimumSize(), QSize(1000, 680));
         QVERIFY(childWithText<QLabel>(window, "A little less streaming. A little more keeping.")->isVisible());
         screenshot(window, "window-empty");
@@ -208,49 +214,61 @@ private Q_SLOTS:
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<bool>("withNotice");
-        QTest::newRow("smallest") << QSize(1000, 680) << false;
-        QTest::newRow("smallest with a notice") << QSize(1000, 680) << true;
-        QTest::newRow("laptop") << QSize(1366, 768) << true;
-        QTest::newRow("low and wide") << QSize(1400, 680) << true;
-        QTest::newRow("narrow and tall") << QSize(1000, 900) << true;
-        QTest::newRow("default") << QSize(1180, 800) << true;
+        QTest::addColumn<int>("wholeRows");
+        QTest::addColumn<bool>("compact");
+        QTest::newRow("smallest") << QSize(1000, 680) << false << 3 << true;
+        QTest::newRow("smallest with a notice") << QSize(1000, 680) << true << 3 << true;
+        QTest::newRow("laptop") << QSize(1366, 768) << true << 6 << true;
+        QTest::newRow("laptop under a title bar") << QSize(1366, 743) << true << 6 << true;
+        QTest::newRow("laptop at 125 %, under a title bar") << QSize(1092, 594) << true << 3 << true;
+        QTest::newRow("low and wide") << QSize(1400, 680) << true << 3 << true;
+        QTest::newRow("narrow and tall") << QSize(1000, 900) << true << 3 << true;
+        QTest::newRow("tall") << QSize(1180, 1000) << true << 3 << false;
     }
     void fitsAtEverySize()
     {
         QFETCH(QSize, size);
         QFETCH(bool, withNotice);
+        QFETCH(int, wholeRows);
+        QFETCH(bool, compact);
         auto manager = makeManager();
+        for (int i = 0; i < 5; ++i)
+            manager->add(QString("https://example.com/more%1").arg(i));
         fill(*manager);
         if (withNotice)
             manager->add("not a link at all, and a second line of text\nmore");
         MainWindow window(*manager);
+        window.setMinimumSize(size.boundedTo(MainWindow::designMinimum));
         window.resize(size);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_COMPARE(window.size(), size);
         QCoreApplication::processEvents();
+        QCOMPARE(window.content().isCompact(), compact);
         const QStringList faults = layoutFaults(window);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
         auto *list = window.findChild<QListView *>("queue");
         auto *column = window.findChild<QScrollArea *>("mainColumn");
-        // Tighter spacing makes everything fit down to the smallest window, footer included.
+        // Everything fits down to the smallest window, footer included.
         QCOMPARE(column->verticalScrollBar()->maximum(), 0);
         QVERIFY(!list->horizontalScrollBar()->isVisible());
-        // At least one whole row on screen.
-        const QRect first = list->visualRect(list->model()->index(0, 0));
-        QVERIFY2(list->viewport()->rect().contains(first.adjusted(0, 0, 0, -DownloadRowDelegate::rowGap)),
-                 qPrintable(QStringLiteral("row %1,%2 %3x%4 in a viewport of %5x%6")
-                                .arg(first.x())
-                                .arg(first.y())
-                                .arg(first.width())
-                                .arg(first.height())
-                                .arg(list->viewport()->width())
-                                .arg(list->viewport()->height())));
-        QVERIFY(first.right() < list->viewport()->width());
+        int whole = 0;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            const QRect card =
+                list->visualRect(list->model()->index(row, 0)).adjusted(0, 0, 0, -delegateOf(list).rowGap());
+            whole += list->viewport()->rect().contains(card) ? 1 : 0;
+        }
+        QVERIFY2(whole >= wholeRows, qPrintable(QStringLiteral("%1 whole rows in a viewport of %2x%3")
+                                                    .arg(whole)
+                                                    .arg(list->viewport()->width())
+                                                    .arg(list->viewport()->height())));
+        QVERIFY(list->visualRect(list->model()->index(0, 0)).right() < list->viewport()->width());
         if (size == QSize(1000, 680) && withNotice)
             screenshot(window, "window-1000x680");
-        if (size == QSize(1366, 768))
-            screenshot(window, "window-1366x768");
+        if (size == QSize(1366, 743))
+            screenshot(window, "window-1366x768-compact");
+        if (!compact)
+            screenshot(window, "window-tall");
     }
 
     void fittedGeometry_data()
@@ -277,7 +295,9 @@ private Q_SLOTS:
         QTest::newRow("restored partly off the right edge")
             << QRect(900, 100, 1100, 700) << QRect(0, 0, 1366, 768) << QMargins() << QRect(266, 68, 1100, 700);
         QTest::newRow("screen smaller than the minimum")
-            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 800, 600) << QMargins() << QRect(0, 0, 1000, 680);
+            << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 800, 600) << QMargins() << QRect(0, 0, 800, 600);
+        QTest::newRow("laptop at 125 %, openbox's frame") << QRect(unplaced, QSize(1180, 960)) << QRect(0, 0, 1092, 614)
+                                                          << QMargins(1, 16, 1, 4) << QRect(1, 16, 1090, 594);
     }
     void fittedGeometry()
     {
@@ -699,12 +719,38 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *list = window.findChild<QListView *>("queue");
-        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * DownloadRowDelegate::rowHeight);
-        list->verticalScrollBar()->setValue(4 * DownloadRowDelegate::rowHeight + 37);
+        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * delegateOf(list).rowHeight());
+        list->verticalScrollBar()->setValue(4 * delegateOf(list).rowHeight() + 37);
         manager->remove(manager->itemAt(6).id);
-        QTRY_COMPARE(list->verticalScrollBar()->value() % DownloadRowDelegate::rowHeight, 0);
+        QTRY_COMPARE(list->verticalScrollBar()->value() % delegateOf(list).rowHeight(), 0);
         QCOMPARE(list->indexAt(QPoint(20, 2)).row(),
-                 list->indexAt(QPoint(20, DownloadRowDelegate::cardHeight - 2)).row());
+                 list->indexAt(QPoint(20, delegateOf(list).cardHeight() - 2)).row());
+    }
+
+    void whatWasAddedIsInView()
+    {
+        auto manager = makeManager();
+        manager->setConcurrency(0);
+        QStringList links;
+        for (int i = 0; i < 200; ++i)
+            links.append(QString("https://example.com/listed%1").arg(i));
+        manager->add(links.join('\n'));
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        // The list reads as pasted, top down.
+        QCOMPARE(list->model()->index(0, 0).data(DownloadListModel::UrlRole).toString(), links.first());
+        // A row far down is selected and in view; a link added then shows at the top.
+        const QModelIndex far = list->model()->index(150, 0);
+        list->setCurrentIndex(far);
+        list->scrollTo(far);
+        QTRY_VERIFY(!list->viewport()->rect().intersects(list->visualRect(list->model()->index(0, 0))));
+        window.content().setLinks("https://example.com/latest");
+        window.content().addLinks();
+        const QModelIndex top = list->model()->index(0, 0);
+        QCOMPARE(top.data(DownloadListModel::UrlRole).toString(), "https://example.com/latest");
+        QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(top)));
     }
 
     void aRightClickActsOnTheRowUnderThePointer()
@@ -719,7 +765,7 @@ private Q_SLOTS:
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         auto *list = window.findChild<QListView *>("queue");
-        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * DownloadRowDelegate::rowHeight);
+        QTRY_VERIFY(list->verticalScrollBar()->maximum() > 10 * delegateOf(list).rowHeight());
         // A click on a section takes the focus away from the list; the wheel then scrolls it from outside.
         const auto at = [](QWidget *widget, QPoint point) {
             const QPoint global = widget->mapToGlobal(point);
@@ -735,10 +781,10 @@ private Q_SLOTS:
         QVERIFY(section && at(section, section->rect().center()));
         QVERIFY(programOutput("xdotool", {"click", "1"}));
         QTRY_VERIFY(!list->hasFocus());
-        const QPoint pointer(list->viewport()->width() / 3, DownloadRowDelegate::cardHeight / 2);
+        const QPoint pointer(list->viewport()->width() / 3, delegateOf(list).cardHeight() / 2);
         QVERIFY(at(list->viewport(), pointer));
         QVERIFY(programOutput("xdotool", {"click", "--repeat", "4", "--delay", "30", "5"}));
-        QTRY_VERIFY(list->verticalScrollBar()->value() >= 2 * DownloadRowDelegate::rowHeight);
+        QTRY_VERIFY(list->verticalScrollBar()->value() >= 2 * delegateOf(list).rowHeight());
         QTest::qWait(100); // the last wheel step
         const QModelIndex under = list->indexAt(pointer);
         QVERIFY(under.isValid() && under.row() >= 2);
@@ -760,7 +806,7 @@ private Q_SLOTS:
         QApplication::clipboard()->clear();
         QVERIFY(programOutput("xdotool", {"click", "3"}));
         QTRY_COMPARE(QApplication::clipboard()->text(), expected);
-        QVERIFY(list->verticalScrollBar()->value() >= 2 * DownloadRowDelegate::rowHeight);
+        QVERIFY(list->verticalScrollBar()->value() >= 2 * delegateOf(list).rowHeight());
     }
 
     void untrustedTextStaysText()
@@ -784,11 +830,12 @@ private Q_SLOTS:
         // The row's tooltip reads as the status, not as markup.
         auto *list = window.findChild<QListView *>("queue");
         const QRect row = list->visualRect(list->model()->index(0, 0));
-        const QPoint at = row.topLeft() + QPoint(200, 90);
+        const QPoint at = row.topLeft() + QPoint(200, row.height() / 2);
         QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
         QCoreApplication::sendEvent(list->viewport(), &help);
         QTRY_VERIFY(QToolTip::isVisible());
-        QCOMPARE(QToolTip::text(), Theme::plainToolTip("ERROR: " + hostile));
+        // The status, then the link, which tells rows of one site apart.
+        QCOMPARE(QToolTip::text(), Theme::plainToolTip("ERROR: " + hostile + "\nhttps://example.com/hostile"));
         QVERIFY(QToolTip::text().contains("&lt;img src=x&gt;&lt;b&gt;bold&lt;/b&gt; &amp; co"));
         QToolTip::hideText();
         QVERIFY(Qt::mightBeRichText(Theme::plainToolTip(hostile))); // so the escapes are read, not shown
