@@ -63,10 +63,11 @@ std::optional<int> answerOnTheTerminal(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("Usage: LarkDownloader [--help | --version | --tools]\n"
+            std::printf("Usage: LarkDownloader [LINK...]\n"
+                        "       LarkDownloader --help | --version | --tools\n"
                         "Lark downloads video pages (through yt-dlp) and MEGA links into a queue that\n"
-                        "survives restarts. Without options it opens its window, or brings the open one\n"
-                        "to the front.\n"
+                        "survives restarts. It opens its window, or brings the open one to the front;\n"
+                        "links given are added to the queue as if pasted.\n"
                         "  --help     show this help and exit\n"
                         "  --version  show the version and exit\n"
                         "  --tools    show where lark-mega, yt-dlp, FFmpeg and deno were found, and exit\n");
@@ -92,6 +93,15 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    // What is left once Qt took its own options: links.
+    QStringList links = QApplication::arguments().mid(1);
+    for (const QString &argument : std::as_const(links)) {
+        if (argument.startsWith(QLatin1Char('-'))) {
+            std::fprintf(stderr, "LarkDownloader: unknown option \"%s\"; see LarkDownloader --help.\n",
+                         qPrintable(argument));
+            return 2;
+        }
+    }
     QApplication::setApplicationName(QStringLiteral("Lark Downloader"));
     QApplication::setOrganizationName(QStringLiteral("Lark"));
     QApplication::setDesktopFileName(QStringLiteral("lark-downloader"));
@@ -101,10 +111,12 @@ int main(int argc, char **argv)
 
     // A second launch brings the first window forward instead of sharing its history.
     SingleInstance instance(DownloadManager::defaultStorageDirectory());
-    if (const auto claim = instance.claim(); claim != SingleInstance::Claim::taken)
+    if (const auto claim = instance.claim(links); claim != SingleInstance::Claim::taken)
         return claim == SingleInstance::Claim::heldElsewhere ? 0 : 1;
     LarkApp lark;
-    instance.publish([&lark] { lark.bringToFront(); });
+    instance.publish([&lark](const QStringList &handed) { lark.open(handed); });
     lark.show();
+    if (!links.isEmpty())
+        lark.open(links);
     return application.exec();
 }

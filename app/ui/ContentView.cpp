@@ -304,7 +304,7 @@ QWidget *ContentView::buildComposer()
                                     .arg(Theme::roundedStyle(Theme::mint, 8), Theme::base.name(),
                                          Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
                                          Theme::withAlpha(Theme::base, 0.6).name(QColor::HexArgb)));
-    connect(m_mainButton, &QPushButton::clicked, this, &ContentView::addLinks);
+    connect(m_mainButton, &QPushButton::clicked, this, qOverload<>(&ContentView::addLinks));
     for (const auto &keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
         auto *shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, [this] {
@@ -618,14 +618,21 @@ void ContentView::dropEvent(QDropEvent *event)
     m_editor->setFocus(Qt::OtherFocusReason);
 }
 
+bool ContentView::addLinks(const QString &links)
+{
+    if (!m_manager.add(links))
+        return false;
+    setSection(QueueFilter::sections.first());
+    m_search->clear();
+    // What was just added is at the top, whatever row was in view.
+    m_list->scrollToTop();
+    return true;
+}
+
 void ContentView::addLinks()
 {
-    if (m_manager.add(links())) {
+    if (addLinks(links()))
         setLinks(QString());
-        setSection(QueueFilter::sections.first());
-        // What was just added is at the top, whatever row was in view.
-        m_list->scrollToTop();
-    }
     // The disabled button would hand the focus on to the search field, where
     // the next paste would filter the queue instead of adding to it.
     m_editor->setFocus(Qt::OtherFocusReason);

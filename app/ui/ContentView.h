@@ -34,6 +34,8 @@ public:
     // Adds links on lines of their own after what the field holds.
     void appendLinks(const QString &links);
     void addLinks();
+    // Adds links handed over from outside the window, as the composer would.
+    bool addLinks(const QString &links);
     // Whether a drag of links over the window is shown as welcome.
     bool showsDropTarget() const { return m_dropHint; }
     // Shows the clear-all confirmation; answers whether the queue was cleared.

@@ -1,6 +1,7 @@
 #include "app/ui/LarkApp.h"
 
 #include "app/notifications/DownloadNotifications.h"
+#include "app/ui/ContentView.h"
 #include "app/ui/MainWindow.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@ LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
         m_window->raise();
         m_window->activateWindow();
         m_manager->pump();
+        if (!m_waitingLinks.isEmpty())
+            open(std::exchange(m_waitingLinks, {}));
     });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &LarkApp::aboutToQuit);
 }
@@ -36,6 +39,18 @@ LarkApp::~LarkApp() = default;
 void LarkApp::show()
 {
     m_window->show();
+}
+
+void LarkApp::open(const QStringList &links)
+{
+    if (!links.isEmpty()) {
+        if (!m_shown) {
+            m_waitingLinks += links;
+            return;
+        }
+        m_window->content().addLinks(links.join(QLatin1Char('\n')));
+    }
+    bringToFront();
 }
 
 void LarkApp::bringToFront()

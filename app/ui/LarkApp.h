@@ -23,6 +23,9 @@ public:
     void show();
     // Shows the window in front of the others, also when it was minimised.
     void bringToFront();
+    // Links handed over from the command line, a later launch or the browser:
+    // added as if pasted (once the window has appeared), and the window comes forward.
+    void open(const QStringList &links);
     // What every way of quitting runs first.
     void aboutToQuit();
 
@@ -30,4 +33,5 @@ private:
     std::unique_ptr<DownloadManager> m_manager;
     std::unique_ptr<MainWindow> m_window;
     bool m_shown = false;
+    QStringList m_waitingLinks;
 };

@@ -61,7 +61,8 @@ private:
     QString storage() const { return m_home.filePath(".local/share/Lark Downloader"); }
 
     // The application in the test's home; bus is the session bus address it sees.
-    void start(QProcess &app, const QString &bus, const QString &display = QString(), const QString &scale = QString())
+    void start(QProcess &app, const QString &bus, const QString &display = QString(), const QString &scale = QString(),
+               const QStringList &arguments = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_home.path());
@@ -76,8 +77,15 @@ private:
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.setStandardOutputFile(QProcess::nullDevice());
-        app.start(QStringLiteral(LARK_APP_PATH));
+        app.start(QStringLiteral(LARK_APP_PATH), arguments);
         QVERIFY(app.waitForStarted());
+    }
+
+    // Whether the history of the copy that runs holds a link.
+    bool historyHolds(const QString &link) const
+    {
+        QFile history(storage() + "/queue.json");
+        return history.open(QIODevice::ReadOnly) && history.readAll().contains(link.toUtf8());
     }
 
     QString deadBus() const { return "unix:path=" + m_home.filePath("no-bus"); }
@@ -112,18 +120,31 @@ private Q_SLOTS:
         QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
+    void secondLaunchBringsTheFirstForward_data()
+    {
+        QTest::addColumn<bool>("withBus");
+        QTest::newRow("over the session bus") << true;
+        QTest::newRow("without a session bus") << false;
+    }
     void secondLaunchBringsTheFirstForward()
     {
+        QFETCH(bool, withBus);
         PrivateSessionBus daemon;
-        const QString address = daemon.start();
+        const QString address = withBus ? daemon.start() : deadBus();
         QVERIFY(!address.isEmpty());
         QDBusConnection bus = QDBusConnection::connectToBus(address, "launch-test");
-        QVERIFY(bus.isConnected());
+        QCOMPARE(bus.isConnected(), withBus);
 
         QProcess first;
         const auto stopFirst = qScopeGuard([&first] { quit(first); });
         start(first, address);
-        QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.lark.Downloader"), 120000);
+        if (withBus)
+            QTRY_VERIFY_WITH_TIMEOUT(bus.interface()->isServiceRegistered("org.lark.Downloader"), 120000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFile::exists(m_home.filePath("runtime")) &&
+                    !QDir(m_home.filePath("runtime")).entryList({"lark-downloader-*.socket"}, QDir::System).isEmpty(),
+                120000);
         QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(qEnvironmentVariable("DISPLAY")), 120000);
         const QRect shown = *windowOnDisplay(qEnvironmentVariable("DISPLAY"));
 
@@ -160,6 +181,34 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shownAt(shown.center()) != QColor(Qt::red), 120000);
         quit(first);
         QDBusConnection::disconnectFromBus("launch-test");
+    }
+
+    void linksOnTheCommandLine()
+    {
+        // The first launch adds its own links; later ones hand theirs over and end.
+        QProcess first;
+        const auto stopFirst = qScopeGuard([&first] { quit(first); });
+        start(first, deadBus(), QString(), QString(), {"https://example.com/first-link"});
+        QTRY_VERIFY_WITH_TIMEOUT(historyHolds("https://example.com/first-link"), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDir(m_home.filePath("runtime")).entryList({"lark-downloader-*.socket"}, QDir::System).isEmpty(), 120000);
+        QProcess second;
+        start(second, deadBus(), QString(), QString(),
+              {"https://example.com/second-link", "https://example.com/third-link"});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            historyHolds("https://example.com/second-link") && historyHolds("https://example.com/third-link"), 120000);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // An option it does not know is said, and nothing is handed over.
+        QProcess wrong;
+        wrong.setProcessChannelMode(QProcess::SeparateChannels);
+        start(wrong, deadBus(), QString(), QString(), {"--frobnicate", "https://example.com/fourth-link"});
+        QVERIFY(wrong.waitForFinished(20000));
+        QCOMPARE(wrong.exitCode(), 2);
+        QTest::qWait(500);
+        QVERIFY(!historyHolds("https://example.com/fourth-link"));
     }
 
     void oneManagerWithoutABusAndAStaleLockTakenOver()

@@ -1074,7 +1074,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("starts");
         QTest::newRow("--help") << "--help"
-                                << "Usage: LarkDownloader [--help | --version | --tools]\n";
+                                << "Usage: LarkDownloader [LINK...]\n";
         QTest::newRow("-h") << "-h"
                             << "Usage: LarkDownloader";
         QTest::newRow("--version") << "--version"
