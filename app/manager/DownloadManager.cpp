@@ -148,8 +148,9 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     });
     m_history = std::make_unique<HistoryFile>(m_support, [this] { return m_items; });
     connect(m_history.get(), &HistoryFile::written, this, &DownloadManager::historyWritten);
-    connect(m_history.get(), &HistoryFile::failed, this,
-            [this](const QString &error) { setNotice(QStringLiteral("Could not save history: ") + error); });
+    connect(m_history.get(), &HistoryFile::failed, this, [this](const QString &error) {
+        setNotice(QStringLiteral("Could not save history: ") + error, NoticeTone::failure);
+    });
     loadHistory();
     if (m_continuesOnStart) {
         // Once the caller has set the manager up (the window, the notifier), not in the middle of it.
@@ -206,7 +207,7 @@ void DownloadManager::loadHistory()
     rebuildIndex();
     watchRetries();
     if (!loaded.notice.isEmpty())
-        setNotice(loaded.notice);
+        setNotice(loaded.notice, NoticeTone::failure);
 }
 
 QList<DownloadItem> DownloadManager::items() const
@@ -444,17 +445,23 @@ void DownloadManager::checkYtDlp()
     connect(check, &YtDlpCheck::finished, this, [this, check](const QString &advice) {
         check->deleteLater();
         m_ytDlpRelease = check->release();
-        if (advice.isEmpty())
+        // Said once for each release of yt-dlp, not at every start.
+        const QString release = m_ytDlpRelease ? m_ytDlpRelease->toString(Qt::ISODate) : QString();
+        const QString adviceKey = QStringLiteral("ytDlpAdviceGivenFor");
+        if (advice.isEmpty() || (!release.isEmpty() && m_settings->value(adviceKey).toString() == release))
             return;
+        m_settings->setValue(adviceKey, release);
         // After whatever the notice says already (a history that could not be read comes first).
-        setNotice(m_notice.isEmpty() ? advice : m_notice + QLatin1Char(' ') + advice);
+        setNotice(m_notice.isEmpty() ? advice : m_notice + QLatin1Char(' ') + advice,
+                  m_notice.isEmpty() ? NoticeTone::warning : std::max(m_noticeTone, NoticeTone::warning));
     });
     check->start();
 }
 
-void DownloadManager::setNotice(const QString &notice)
+void DownloadManager::setNotice(const QString &notice, NoticeTone tone)
 {
     m_notice = notice;
+    m_noticeTone = tone;
     Q_EMIT noticeChanged();
 }
 
@@ -475,11 +482,26 @@ void DownloadManager::change(const QUuid &id, const std::function<void(DownloadI
     save();
 }
 
-bool DownloadManager::add(const QString &text)
+QStringList DownloadManager::alreadyCompleted(const QString &text) const
+{
+    QSet<QString> completed;
+    for (const DownloadItem &item : m_items) {
+        if (item.state == DownloadState::completed)
+            completed.insert(item.url);
+    }
+    QStringList found;
+    for (const QString &url : acceptedURLs(text).urls) {
+        if (completed.contains(url) && !found.contains(url))
+            found.append(url);
+    }
+    return found;
+}
+
+bool DownloadManager::add(const QString &text, bool skipCompleted)
 {
     const AcceptedURLs accepted = acceptedURLs(text);
     if (accepted.urls.isEmpty()) {
-        setNotice(QStringLiteral("Paste a complete http:// or https:// video link."));
+        setNotice(QStringLiteral("Paste a complete http:// or https:// video link."), NoticeTone::warning);
         return false;
     }
     int folders = 0;
@@ -487,7 +509,7 @@ bool DownloadManager::add(const QString &text)
     QSet<QString> unfinished; // a long pasted list is checked against the queue once, not per link
     std::vector<DownloadItem> batch;
     for (const DownloadItem &item : m_items) {
-        if (isUnfinished(item))
+        if (isUnfinished(item) || (skipCompleted && item.state == DownloadState::completed))
             unfinished.insert(item.url);
     }
     for (const QString &url : accepted.urls) {
@@ -515,7 +537,7 @@ bool DownloadManager::add(const QString &text)
         notice = added > 0 ? notice + QStringLiteral(" \u2022 ") + folderText : folderText;
         m_folderNotice = notice;
     }
-    setNotice(notice);
+    setNotice(notice, accepted.invalid > 0 ? NoticeTone::warning : NoticeTone::information);
     save();
     pump();
     presentNextFolder();
@@ -820,8 +842,20 @@ void DownloadManager::pauseAll()
 
 void DownloadManager::resumeAll()
 {
+    resumeWhere([](const DownloadItem &item) {
+        return item.state == DownloadState::paused || item.state == DownloadState::failed;
+    });
+}
+
+void DownloadManager::retryFailed()
+{
+    resumeWhere([](const DownloadItem &item) { return item.state == DownloadState::failed; });
+}
+
+void DownloadManager::resumeWhere(const std::function<bool(const DownloadItem &)> &chosen)
+{
     for (const DownloadItem &item : items()) {
-        if (item.state == DownloadState::paused || item.state == DownloadState::failed) {
+        if (chosen(item)) {
             m_waiting.remove(item.id);
             change(item.id, [](DownloadItem &resumed) {
                 resumed.state = DownloadState::queued;
@@ -884,7 +918,7 @@ void DownloadManager::save()
 void DownloadManager::writeQueue()
 {
     if (const auto error = m_history->writeNow()) {
-        setNotice(QStringLiteral("Could not save history: ") + *error);
+        setNotice(QStringLiteral("Could not save history: ") + *error, NoticeTone::failure);
         return;
     }
     Q_EMIT historyWritten();
@@ -929,7 +963,24 @@ void DownloadManager::reveal(const DownloadItem &target)
     QPointer<DownloadManager> self(this);
     revealInFileManager(target.file, target.folder, this, [self](const QString &reason) {
         if (self)
-            self->setNotice(reason);
+            self->setNotice(reason, NoticeTone::failure);
+    });
+}
+
+void DownloadManager::open(const DownloadItem &target)
+{
+    if (target.state != DownloadState::completed)
+        return;
+    if (!target.file || !QFileInfo::exists(*target.file)) {
+        setNotice(QStringLiteral("The file of \"%1\" is no longer where it was saved, so it could not be opened.")
+                      .arg(target.title),
+                  NoticeTone::failure);
+        return;
+    }
+    QPointer<DownloadManager> self(this);
+    openWithDesktop(*target.file, [self](const QString &reason) {
+        if (self)
+            self->setNotice(reason, NoticeTone::failure);
     });
 }
 

@@ -34,6 +34,12 @@ class Worker;
 // links waiting for the browser. Main thread only.
 class DownloadManager : public QObject {
     Q_OBJECT
+public:
+    // How a notice reads: news, something to look at, or something that went wrong.
+    enum class NoticeTone { information, warning, failure };
+    Q_ENUM(NoticeTone)
+
+private:
     Q_PROPERTY(QString folder READ folder WRITE setFolder NOTIFY folderChanged)
     Q_PROPERTY(int concurrency READ concurrency WRITE setConcurrency NOTIFY concurrencyChanged)
     Q_PROPERTY(QString quality READ quality WRITE setQuality NOTIFY qualityChanged)
@@ -86,6 +92,8 @@ public:
     QString browser() const { return m_browser; }
     void setBrowser(const QString &browser);
     QString notice() const { return m_notice; }
+    NoticeTone noticeTone() const { return m_noticeTone; }
+    void dismissNotice() { setNotice(QString()); }
     QString notificationStatus() const { return m_notificationStatus; }
     bool notificationsEnabled() const { return m_notificationsEnabled; }
     void setNotificationsEnabled(bool enabled);
@@ -115,17 +123,27 @@ public:
     QString storagePath() const;
     QString supportDirectory() const { return m_support; }
     QString toolDirectory() const { return m_tools.toolDirectory(); }
+    // The release of the yt-dlp that runs, once the check has read it.
+    std::optional<QDate> ytDlpRelease() const { return m_ytDlpRelease; }
     // The first directory of the search list holding an executable file called name.
     std::optional<QString> executable(const QString &name) const;
 
     // Operations of the user interface.
-    bool add(const QString &text);
+    // Adds the links of a text; with skipCompleted, links whose download is
+    // already complete in the list are left out.
+    bool add(const QString &text, bool skipCompleted = false);
+    // The links of a text whose download is already complete in the list.
+    QStringList alreadyCompleted(const QString &text) const;
     void pump();
     void pause(const QUuid &id);
     void resume(const QUuid &id);
     void remove(const QUuid &id);
     void pauseAll();
     void resumeAll();
+    // Tries every failed item again.
+    void retryFailed();
+    // Opens a finished file with the desktop's application for it.
+    void open(const DownloadItem &item);
     void clearAll();
     void clearCompleted();
     void shutdown();
@@ -181,7 +199,8 @@ Q_SIGNALS:
 private:
     void start(const DownloadItem &item);
     void fail(const QUuid &id, const QString &message);
-    void setNotice(const QString &notice);
+    void setNotice(const QString &notice, NoticeTone tone = NoticeTone::information);
+    void resumeWhere(const std::function<bool(const DownloadItem &)> &chosen);
     void insertItem(DownloadItem item);
     void insertBatch(std::vector<DownloadItem> batch);
     void removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate);
@@ -208,6 +227,7 @@ private:
     QString m_quality = QStringLiteral("Best available");
     QString m_browser = QStringLiteral("None");
     QString m_notice;
+    NoticeTone m_noticeTone = NoticeTone::information;
     QString m_notificationStatus;
     bool m_notificationsEnabled = true;
     bool m_isClosing = false;

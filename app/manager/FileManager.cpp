@@ -10,7 +10,7 @@
 
 namespace {
 
-// Opens the folder with the desktop's opener and tells failed when that did not work.
+// Opens a file or folder with the desktop's opener and tells failed when that did not work.
 // The opener is never ended by us: it may be the file manager itself, which
 // must outlive this program.
 // Openers are kept here, never ended by us, and dropped once a later one
@@ -21,7 +21,7 @@ QList<QProcess *> &openers()
     return *processes;
 }
 
-void openFolder(const QString &folder, const QString &failurePrefix, std::function<void(const QString &)> failed)
+void runOpener(const QString &path, const QString &failurePrefix, std::function<void(const QString &)> failed)
 {
     openers().removeIf([](QProcess *done) {
         if (done->state() != QProcess::NotRunning)
@@ -32,7 +32,7 @@ void openFolder(const QString &folder, const QString &failurePrefix, std::functi
     auto *opener = new QProcess;
     openers().append(opener);
     opener->setProgram(QStringLiteral("xdg-open"));
-    opener->setArguments({QUrl::fromLocalFile(folder).toString()});
+    opener->setArguments({QUrl::fromLocalFile(path).toString()});
     opener->setStandardInputFile(QProcess::nullDevice());
     opener->setStandardOutputFile(QProcess::nullDevice());
     const auto report = [failed](const QString &reason) {
@@ -55,11 +55,16 @@ void openFolder(const QString &folder, const QString &failurePrefix, std::functi
 
 } // namespace
 
+void openWithDesktop(const QString &file, std::function<void(const QString &)> failed)
+{
+    runOpener(file, QStringLiteral("Could not open the file: "), std::move(failed));
+}
+
 void revealInFileManager(const std::optional<QString> &file, const QString &folder, QObject *context,
                          std::function<void(const QString &)> failed)
 {
     if (!file || file->isEmpty() || !QFileInfo::exists(*file)) {
-        openFolder(folder, QStringLiteral("Could not open the download folder: "), failed);
+        runOpener(folder, QStringLiteral("Could not open the download folder: "), failed);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -69,6 +74,6 @@ void revealInFileManager(const std::optional<QString> &file, const QString &fold
     whenAnswered(
         QDBusConnection::sessionBus().asyncCall(call, 3000), context, [folder, failed](const QDBusPendingCall &answer) {
             if (answer.isError())
-                openFolder(folder, QStringLiteral("Could not show the file: no file manager answered and "), failed);
+                runOpener(folder, QStringLiteral("Could not show the file: no file manager answered and "), failed);
         });
 }

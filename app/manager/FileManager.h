@@ -12,3 +12,7 @@
 // one sentence saying why.
 void revealInFileManager(const std::optional<QString> &file, const QString &folder, QObject *context,
                          std::function<void(const QString &)> failed = {});
+
+// Opens a file with the desktop's application for its type, without waiting
+// for it; failed gets one sentence when that did not work.
+void openWithDesktop(const QString &file, std::function<void(const QString &)> failed = {});

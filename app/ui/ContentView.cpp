@@ -421,6 +421,7 @@ QWidget *ContentView::buildQueue()
     menu->addSeparator();
     menu->addAction(QStringLiteral("Pause all"), &m_manager, &DownloadManager::pauseAll);
     menu->addAction(QStringLiteral("Resume all"), &m_manager, &DownloadManager::resumeAll);
+    menu->addAction(QStringLiteral("Retry failed"), &m_manager, &DownloadManager::retryFailed);
     menu->addAction(QStringLiteral("Clear completed"), &m_manager, &DownloadManager::clearCompleted);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Clear all\u2026"), this, &ContentView::confirmClearAll);
@@ -453,7 +454,6 @@ QWidget *ContentView::buildQueue()
     m_list->setUniformItemSizes(true);
     m_list->setMouseTracking(true);
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_list->setAccessibleName(QStringLiteral("Downloads"));
@@ -471,10 +471,28 @@ QWidget *ContentView::buildFooter()
     auto *column = new QVBoxLayout(footer);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
+    // A notice has the colour of its tone and can be put away.
+    m_noticeBar = new QWidget;
+    m_noticeBar->setObjectName(QStringLiteral("notice"));
+    m_noticeBar->setAttribute(Qt::WA_StyledBackground);
+    auto *noticeRow = new QHBoxLayout(m_noticeBar);
+    noticeRow->setContentsMargins(10, 5, 4, 5);
+    noticeRow->setSpacing(8);
+    m_noticeIcon = new QLabel;
+    m_noticeIcon->setStyleSheet(QStringLiteral("background: transparent;"));
+    noticeRow->addWidget(m_noticeIcon, 0, Qt::AlignTop);
     m_notice = Theme::label(QString(), 11, QFont::Normal, Theme::mint);
     m_notice->setWordWrap(true);
     m_notice->setMaximumHeight(m_notice->fontMetrics().lineSpacing() * 2 + 2);
-    column->addWidget(m_notice);
+    noticeRow->addWidget(m_notice, 1);
+    auto *dismiss = new QToolButton;
+    dismiss->setIcon(Theme::icon(QStringLiteral("x"), 12, Theme::white(0.6)));
+    dismiss->setAutoRaise(true);
+    dismiss->setAccessibleName(QStringLiteral("Dismiss notice"));
+    dismiss->setToolTip(QStringLiteral("Dismiss"));
+    connect(dismiss, &QToolButton::clicked, &m_manager, &DownloadManager::dismissNotice);
+    noticeRow->addWidget(dismiss, 0, Qt::AlignTop);
+    column->addWidget(m_noticeBar);
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     row->addWidget(iconLabel(QStringLiteral("folder"), 13, Theme::white(0.55)));
@@ -620,7 +638,31 @@ void ContentView::dropEvent(QDropEvent *event)
 
 bool ContentView::addLinks(const QString &links)
 {
-    if (!m_manager.add(links))
+    // A link already downloaded is fetched again only when the user says so.
+    bool skipCompleted = false;
+    if (const QStringList done = m_manager.alreadyCompleted(links); !done.isEmpty()) {
+        const QString question = done.size() == 1
+                                     ? QStringLiteral("This link is already downloaded.")
+                                     : QStringLiteral("%1 of these links are already downloaded.").arg(done.size());
+        QMessageBox alert(QMessageBox::Question, QStringLiteral("Download again?"), question, QMessageBox::NoButton,
+                          this);
+        Theme::applyPalette(&alert);
+        alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+        alert.setTextFormat(Qt::PlainText);
+        alert.setInformativeText(done.size() == 1 ? done.first() + QStringLiteral("\n\nDownload it again?")
+                                                  : QStringLiteral("Download them again?"));
+        QPushButton *cancel = alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+        QPushButton *skip = nullptr;
+        if (acceptedURLs(links).urls.size() > done.size())
+            skip = alert.addButton(QStringLiteral("Add the others"), QMessageBox::NoRole);
+        QPushButton *again = alert.addButton(QStringLiteral("Download again"), QMessageBox::AcceptRole);
+        alert.setDefaultButton(skip ? skip : cancel);
+        alert.exec();
+        if (alert.clickedButton() == static_cast<QAbstractButton *>(cancel) || !alert.clickedButton())
+            return false;
+        skipCompleted = alert.clickedButton() != static_cast<QAbstractButton *>(again);
+    }
+    if (!m_manager.add(links, skipCompleted))
         return false;
     setSection(QueueFilter::sections.first());
     m_search->clear();
@@ -718,6 +760,14 @@ void ContentView::resizeEvent(QResizeEvent *event)
     updateDensity();
 }
 
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Styles give the controls their sizes only now: measure again.
+    m_compactSaving = -1;
+    updateDensity();
+}
+
 void ContentView::applyDensity(bool compact)
 {
     m_compact = compact;
@@ -734,25 +784,44 @@ void ContentView::applyDensity(bool compact)
     m_sites->setVisible(!compact);
     m_compactHeader->setVisible(compact);
     m_promo->setVisible(!compact);
+    // Sizes are cached on the way up; the measure must see the new ones at once.
+    m_composerColumn->invalidate();
+    m_composer->updateGeometry();
     m_column->invalidate();
 }
 
 void ContentView::updateDensity()
 {
-    // The design as drawn while the window is tall enough for its rows; the
-    // compact one only where it is not.
-    if (m_compact)
-        applyDensity(false);
-    m_column->activate();
-    const bool low = height() < m_column->minimumSize().height();
-    if (low)
+    // The design as drawn while the window is tall enough for it; the compact
+    // one only where it is not.
+    if (m_compactSaving < 0) {
+        // What folding saves.
         applyDensity(true);
+        const int compact = m_column->minimumSize().height();
+        applyDensity(false);
+        m_compactSaving = m_column->minimumSize().height() - compact;
+    }
+    const int roomyHeight = m_column->minimumSize().height() + (m_compact ? m_compactSaving : 0);
+    const bool low = height() < roomyHeight;
+    if (low != m_compact)
+        applyDensity(low);
 }
 
 void ContentView::updateFooter()
 {
+    const auto tone = m_manager.noticeTone();
+    const QColor colour = tone == DownloadManager::NoticeTone::failure ? Theme::orange
+                          : tone == DownloadManager::NoticeTone::warning
+                              ? DownloadRowDelegate::stateColour(DownloadState::paused)
+                              : Theme::mint;
     m_notice->setText(m_manager.notice());
-    m_notice->setVisible(!m_manager.notice().isEmpty());
+    m_notice->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name()));
+    m_noticeIcon->setPixmap(Theme::pixmap(
+        tone == DownloadManager::NoticeTone::information ? QStringLiteral("info") : QStringLiteral("triangle-alert"),
+        13, colour));
+    m_noticeBar->setStyleSheet(
+        QStringLiteral("#notice { %1 }").arg(Theme::roundedStyle(Theme::withAlpha(colour, 0.07), 8)));
+    m_noticeBar->setVisible(!m_manager.notice().isEmpty());
     updateDensity();
     const QString folder = m_manager.folder();
     m_saveTo->setToolTip(Theme::plainToolTip(folder));

@@ -48,6 +48,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
@@ -90,6 +91,8 @@ private:
     QLabel *m_emptyTitle = nullptr;
     QLabel *m_emptyLine = nullptr;
     QueueView *m_list = nullptr;
+    QWidget *m_noticeBar = nullptr;
+    QLabel *m_noticeIcon = nullptr;
     QLabel *m_notice = nullptr;
     QLabel *m_saveTo = nullptr;
     QCheckBox *m_notify = nullptr;
@@ -107,4 +110,5 @@ private:
     QWidget *m_composerTop = nullptr;
     QWidget *m_sites = nullptr;
     bool m_compact = false;
+    int m_compactSaving = -1;
 };

@@ -61,7 +61,13 @@ QList<DownloadRowDelegate::Action> DownloadRowDelegate::actions(const DownloadIt
     if (item.state == DownloadState::completed)
         result.append(
             {QStringLiteral("Show in Folder"), QStringLiteral("folder"), [manager, item] { manager->reveal(item); }});
-    result.append({QStringLiteral("Remove from queue"), QStringLiteral("x"), [manager, id] { manager->remove(id); }});
+    const auto remover = m_remover;
+    result.append({QStringLiteral("Remove from queue"), QStringLiteral("x"), [manager, remover, id] {
+                       if (remover)
+                           remover(id);
+                       else
+                           manager->remove(id);
+                   }});
     return result;
 }
 
@@ -109,6 +115,12 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     QPainterPath shape;
     shape.addRoundedRect(QRectF(card), 12, 12);
     painter->fillPath(shape, Theme::card);
+    // Chosen rows, which Space, Delete and the menu act on together.
+    if (option.state & QStyle::State_Selected) {
+        painter->fillPath(shape, Theme::withAlpha(Theme::mint, 0.06));
+        painter->setPen(QPen(Theme::withAlpha(Theme::mint, 0.3), 1));
+        painter->drawPath(shape);
+    }
     // The row the keys act on, when the list has the focus.
     if (option.state & QStyle::State_HasFocus) {
         painter->setPen(QPen(Theme::withAlpha(Theme::mint, 0.7), 1.5));

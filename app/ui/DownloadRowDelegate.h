@@ -35,6 +35,8 @@ public:
         QString icon;
         std::function<void()> run;
     };
+    // What the row's remove button asks for; by default the item goes at once.
+    void setRemover(std::function<void(const QUuid &)> remover) { m_remover = std::move(remover); }
     // The buttons a row shows for its item, in order.
     QList<Action> actions(const DownloadItem &item) const;
     static QColor stateColour(DownloadState state);
@@ -46,4 +48,5 @@ public:
 private:
     DownloadManager &m_manager;
     bool m_compact = false;
+    std::function<void(const QUuid &)> m_remover;
 };

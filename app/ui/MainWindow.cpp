@@ -47,7 +47,7 @@ namespace {
 
 const QString geometryKey = QStringLiteral("windowGeometry");
 // Tall enough for the full design with a few rows, where the screen allows.
-const QSize defaultSize(1180, 960);
+const QSize defaultSize(1180, 1000);
 
 } // namespace
 

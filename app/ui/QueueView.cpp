@@ -2,13 +2,16 @@
 
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
+#include "app/theme/Theme.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollBar>
 
 namespace {
@@ -226,7 +229,13 @@ QueueView::QueueView(DownloadManager &manager, QWidget *parent) :
     }();
     Q_UNUSED(installed);
     setItemDelegate(m_delegate);
+    m_delegate->setRemover([this](const QUuid &id) { removeItems({id}); });
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QListView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (const DownloadItem *item = itemAt(index); item && item->state == DownloadState::completed)
+            m_manager.open(*item);
+    });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QListView::customContextMenuRequested, this, [this](const QPoint &point) {
         // The menu key opens the menu of the current row, wherever the pointer is.
@@ -280,11 +289,93 @@ void QueueView::copyStatus(const QModelIndex &index) const
         QApplication::clipboard()->setText(item->detail);
 }
 
+QList<QUuid> QueueView::chosenIds() const
+{
+    QModelIndexList rows = selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    QList<QUuid> ids;
+    for (const QModelIndex &row : std::as_const(rows))
+        ids.append(row.data(DownloadListModel::IdRole).toUuid());
+    if (ids.isEmpty() && currentIndex().isValid())
+        ids.append(currentIndex().data(DownloadListModel::IdRole).toUuid());
+    return ids;
+}
+
+bool QueueView::removeItems(const QList<QUuid> &ids)
+{
+    // What a removal cannot give back: a running download, and the part an
+    // unfinished one has downloaded, which goes with it.
+    const auto costly = [this](const QUuid &id) {
+        const DownloadItem *item = m_manager.item(id);
+        return item && (item->state == DownloadState::downloading ||
+                        (item->state != DownloadState::completed && (item->progress > 0 || item->bytesDone > 0)));
+    };
+    if (std::any_of(ids.begin(), ids.end(), costly)) {
+        const DownloadItem *only = ids.size() == 1 ? m_manager.item(ids.first()) : nullptr;
+        const QString question = only ? QStringLiteral("Remove \"%1\"?").arg(only->title)
+                                      : QStringLiteral("Remove %1 downloads?").arg(ids.size());
+        QMessageBox alert(QMessageBox::Warning, question, question, QMessageBox::NoButton, this);
+        Theme::applyPalette(&alert);
+        alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+        alert.setTextFormat(Qt::PlainText);
+        alert.setInformativeText(only ? QStringLiteral("The download stops, and the part downloaded so far is deleted.")
+                                      : QStringLiteral("Unfinished downloads stop, and the parts they downloaded so "
+                                                       "far are deleted. Saved files stay on disk."));
+        QPushButton *keep = alert.addButton(QStringLiteral("Keep"), QMessageBox::RejectRole);
+        QPushButton *remove = alert.addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
+        alert.setDefaultButton(keep);
+        alert.exec();
+        if (alert.clickedButton() != static_cast<QAbstractButton *>(remove))
+            return false;
+    }
+    const int row = currentIndex().row();
+    for (const QUuid &id : ids)
+        m_manager.remove(id);
+    // The next row takes the place of the removed one.
+    if (model()->rowCount() > 0)
+        setCurrentIndex(model()->index(std::clamp(row, 0, model()->rowCount() - 1), 0));
+    return true;
+}
+
 void QueueView::showRowMenu(const QModelIndex &index, const QPoint &viewportPosition)
 {
     if (!itemAt(index))
         return;
     QMenu menu;
+    const QList<QUuid> chosen = chosenIds();
+    if (chosen.size() > 1 && chosen.contains(index.data(DownloadListModel::IdRole).toUuid())) {
+        // The menu of several rows acts on all of them.
+        QList<QUuid> running;
+        QList<QUuid> stopped;
+        QStringList links;
+        for (const QUuid &id : chosen) {
+            const DownloadItem *item = m_manager.item(id);
+            if (!item)
+                continue;
+            links.append(item->url);
+            if (item->state == DownloadState::downloading || item->state == DownloadState::queued)
+                running.append(id);
+            else if (item->state == DownloadState::paused || item->state == DownloadState::failed)
+                stopped.append(id);
+        }
+        if (!running.isEmpty())
+            menu.addAction(QStringLiteral("Pause %1").arg(running.size()), this, [this, running] {
+                for (const QUuid &id : running)
+                    m_manager.pause(id);
+            });
+        if (!stopped.isEmpty())
+            menu.addAction(QStringLiteral("Resume or retry %1").arg(stopped.size()), this, [this, stopped] {
+                for (const QUuid &id : stopped)
+                    m_manager.resume(id);
+            });
+        menu.addAction(QStringLiteral("Remove %1 from queue").arg(chosen.size()), this,
+                       [this, chosen] { removeItems(chosen); });
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Copy links"), this,
+                       [links] { QApplication::clipboard()->setText(links.join(QLatin1Char('\n'))); });
+        menu.exec(viewport()->mapToGlobal(viewportPosition));
+        return;
+    }
     for (const DownloadRowDelegate::Action &action : actionsAt(index))
         menu.addAction(action.title, this, action.run);
     menu.addSeparator();
@@ -309,19 +400,23 @@ void QueueView::keyPressEvent(QKeyEvent *event)
     }
     if (item && event->modifiers() == Qt::NoModifier) {
         switch (event->key()) {
-        case Qt::Key_Space:
-            if (item->state == DownloadState::downloading || item->state == DownloadState::queued)
-                m_manager.pause(item->id);
-            else if (item->state == DownloadState::paused || item->state == DownloadState::failed)
-                m_manager.resume(item->id);
-            return;
-        case Qt::Key_Delete: {
-            // The next row takes the place of the removed one.
-            const int row = index.row();
-            m_manager.remove(item->id);
-            setCurrentIndex(model()->index(std::min(row, model()->rowCount() - 1), 0));
+        case Qt::Key_Space: {
+            // The current row decides; the other chosen rows follow where they can.
+            const bool pausing = item->state == DownloadState::downloading || item->state == DownloadState::queued;
+            for (const QUuid &id : chosenIds()) {
+                const DownloadItem *chosen = m_manager.item(id);
+                if (!chosen)
+                    continue;
+                if (pausing && (chosen->state == DownloadState::downloading || chosen->state == DownloadState::queued))
+                    m_manager.pause(id);
+                else if (!pausing && (chosen->state == DownloadState::paused || chosen->state == DownloadState::failed))
+                    m_manager.resume(id);
+            }
             return;
         }
+        case Qt::Key_Delete:
+            removeItems(chosenIds());
+            return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             if (item->state == DownloadState::completed)

@@ -12,7 +12,9 @@ class DownloadManager;
 // The queue's list: painted rows whose every action can also be done from
 // the keyboard (Space pauses or resumes, Delete removes, Return shows a
 // finished file, the menu key opens the row's menu, Ctrl+C copies the status)
-// and read by a screen reader, buttons included.
+// and read by a screen reader, buttons included. Shift and Ctrl select
+// several rows, which Space, Delete and the menu then act on together; a
+// double click opens a finished file.
 class QueueView : public QListView {
     Q_OBJECT
 
@@ -31,6 +33,11 @@ public:
     // The row's menu: its actions, then "Copy status".
     void showRowMenu(const QModelIndex &index, const QPoint &viewportPosition);
     void copyStatus(const QModelIndex &index) const;
+    // The ids of the selected rows, top down; the current row when none is selected.
+    QList<QUuid> chosenIds() const;
+    // Removes items; asks first when that stops a download or deletes what it
+    // downloaded so far. Answers whether they were removed.
+    bool removeItems(const QList<QUuid> &ids);
 
     // The screen reader's handles for rows and buttons, made on demand and kept.
     QAccessible::Id accessibleRowId(const QUuid &id) const;

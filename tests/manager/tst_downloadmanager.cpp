@@ -780,6 +780,14 @@ private Q_SLOTS:
         fixture.release("hold3", 0);
         QTRY_COMPARE(manager.workerCount(), 0);
 
+        // Retrying the failed ones leaves what the user paused alone.
+        QFile::remove(fixture.recordDirectory() + "/fail2.args");
+        manager.retryFailed();
+        QTRY_VERIFY(!fixture.recorded("fail2").isEmpty());
+        QTRY_COMPARE(stateOf(manager, "fail2"), DownloadState::failed);
+        QCOMPARE(stateOf(manager, "hold3"), DownloadState::paused);
+        QCOMPARE(stateOf(manager, "hold4"), DownloadState::paused);
+
         QFile::remove(fixture.recordDirectory() + "/fail2.args");
         manager.setConcurrency(3);
         manager.resumeAll();

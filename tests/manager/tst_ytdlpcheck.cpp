@@ -125,10 +125,24 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!manager.notice().isEmpty(), 120000);
         QVERIFY2(manager.notice().startsWith("yt-dlp 2024.04.09 is "), qPrintable(manager.notice()));
         QVERIFY(manager.notice().contains("-U."));
+        QCOMPARE(manager.noticeTone(), DownloadManager::NoticeTone::warning);
         QTest::qWait(500);
         QFile runs(dir.filePath("tools/runs"));
         QVERIFY(runs.open(QIODevice::ReadOnly));
         QCOMPARE(runs.readAll(), QByteArray("run\n"));
+
+        // The next start says nothing of the same release; a different one is said again.
+        for (const char *release : {"2024.04.09", "2024.08.06"}) {
+            QVERIFY(writeScript(dir.filePath("tools/yt-dlp"), QByteArray("echo ") + release + "\n"));
+            DownloadManager next(options);
+            next.checkYtDlp();
+            if (qstrcmp(release, "2024.04.09") == 0) {
+                QTRY_VERIFY_WITH_TIMEOUT(next.ytDlpRelease(), 120000);
+                QCOMPARE(next.notice(), QString());
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(next.notice().startsWith("yt-dlp 2024.08.06 is "), 120000);
+            }
+        }
     }
 };
 

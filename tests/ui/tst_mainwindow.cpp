@@ -296,8 +296,9 @@ private Q_SLOTS:
             << QRect(900, 100, 1100, 700) << QRect(0, 0, 1366, 768) << QMargins() << QRect(266, 68, 1100, 700);
         QTest::newRow("screen smaller than the minimum")
             << QRect(unplaced, QSize(1180, 800)) << QRect(0, 0, 800, 600) << QMargins() << QRect(0, 0, 800, 600);
-        QTest::newRow("laptop at 125 %, openbox's frame") << QRect(unplaced, QSize(1180, 960)) << QRect(0, 0, 1092, 614)
-                                                          << QMargins(1, 16, 1, 4) << QRect(1, 16, 1090, 594);
+        QTest::newRow("laptop at 125 %, openbox's frame")
+            << QRect(unplaced, QSize(1180, 1000)) << QRect(0, 0, 1092, 614) << QMargins(1, 16, 1, 4)
+            << QRect(1, 16, 1090, 594);
     }
     void fittedGeometry()
     {
@@ -631,6 +632,174 @@ private Q_SLOTS:
             menu->close();
         });
         key(Qt::Key_Menu);
+    }
+
+    // Answers the next message box with the button of this text, once it shows.
+    std::unique_ptr<QTimer> answerNextAlert(const QString &button, QString *question = nullptr)
+    {
+        auto owned = std::make_unique<QTimer>();
+        QTimer *poll = owned.get();
+        connect(poll, &QTimer::timeout, this, [poll, button, question] {
+            auto *alert = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!alert)
+                return;
+            poll->stop();
+            if (question)
+                *question = alert->text();
+            if (QPushButton *answer = childWithText<QPushButton>(*alert, button))
+                answer->click();
+            else
+                alert->reject();
+        });
+        poll->start(20);
+        return owned;
+    }
+
+    void severalRowsAtOnce()
+    {
+        QTemporaryDir tools;
+        QVERIFY(installRecordingOpener(tools.path()));
+        auto manager = makeManager();
+        fill(*manager); // downloading, failed, paused, completed, queued
+        manager->add("https://example.com/second-failure");
+        manager->change(manager->itemAt(0).id, [](DownloadItem &item) {
+            item.state = DownloadState::failed;
+            item.detail = "ERROR: HTTP Error 500";
+        });
+        QFile saved(m_dir.filePath("morning-run.mp4"));
+        QVERIFY(saved.open(QIODevice::WriteOnly));
+        saved.close();
+        manager->change(manager->itemAt(4).id, [&saved](DownloadItem &item) { item.file = saved.fileName(); });
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        const auto rowPoint = [&](int row) {
+            return list->visualRect(list->model()->index(row, 0)).topLeft() + QPoint(30, 20);
+        };
+        const auto stateAt = [&](int row) { return manager->itemAt(row).state; };
+        // Ctrl adds a row to the choice; Space retries the two failed ones.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rowPoint(0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(2));
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 2);
+        QTest::keyClick(list, Qt::Key_Space);
+        QCOMPARE(stateAt(0), DownloadState::queued);
+        QCOMPARE(stateAt(2), DownloadState::queued);
+        QCOMPARE(stateAt(1), DownloadState::downloading);
+
+        // Shift takes the rows between; Delete asks first, since one is running.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rowPoint(1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowPoint(3));
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 3);
+        QString question;
+        auto answering = answerNextAlert("Keep", &question);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(question, "Remove 3 downloads?");
+        QCOMPARE(manager->count(), 6);
+        answering = answerNextAlert("Remove");
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(manager->count(), 3);
+        // A finished row goes without a question: nothing of it is lost.
+        QCOMPARE(stateAt(1), DownloadState::completed);
+        list->setCurrentIndex(list->model()->index(1, 0));
+        question.clear();
+        answering = answerNextAlert("Keep", &question);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QVERIFY(question.isEmpty());
+        answering.reset();
+        QCOMPARE(manager->count(), 2);
+
+        // A double click opens a finished file.
+        manager->add("https://example.com/opened");
+        manager->change(manager->itemAt(0).id, [&saved](DownloadItem &item) {
+            item.state = DownloadState::completed;
+            item.file = saved.fileName();
+        });
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rowPoint(0));
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rowPoint(0));
+        QTRY_COMPARE(openedByRecordingOpener(tools.path()), QStringList{"file://" + saved.fileName()});
+    }
+
+    void addingWhatIsAlreadyDownloaded_data()
+    {
+        QTest::addColumn<QString>("links");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<int>("added");
+        const QString done = "https://example.com/done";
+        const QString fresh = "https://example.com/fresh";
+        QTest::newRow("one, cancelled") << done << "Cancel"
+                                        << "This link is already downloaded." << 0;
+        QTest::newRow("one, again") << done << "Download again"
+                                    << "This link is already downloaded." << 1;
+        QTest::newRow("with another, the other only") << done + "\n" + fresh << "Add the others"
+                                                      << "This link is already downloaded." << 1;
+        QTest::newRow("with another, both") << done + "\n" + fresh << "Download again"
+                                            << "This link is already downloaded." << 2;
+        QTest::newRow("nothing done before") << fresh << ""
+                                             << "" << 1;
+    }
+    void addingWhatIsAlreadyDownloaded()
+    {
+        QFETCH(QString, links);
+        QFETCH(QString, answer);
+        QFETCH(QString, question);
+        QFETCH(int, added);
+        auto manager = makeManager();
+        manager->add("https://example.com/done");
+        manager->change(manager->itemAt(0).id, [](DownloadItem &item) { item.state = DownloadState::completed; });
+        MainWindow window(*manager);
+        window.show();
+        QString asked;
+        const auto answering = answer.isEmpty() ? nullptr : answerNextAlert(answer, &asked);
+        window.content().setLinks(links);
+        window.content().addLinks();
+        QCOMPARE(asked, question);
+        QCOMPARE(manager->count(), 1 + added);
+        // Cancelled, the links stay in the field.
+        QCOMPARE(window.content().links(), added == 0 ? links : QString());
+    }
+
+    void noticesHaveTheirToneAndCanBeDismissed_data()
+    {
+        QTest::addColumn<QString>("added");
+        QTest::addColumn<QColor>("colour");
+        QTest::newRow("news") << "https://example.com/news" << Theme::mint;
+        QTest::newRow("warning") << "no link here" << DownloadRowDelegate::stateColour(DownloadState::paused);
+        QTest::newRow("failure") << "" << Theme::orange;
+    }
+    void noticesHaveTheirToneAndCanBeDismissed()
+    {
+        QFETCH(QString, added);
+        QFETCH(QColor, colour);
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (added.isEmpty()) {
+            // A finished file that is gone cannot be opened.
+            DownloadItem gone("https://example.com/gone", "Gone", m_dir.path(), "Best available", "None");
+            gone.state = DownloadState::completed;
+            gone.file = m_dir.filePath("no-such-file.mp4");
+            manager->open(gone);
+        } else {
+            manager->add(added);
+        }
+        auto *bar = window.findChild<QWidget *>("notice");
+        QVERIFY(bar->isVisible());
+        auto *text = childWithText<QLabel>(*bar, manager->notice());
+        QVERIFY(text);
+        QVERIFY2(text->styleSheet().contains(colour.name()), qPrintable(text->styleSheet()));
+        QCoreApplication::processEvents();
+        if (added.isEmpty())
+            screenshot(window, "window-failure-notice");
+        QAbstractButton *dismiss = nullptr;
+        for (auto *button : bar->findChildren<QAbstractButton *>())
+            dismiss = button->accessibleName() == "Dismiss notice" ? button : dismiss;
+        QVERIFY(dismiss);
+        dismiss->click();
+        QCOMPARE(manager->notice(), QString());
+        QVERIFY(!bar->isVisible());
     }
 
     void screenReaderReadsRows()
