@@ -5,6 +5,7 @@
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/FileManager.h"
 #include "app/manager/HistoryFile.h"
+#include "app/manager/SleepInhibitor.h"
 #include "app/manager/Worker.h"
 #include "app/manager/WorkerTools.h"
 #include "app/manager/WorkingFiles.h"
@@ -119,6 +120,9 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     // Once a second while something waits: the rows count down, and what is due starts.
     m_retryTimer.setInterval(1000);
     connect(&m_retryTimer, &QTimer::timeout, this, &DownloadManager::retryDue);
+    // The machine stays awake while something downloads.
+    m_sleepInhibitor = new SleepInhibitor(this);
+    connect(this, &DownloadManager::countsChanged, this, [this] { m_sleepInhibitor->setWanted(active() > 0); });
 
     m_support = options.storageDirectory;
     if (m_support.isEmpty())

@@ -27,6 +27,7 @@ class CompletionNotifier;
 class DownloadListModel;
 class HistoryFile;
 class QSettings;
+class SleepInhibitor;
 class Worker;
 
 // The one object that owns the download queue: scheduling, worker processes,
@@ -227,6 +228,7 @@ private:
     QString m_quality = QStringLiteral("Best available");
     QString m_browser = QStringLiteral("None");
     QString m_notice;
+    SleepInhibitor *m_sleepInhibitor = nullptr;
     NoticeTone m_noticeTone = NoticeTone::information;
     QString m_notificationStatus;
     bool m_notificationsEnabled = true;

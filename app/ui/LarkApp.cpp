@@ -5,6 +5,10 @@
 #include "app/ui/MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QSettings>
+#include <QSystemTrayIcon>
 
 LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
     QObject(parent),
@@ -23,6 +27,76 @@ LarkApp::LarkApp(DownloadManager::Options options, QObject *parent) :
             open(std::exchange(m_waitingLinks, {}));
     });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &LarkApp::aboutToQuit);
+    m_window->setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("lark-downloader"), QIcon(QStringLiteral(":/lark-downloader.svg"))));
+    // Closing the window decides whether to quit: the tray may keep Lark running.
+    m_window->installEventFilter(this);
+    QApplication::setQuitOnLastWindowClosed(false);
+    setUpTray();
+}
+
+void LarkApp::setUpTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(m_window->windowIcon(), this);
+    auto *menu = new QMenu(m_window.get());
+    menu->addAction(QStringLiteral("Show Lark"), this, &LarkApp::bringToFront);
+    menu->addAction(QStringLiteral("Pause all"), m_manager.get(), &DownloadManager::pauseAll);
+    menu->addAction(QStringLiteral("Resume all"), m_manager.get(), &DownloadManager::resumeAll);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
+        if (m_window->isVisible() && !m_window->isMinimized() && m_window->isActiveWindow())
+            m_window->hide();
+        else
+            bringToFront();
+    });
+    connect(m_manager.get(), &DownloadManager::countsChanged, this, &LarkApp::updateTray);
+    updateTray();
+    m_tray->show();
+}
+
+void LarkApp::updateTray()
+{
+    const int running = m_manager->active();
+    const int waiting = m_manager->waiting();
+    QString tip = QStringLiteral("Lark Downloader");
+    if (running > 0 || waiting > 0)
+        tip += QStringLiteral(": %1 downloading, %2 queued").arg(running).arg(waiting);
+    m_tray->setToolTip(tip);
+}
+
+bool LarkApp::keepsRunningInTray() const
+{
+    return m_tray && m_tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool LarkApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_window.get() || event->type() != QEvent::Close)
+        return QObject::eventFilter(watched, event);
+    if (!keepsRunningInTray()) {
+        // No tray to come back from: closing quits, which pauses and saves.
+        QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
+        return false;
+    }
+    event->ignore();
+    m_window->rememberGeometry();
+    m_window->hide();
+    // Said once: where Lark went, and how to quit it.
+    const QString toldKey = QStringLiteral("toldAboutTray");
+    if (!m_manager->settings().value(toldKey).toBool()) {
+        m_manager->settings().setValue(toldKey, true);
+        m_tray->showMessage(QStringLiteral("Lark keeps downloading"),
+                            QStringLiteral("Closing the window leaves Lark running in the tray. Choose Quit in "
+                                           "its menu to stop it."),
+                            m_window->windowIcon(), 8000);
+    }
+    return true;
 }
 
 void LarkApp::aboutToQuit()

@@ -7,6 +7,7 @@
 #include <memory>
 
 class MainWindow;
+class QSystemTrayIcon;
 
 // The application: one manager, one window. When the window first appears
 // the manager is configured and pumped; every way of quitting runs the
@@ -28,9 +29,18 @@ public:
     void open(const QStringList &links);
     // What every way of quitting runs first.
     void aboutToQuit();
+    // Whether closing the window leaves Lark running in the desktop's tray.
+    bool keepsRunningInTray() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void setUpTray();
+    void updateTray();
+
     std::unique_ptr<DownloadManager> m_manager;
+    QSystemTrayIcon *m_tray = nullptr;
     std::unique_ptr<MainWindow> m_window;
     bool m_shown = false;
     QStringList m_waitingLinks;

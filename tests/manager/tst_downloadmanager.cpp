@@ -785,7 +785,6 @@ private Q_SLOTS:
         manager.retryFailed();
         QTRY_VERIFY(!fixture.recorded("fail2").isEmpty());
         QTRY_COMPARE(stateOf(manager, "fail2"), DownloadState::failed);
-        QCOMPARE(stateOf(manager, "hold3"), DownloadState::paused);
         QCOMPARE(stateOf(manager, "hold4"), DownloadState::paused);
 
         QFile::remove(fixture.recordDirectory() + "/fail2.args");

@@ -1,6 +1,8 @@
-// Revealing a download asks the file manager over a private session bus and
-// falls back to opening the folder.
+// The desktop's services, on private buses: revealing a download asks the
+// file manager and falls back to opening the folder; logind is asked to keep
+// the machine awake while downloads run.
 #include "app/manager/DownloadManager.h"
+#include "app/manager/SleepInhibitor.h"
 #include "tests/support/DesktopStandIns.h"
 
 #include <QDBusConnection>
@@ -15,6 +17,8 @@ class TestReveal : public QObject {
 
 private:
     PrivateSessionBus m_bus;
+    PrivateSessionBus m_systemBus;
+    FakeLogin m_login;
     QTemporaryDir m_dir;
     FakeFileManager m_fileManager;
     std::unique_ptr<QSettings> m_settings;
@@ -34,6 +38,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(!m_bus.start().isEmpty());
+        QVERIFY(!m_systemBus.start(true).isEmpty());
+        QVERIFY(m_login.publish(QDBusConnection::systemBus()));
         QVERIFY(installRecordingOpener(m_dir.path()));
 
         m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);
@@ -74,6 +80,38 @@ private Q_SLOTS:
         QFile file(m_dir.filePath("clip.mp4"));
         m_manager->reveal(completedItem(file.fileName()));
         QTRY_COMPARE(opened(), QStringList{"file://" + m_dir.filePath("downloads")});
+    }
+
+    void theMachineStaysAwakeWhileDownloadsRun()
+    {
+        // Another connection than the fake's own, as the application's would be.
+        QDBusConnection bus = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS"), "app");
+        SleepInhibitor inhibitor(bus);
+        inhibitor.setWanted(true);
+        inhibitor.setWanted(true); // asked once
+        QTRY_VERIFY(inhibitor.isHeld());
+        QCOMPARE(m_login.asked,
+                 QList<QStringList>{QStringList({"sleep:idle", "Lark Downloader", "Downloads are running", "block"})});
+        QCOMPARE(m_login.held(), 1);
+        inhibitor.setWanted(false);
+        QTRY_COMPARE(m_login.held(), 0);
+        // Let go before logind answered: the hold that comes is not kept.
+        inhibitor.setWanted(true);
+        inhibitor.setWanted(false);
+        QTRY_COMPARE(m_login.asked.size(), 2);
+        QTest::qWait(100);
+        QCOMPARE(m_login.held(), 0);
+        QVERIFY(!inhibitor.isHeld());
+
+        // The manager holds it while an item downloads.
+        m_manager->add("https://example.com/awake");
+        const QUuid id = m_manager->itemAt(0).id;
+        m_manager->change(id, [](DownloadItem &item) { item.state = DownloadState::downloading; });
+        QTRY_COMPARE(m_login.held(), 1);
+        m_manager->change(id, [](DownloadItem &item) { item.state = DownloadState::paused; });
+        QTRY_COMPARE(m_login.held(), 0);
+        m_manager->remove(id);
+        QDBusConnection::disconnectFromBus("app");
     }
 
     void failureIsTold_data()

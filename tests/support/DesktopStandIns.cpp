@@ -2,13 +2,17 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 PrivateSessionBus::~PrivateSessionBus()
 {
     m_daemon.kill();
     m_daemon.waitForFinished();
 }
 
-QString PrivateSessionBus::start()
+QString PrivateSessionBus::start(bool asSystemBus)
 {
     // The system's session configuration would make every installed service activatable.
     QFile config(m_directory.filePath(QStringLiteral("session.conf")));
@@ -33,8 +37,45 @@ QString PrivateSessionBus::start()
     if (!m_daemon.waitForStarted() || !m_daemon.waitForReadyRead(10000))
         return {};
     const QByteArray address = m_daemon.readLine().trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    qputenv(asSystemBus ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS", address);
     return QString::fromUtf8(address);
+}
+
+FakeLogin::~FakeLogin()
+{
+    for (int end : std::as_const(m_ends))
+        ::close(end);
+}
+
+bool FakeLogin::publish(QDBusConnection bus)
+{
+    return bus.registerObject(QStringLiteral("/org/freedesktop/login1"), this, QDBusConnection::ExportAllSlots) &&
+           bus.registerService(QStringLiteral("org.freedesktop.login1"));
+}
+
+QDBusUnixFileDescriptor FakeLogin::Inhibit(const QString &what, const QString &who, const QString &why,
+                                           const QString &mode)
+{
+    asked.append({what, who, why, mode});
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return {};
+    m_ends.append(ends[0]);
+    QDBusUnixFileDescriptor hold(ends[1]); // a copy goes to the caller
+    ::close(ends[1]);
+    return hold;
+}
+
+int FakeLogin::held() const
+{
+    int count = 0;
+    for (int end : m_ends) {
+        // The read end sees the end of the file once every copy of the write end is closed.
+        pollfd watched{end, POLLIN, 0};
+        const bool released = ::poll(&watched, 1, 0) == 1 && (watched.revents & POLLHUP);
+        count += released ? 0 : 1;
+    }
+    return count;
 }
 
 bool FakeFileManager::publish(QDBusConnection bus)
@@ -47,6 +88,23 @@ void FakeFileManager::ShowItems(const QStringList &uris, const QString &)
 {
     shown.append(uris);
 }
+
+bool FakeTrayHost::publish(QDBusConnection bus)
+{
+    return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                  QDBusConnection::ExportAllSignals) &&
+           bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void FakeTrayHost::RegisterStatusNotifierItem(const QString &service)
+{
+    items.append(service);
+    Q_EMIT StatusNotifierItemRegistered(service);
+}
+
+void FakeTrayHost::RegisterStatusNotifierHost(const QString &)
+{}
 
 bool installRecordingOpener(const QString &directory)
 {

@@ -3,8 +3,14 @@
 #include "tests/support/DesktopStandIns.h"
 #include "tests/support/Programs.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -15,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+
+#include <xcb/xcb.h>
 
 #include <csignal>
 #include <optional>
@@ -48,6 +56,61 @@ QMargins frameOf(const QString &display, const QString &id)
     if (!match.hasMatch())
         return {};
     return {match.captured(1).toInt(), match.captured(3).toInt(), match.captured(2).toInt(), match.captured(4).toInt()};
+}
+
+// Whether a window shows, as the X server says.
+QString mapState(const QString &display, const QString &id)
+{
+    const auto info = programOutput(QStringLiteral("xwininfo"), {"-display", display, "-id", id});
+    static const QRegularExpression state(R"(Map State: (\w+))");
+    return state.match(info ? QString::fromUtf8(*info) : QString()).captured(1);
+}
+
+// Asks a window to close as its title bar's close button would (WM_DELETE_WINDOW).
+bool closeLikeTheTitleBar(const QString &id)
+{
+    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return false;
+    xcb_connection_t *connection = x11->connection();
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        free(reply);
+        return found;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id.toUInt(nullptr, 16);
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+    xcb_flush(connection);
+    return true;
+}
+
+// The labels and ids of a tray item's menu, from its dbusmenu layout.
+QHash<QString, int> menuEntries(const QDBusArgument &layout)
+{
+    QHash<QString, int> entries;
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    if (properties.contains("label"))
+        entries.insert(properties.value("label").toString(), id);
+    layout.beginArray();
+    while (!layout.atEnd()) {
+        QDBusVariant child;
+        layout >> child;
+        entries.insert(menuEntries(child.variant().value<QDBusArgument>()));
+    }
+    layout.endArray();
+    layout.endStructure();
+    return entries;
 }
 
 } // namespace
@@ -181,6 +244,73 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shownAt(shown.center()) != QColor(Qt::red), 120000);
         quit(first);
         QDBusConnection::disconnectFromBus("launch-test");
+    }
+
+    void closingTheWindow_data()
+    {
+        QTest::addColumn<bool>("withTray");
+        QTest::newRow("a desktop with a tray") << true;
+        QTest::newRow("no tray") << false;
+    }
+    void closingTheWindow()
+    {
+        QFETCH(bool, withTray);
+        PrivateSessionBus daemon;
+        const QString address = daemon.start();
+        QDBusConnection bus = QDBusConnection::connectToBus(address, "tray-test");
+        QVERIFY(bus.isConnected());
+        FakeTrayHost host;
+        if (withTray)
+            QVERIFY(host.publish(bus));
+        QProcess app;
+        const auto stopApp = qScopeGuard([&app] { quit(app); });
+        start(app, address);
+        const QString display = qEnvironmentVariable("DISPLAY");
+        QString id;
+        QTRY_VERIFY_WITH_TIMEOUT(windowOnDisplay(display, &id) && mapState(display, id) == "IsViewable", 120000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockHolder(), app.processId(), 120000);
+        if (withTray)
+            QTRY_VERIFY_WITH_TIMEOUT(!host.items.isEmpty(), 120000);
+        QVERIFY(closeLikeTheTitleBar(id));
+        if (!withTray) {
+            // Without a tray to come back from, closing quits.
+            QTRY_COMPARE_WITH_TIMEOUT(app.state(), QProcess::NotRunning, 60000);
+            QCOMPARE(app.exitCode(), 0);
+            return;
+        }
+        // With one, the window goes and Lark runs on.
+        QTRY_COMPARE_WITH_TIMEOUT(mapState(display, id), "IsUnMapped", 120000);
+        QTest::qWait(300);
+        QCOMPARE(app.state(), QProcess::Running);
+        QVERIFY(QFile(m_home.filePath(".config/Lark/Lark Downloader.conf")).open(QIODevice::ReadOnly));
+
+        // Its menu: Show brings the window back, Quit ends Lark.
+        const QString service = host.items.first();
+        QDBusInterface item(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", bus);
+        const auto menuPath = item.property("Menu").value<QDBusObjectPath>();
+        QVERIFY(!menuPath.path().isEmpty());
+        QDBusMessage layout =
+            QDBusMessage::createMethodCall(service, menuPath.path(), "com.canonical.dbusmenu", "GetLayout");
+        layout << 0 << -1 << QStringList();
+        const QDBusMessage answer = bus.call(layout);
+        QCOMPARE(answer.type(), QDBusMessage::ReplyMessage);
+        const QHash<QString, int> entries = menuEntries(answer.arguments().at(1).value<QDBusArgument>());
+        for (const char *label : {"Show Lark", "Pause all", "Resume all", "Quit"})
+            QVERIFY2(entries.contains(label), label);
+        const auto click = [&](const char *label) {
+            QDBusMessage event =
+                QDBusMessage::createMethodCall(service, menuPath.path(), "com.canonical.dbusmenu", "Event");
+            event << entries.value(label) << QString("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+            // As a panel does, without waiting: Quit ends Lark before any answer.
+            return bus.send(event);
+        };
+        QVERIFY(click("Show Lark"));
+        QTRY_COMPARE_WITH_TIMEOUT(mapState(display, id), "IsViewable", 120000);
+        QVERIFY(click("Quit"));
+        // Events go on here meanwhile: the tray leaves the host on its way out.
+        QTRY_COMPARE_WITH_TIMEOUT(app.state(), QProcess::NotRunning, 60000);
+        QCOMPARE(app.exitCode(), 0);
+        QDBusConnection::disconnectFromBus("tray-test");
     }
 
     void linksOnTheCommandLine()
