@@ -384,6 +384,19 @@ void DownloadManager::setContinuesOnStart(bool enabled)
     Q_EMIT continuesOnStartChanged();
 }
 
+bool DownloadManager::watchesClipboard() const
+{
+    return m_settings->value(QStringLiteral("watchClipboard")).toBool();
+}
+
+void DownloadManager::setWatchesClipboard(bool enabled)
+{
+    if (enabled == watchesClipboard())
+        return;
+    m_settings->setValue(QStringLiteral("watchClipboard"), enabled);
+    Q_EMIT watchesClipboardChanged();
+}
+
 void DownloadManager::watchRetries()
 {
     if (m_waiting.isEmpty())
@@ -499,6 +512,21 @@ QStringList DownloadManager::alreadyCompleted(const QString &text) const
             found.append(url);
     }
     return found;
+}
+
+QStringList DownloadManager::notInQueue(const QString &text) const
+{
+    QSet<QString> known(m_pendingFolderLinks.begin(), m_pendingFolderLinks.end());
+    if (m_folderRequest)
+        known.insert(m_folderRequest->url);
+    for (const DownloadItem &item : m_items)
+        known.insert(item.url);
+    QStringList fresh;
+    for (const QString &url : acceptedURLs(text).urls) {
+        if (!known.contains(url) && !fresh.contains(url))
+            fresh.append(url);
+    }
+    return fresh;
 }
 
 bool DownloadManager::add(const QString &text, bool skipCompleted)

@@ -108,6 +108,10 @@ public:
     // the user paused waits for the user either way.
     bool continuesOnStart() const { return m_continuesOnStart; }
     void setContinuesOnStart(bool enabled);
+    // Whether links copied anywhere are offered as soon as they are copied,
+    // not only when the window is next activated.
+    bool watchesClipboard() const;
+    void setWatchesClipboard(bool enabled);
     const std::optional<MegaFolderRequest> &folderRequest() const { return m_folderRequest; }
     void clearFolderRequest();
     QStringList pendingFolderLinks() const { return m_pendingFolderLinks; }
@@ -135,6 +139,8 @@ public:
     bool add(const QString &text, bool skipCompleted = false);
     // The links of a text whose download is already complete in the list.
     QStringList alreadyCompleted(const QString &text) const;
+    // The links of a text that are in the list in no state, nor waiting for the folder browser.
+    QStringList notInQueue(const QString &text) const;
     void pump();
     void pause(const QUuid &id);
     void resume(const QUuid &id);
@@ -190,6 +196,7 @@ Q_SIGNALS:
     void isClosingChanged();
     void retriesAutomaticallyChanged();
     void continuesOnStartChanged();
+    void watchesClipboardChanged();
     void folderRequestChanged();
     // Any item's state changed, or items came or went: the counts may differ.
     void countsChanged();

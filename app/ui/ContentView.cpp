@@ -88,6 +88,16 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     updateQueueState();
     updateFooter();
     setAcceptDrops(true);
+    // Links copied elsewhere are offered when the user comes back to the
+    // window, or at once where the user asked to have the clipboard watched.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            offerClipboardLinks();
+    });
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
+        if (m_manager.watchesClipboard())
+            offerClipboardLinks();
+    });
     // The first thing a user does is paste a link.
     m_editor->setFocus();
 }
@@ -219,6 +229,33 @@ QWidget *ContentView::buildMainColumn()
     m_compactHeader->hide();
     column->addWidget(m_compactHeader);
     column->addWidget(buildComposer());
+    // Links in the clipboard, offered in one line.
+    m_offerBar = new QWidget;
+    m_offerBar->setObjectName(QStringLiteral("clipboardOffer"));
+    m_offerBar->setAttribute(Qt::WA_StyledBackground);
+    m_offerBar->setStyleSheet(
+        QStringLiteral("#clipboardOffer { %1 }").arg(Theme::roundedStyle(Theme::withAlpha(Theme::mint, 0.07), 8)));
+    auto *offer = new QHBoxLayout(m_offerBar);
+    offer->setContentsMargins(12, 4, 4, 4);
+    offer->setSpacing(8);
+    offer->addWidget(iconLabel(QStringLiteral("clipboard"), 13, Theme::mint));
+    m_offerText = Theme::label(QString(), 11, QFont::Medium, Theme::mint);
+    offer->addWidget(m_offerText, 1);
+    auto *take = new QPushButton(QStringLiteral("Add"));
+    take->setFont(Theme::font(11));
+    connect(take, &QPushButton::clicked, this, &ContentView::acceptClipboardOffer);
+    offer->addWidget(take);
+    auto *decline = new QToolButton;
+    decline->setIcon(Theme::icon(QStringLiteral("x"), 12, Theme::white(0.6)));
+    decline->setAutoRaise(true);
+    decline->setAccessibleName(QStringLiteral("Dismiss clipboard links"));
+    connect(decline, &QToolButton::clicked, this, [this] {
+        m_offerBar->hide();
+        updateDensity();
+    });
+    offer->addWidget(decline);
+    m_offerBar->hide();
+    column->addWidget(m_offerBar);
     m_statistics = buildStatistics();
     column->addWidget(m_statistics);
     column->addWidget(buildQueue(), 1);
@@ -414,6 +451,10 @@ QWidget *ContentView::buildQueue()
         browserGroup->addAction(choice);
         connect(choice, &QAction::triggered, &m_manager, [this, browser] { m_manager.setBrowser(browser); });
     }
+    QAction *watch = menu->addAction(QStringLiteral("Offer links as soon as they are copied"));
+    watch->setCheckable(true);
+    watch->setChecked(m_manager.watchesClipboard());
+    connect(watch, &QAction::toggled, &m_manager, &DownloadManager::setWatchesClipboard);
     QAction *continueOnStart = menu->addAction(QStringLiteral("Continue unfinished downloads when Lark starts"));
     continueOnStart->setCheckable(true);
     continueOnStart->setChecked(m_manager.continuesOnStart());
@@ -634,6 +675,39 @@ void ContentView::dropEvent(QDropEvent *event)
     appendLinks(dropped);
     window()->activateWindow();
     m_editor->setFocus(Qt::OtherFocusReason);
+}
+
+void ContentView::offerClipboardLinks()
+{
+    const QString text = QApplication::clipboard()->text();
+    // Each clipboard is offered once: declined, it does not come back.
+    if (text == m_lastOfferedClipboard)
+        return;
+    m_lastOfferedClipboard = text;
+    const QStringList inField = acceptedURLs(links()).urls;
+    m_offeredLinks.clear();
+    for (const QString &link : m_manager.notInQueue(text)) {
+        if (!inField.contains(link))
+            m_offeredLinks.append(link);
+    }
+    m_offerText->setText(m_offeredLinks.size() == 1
+                             ? QStringLiteral("1 link in the clipboard")
+                             : QStringLiteral("%1 links in the clipboard").arg(m_offeredLinks.size()));
+    m_offerText->setToolTip(Theme::plainToolTip(m_offeredLinks.join(QLatin1Char('\n'))));
+    m_offerBar->setVisible(!m_offeredLinks.isEmpty());
+    updateDensity();
+}
+
+QString ContentView::clipboardOffer() const
+{
+    return m_offerBar->isVisibleTo(this) ? m_offerText->text() : QString();
+}
+
+void ContentView::acceptClipboardOffer()
+{
+    m_offerBar->hide();
+    updateDensity();
+    addLinks(m_offeredLinks.join(QLatin1Char('\n')));
 }
 
 bool ContentView::addLinks(const QString &links)

@@ -40,6 +40,12 @@ public:
     bool showsDropTarget() const { return m_dropHint; }
     // Shows the clear-all confirmation; answers whether the queue was cleared.
     bool confirmClearAll();
+    // Offers the links of the clipboard that are not yet in the queue, in one
+    // line under the composer; a clipboard already offered is not offered again.
+    void offerClipboardLinks();
+    // The offer's text, empty when none shows.
+    QString clipboardOffer() const;
+    void acceptClipboardOffer();
     // Whether the window is too low for the full design and shows the compact one.
     bool isCompact() const { return m_compact; }
 
@@ -91,6 +97,10 @@ private:
     QLabel *m_emptyTitle = nullptr;
     QLabel *m_emptyLine = nullptr;
     QueueView *m_list = nullptr;
+    QWidget *m_offerBar = nullptr;
+    QLabel *m_offerText = nullptr;
+    QStringList m_offeredLinks;
+    QString m_lastOfferedClipboard;
     QWidget *m_noticeBar = nullptr;
     QLabel *m_noticeIcon = nullptr;
     QLabel *m_notice = nullptr;

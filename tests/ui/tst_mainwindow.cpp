@@ -802,6 +802,65 @@ private Q_SLOTS:
         QVERIFY(!bar->isVisible());
     }
 
+    void clipboardLinksAreOffered_data()
+    {
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("offer");
+        QTest::addColumn<int>("added");
+        QTest::newRow("two new links") << "see https://example.com/a and https://example.com/b"
+                                       << "2 links in the clipboard" << 2;
+        QTest::newRow("one new, one queued") << "https://example.com/queued https://example.com/c"
+                                             << "1 link in the clipboard" << 1;
+        QTest::newRow("only what is queued") << "https://example.com/queued"
+                                             << "" << 0;
+        QTest::newRow("no link") << "just some words"
+                                 << "" << 0;
+        QTest::newRow("already in the field") << "https://example.com/typed"
+                                              << "" << 0;
+    }
+    void clipboardLinksAreOffered()
+    {
+        QFETCH(QString, clipboard);
+        QFETCH(QString, offer);
+        QFETCH(int, added);
+        auto manager = makeManager();
+        manager->add("https://example.com/queued");
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.content().setLinks("https://example.com/typed");
+        QApplication::clipboard()->setText(clipboard);
+        window.content().offerClipboardLinks();
+        QCOMPARE(window.content().clipboardOffer(), offer);
+        if (offer == "2 links in the clipboard")
+            screenshot(window, "window-clipboard-offer");
+        if (!offer.isEmpty())
+            window.content().acceptClipboardOffer();
+        QCOMPARE(manager->count(), 1 + added);
+        QCOMPARE(window.content().clipboardOffer(), QString());
+        // The same clipboard is not offered twice.
+        window.content().offerClipboardLinks();
+        QCOMPARE(window.content().clipboardOffer(), QString());
+    }
+
+    void watchingTheClipboardIsAChoice()
+    {
+        auto manager = makeManager();
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!manager->watchesClipboard());
+        manager->setWatchesClipboard(true);
+        // Each copy is offered as it is made, the window active or not.
+        for (const char *link : {"https://example.com/watched1", "https://example.com/watched2"}) {
+            QApplication::clipboard()->setText(link);
+            QTRY_COMPARE(window.content().clipboardOffer(), "1 link in the clipboard");
+            window.content().acceptClipboardOffer();
+            QVERIFY(manager->notInQueue(link).isEmpty());
+        }
+        manager->setWatchesClipboard(false);
+    }
+
     void screenReaderReadsRows()
     {
         auto manager = makeManager();
