@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libicu-dev libxcb1-dev
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
   locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg xdg-utils dbus-daemon
-  xvfb xauth xdotool x11-utils openbox fonts-inter fonts-dejavu-core dunst
+  xvfb xauth xdotool x11-utils openbox fonts-inter fonts-dejavu-core dunst chromium
   dpkg-dev desktop-file-utils appstream qt6-qpa-plugins
 )
 

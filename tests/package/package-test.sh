@@ -20,7 +20,9 @@ deb=$(ls "$work"/out/lark-downloader_*_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 for path in usr/bin/LarkDownloader usr/libexec/lark-downloader/Tools/lark-mega \
   usr/share/applications/lark-downloader.desktop usr/share/icons/hicolor/scalable/apps/lark-downloader.svg \
-  usr/share/metainfo/lark-downloader.metainfo.xml; do
+  usr/share/metainfo/lark-downloader.metainfo.xml usr/bin/lark-browser-host \
+  usr/share/lark-downloader/browser-extension/manifest.json etc/chromium/native-messaging-hosts/org.lark.downloader.json \
+  usr/lib/mozilla/native-messaging-hosts/org.lark.downloader.json; do
   [ -e "$work/root/$path" ] || fail "the package lacks /$path"
 done
 desktop-file-validate "$work/root/usr/share/applications/lark-downloader.desktop" || fail "desktop entry"
