@@ -74,6 +74,8 @@ screenshots: build
 		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_mainwindow >/dev/null
 	@LARK_SCREENSHOT_DIR=$(abspath $(BUILD_DIR))/screenshots LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
 		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_notifications >/dev/null
+	@LARK_SCREENSHOT_DIR=$(abspath $(BUILD_DIR))/screenshots LANG=en_US.UTF-8 QT_QPA_PLATFORM=xcb \
+		xvfb-run -a -s "-screen 0 1440x900x24" $(BUILD_DIR)/tests/tst_desktoplaunch firstLaunchFitsALaptopScreen >/dev/null
 	@ls $(BUILD_DIR)/screenshots
 
 format:

@@ -469,7 +469,7 @@ void DownloadManager::checkYtDlp()
             return;
         m_settings->setValue(adviceKey, release);
         // After whatever the notice says already (a history that could not be read comes first).
-        setNotice(m_notice.isEmpty() ? advice : m_notice + QLatin1Char(' ') + advice,
+        setNotice(m_notice.isEmpty() ? advice : m_notice + QStringLiteral(" \u2022 ") + advice,
                   m_notice.isEmpty() ? NoticeTone::warning : std::max(m_noticeTone, NoticeTone::warning));
     });
     check->start();

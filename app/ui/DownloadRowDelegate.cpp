@@ -172,9 +172,12 @@ void DownloadRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     painter->setFont(Theme::font(10));
     const QString dot = QStringLiteral("  \u00b7  ");
     QString meta = item.platform() + dot + item.quality + dot + item.sizeText();
-    if (item.state == DownloadState::failed && !standIn)
-        meta = painter->fontMetrics().elidedText(meta + dot + item.url, Qt::ElideMiddle,
-                                                 static_cast<int>(m_compact ? width / 2 : width));
+    if (item.state == DownloadState::failed && !standIn) {
+        const int room =
+            static_cast<int>(m_compact ? width / 2 : width) - painter->fontMetrics().horizontalAdvance(meta + dot);
+        if (room > 60)
+            meta += dot + painter->fontMetrics().elidedText(item.url, Qt::ElideMiddle, room);
+    }
     painter->setPen(Theme::white(0.55));
     int metaWidth = painter->fontMetrics().horizontalAdvance(meta);
     painter->drawText(QRectF(left, y, width, 14), Qt::AlignLeft | Qt::AlignVCenter, meta);

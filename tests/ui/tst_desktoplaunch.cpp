@@ -484,11 +484,13 @@ private Q_SLOTS:
             QCOMPARE(window.height(), 768);
         const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
         if (!directory.isEmpty() && windowManager) {
+            // The whole screen, frame and all, as the X server shows it.
             QProcess shot;
-            shot.setStandardOutputFile(QString::fromLocal8Bit(directory) + "/laptop-openbox" +
-                                       (scale.isEmpty() ? "" : "-125") + ".xwd");
-            shot.start("xwd", {"-display", display, "-root", "-silent"});
-            shot.waitForFinished();
+            shot.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "x11grab", "-video_size", "1366x768", "-i", display,
+                                  "-frames:v", "1",
+                                  QString::fromLocal8Bit(directory) + "/laptop-openbox" +
+                                      (scale.isEmpty() ? "" : "-125") + ".png"});
+            shot.waitForFinished(60000);
         }
     }
 
