@@ -19,10 +19,12 @@ QVariant DownloadListModel::data(const QModelIndex &index, int role) const
         return {};
     const DownloadItem &item = m_manager.itemAt(index.row());
     switch (role) {
-    case Qt::DisplayRole:
     case TitleRole:
-    case Qt::AccessibleTextRole:
         return item.title;
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        // Until the worker reads a title, the link tells rows of one site apart.
+        return item.titleIsStandIn() ? item.url : item.title;
     case Qt::AccessibleDescriptionRole:
         // What a sighted user reads off the row: its state, then how far it got or what the worker said.
         if (item.state == DownloadState::downloading)

@@ -888,6 +888,8 @@ private Q_SLOTS:
              "Paused, Paused \u2022 partial file kept for resume",
              {"Resume or retry", "Remove from queue"}},
             {"Morning run", "Completed, Saved to your computer", {"Show in Folder", "Remove from queue"}},
+            // No title read yet: the link, not its host, names the row.
+            {"https://www.instagram.com/reel/3", "Queued, Waiting for a download slot", {"Pause", "Remove from queue"}},
         };
         for (int i = 0; i < rows.size(); ++i) {
             QAccessibleInterface *row = queue->child(i);
