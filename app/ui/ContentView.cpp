@@ -679,7 +679,8 @@ void ContentView::dropEvent(QDropEvent *event)
 
 void ContentView::offerClipboardLinks()
 {
-    const QString text = QApplication::clipboard()->text();
+    // A clipboard can hold a whole book: the links are looked for at its start.
+    const QString text = QApplication::clipboard()->text().left(1 << 16);
     // Each clipboard is offered once: declined, it does not come back.
     if (text == m_lastOfferedClipboard)
         return;
