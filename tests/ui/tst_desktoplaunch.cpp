@@ -6,10 +6,10 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
@@ -258,6 +258,7 @@ private Q_SLOTS:
         PrivateSessionBus daemon;
         const QString address = daemon.start();
         QDBusConnection bus = QDBusConnection::connectToBus(address, "tray-test");
+        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("tray-test"); });
         QVERIFY(bus.isConnected());
         FakeTrayHost host;
         if (withTray)
@@ -286,8 +287,11 @@ private Q_SLOTS:
 
         // Its menu: Show brings the window back, Quit ends Lark.
         const QString service = host.items.first();
-        QDBusInterface item(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", bus);
-        const auto menuPath = item.property("Menu").value<QDBusObjectPath>();
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get");
+        get << QString("org.kde.StatusNotifierItem") << QString("Menu");
+        const QDBusMessage menu = bus.call(get);
+        const auto menuPath = menu.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>();
         QVERIFY(!menuPath.path().isEmpty());
         QDBusMessage layout =
             QDBusMessage::createMethodCall(service, menuPath.path(), "com.canonical.dbusmenu", "GetLayout");
@@ -297,20 +301,21 @@ private Q_SLOTS:
         const QHash<QString, int> entries = menuEntries(answer.arguments().at(1).value<QDBusArgument>());
         for (const char *label : {"Show Lark", "Pause all", "Resume all", "Quit"})
             QVERIFY2(entries.contains(label), label);
+        // As a panel does, without blocking: on its way out Lark leaves the host, here.
+        QList<QDBusPendingCall> clicks;
         const auto click = [&](const char *label) {
             QDBusMessage event =
                 QDBusMessage::createMethodCall(service, menuPath.path(), "com.canonical.dbusmenu", "Event");
             event << entries.value(label) << QString("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
-            // As a panel does, without waiting: Quit ends Lark before any answer.
-            return bus.send(event);
+            clicks.append(bus.asyncCall(event));
         };
-        QVERIFY(click("Show Lark"));
+        click("Show Lark");
         QTRY_COMPARE_WITH_TIMEOUT(mapState(display, id), "IsViewable", 120000);
-        QVERIFY(click("Quit"));
-        // Events go on here meanwhile: the tray leaves the host on its way out.
+        click("Quit");
         QTRY_COMPARE_WITH_TIMEOUT(app.state(), QProcess::NotRunning, 60000);
+        for (QDBusPendingCall &answer : clicks)
+            QTRY_VERIFY_WITH_TIMEOUT(answer.isFinished(), 60000);
         QCOMPARE(app.exitCode(), 0);
-        QDBusConnection::disconnectFromBus("tray-test");
     }
 
     void linksOnTheCommandLine()
@@ -476,12 +481,13 @@ private Q_SLOTS:
         QTest::qWait(300); // any later placement would come now
         QVERIFY(onScreen());
         const QRect window = *windowOnDisplay(display);
-        // At 100 % the window keeps its width and is centred; at 125 % it fills the screen.
+        // At 100 % the window keeps its width; at 125 % it fills the screen. Where
+        // it goes is the window manager's to say, where there is one.
         QCOMPARE(window.width(), scale.isEmpty() ? 1180 : 1366 - (frame.width() - window.width()));
-        if (scale.isEmpty())
+        if (!windowManager) {
             QCOMPARE(window.x(), (1366 - 1180) / 2);
-        if (!windowManager)
             QCOMPARE(window.height(), 768);
+        }
         const QByteArray directory = qgetenv("LARK_SCREENSHOT_DIR");
         if (!directory.isEmpty() && windowManager) {
             // The whole screen, frame and all, as the X server shows it.
