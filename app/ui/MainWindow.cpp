@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include <xcb/xcb.h>
 
@@ -91,16 +92,59 @@ void MainWindow::placeOnScreen()
     m_wanted = wanted;
 }
 
+namespace {
+
+// The frame the window manager announces for a window (_NET_FRAME_EXTENTS), in
+// the window's own units; Qt reads it only now and then, and may hold a stale one.
+std::optional<QMargins> announcedFrame(const QWidget &window)
+{
+    auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !window.windowHandle())
+        return std::nullopt;
+    xcb_connection_t *connection = x11->connection();
+    static const xcb_atom_t extents = [connection] {
+        const char name[] = "_NET_FRAME_EXTENTS";
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        free(reply);
+        return atom;
+    }();
+    if (extents == XCB_ATOM_NONE)
+        return std::nullopt;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, static_cast<xcb_window_t>(window.winId()), extents, XCB_ATOM_CARDINAL, 0, 4),
+        nullptr);
+    std::optional<QMargins> frame;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+        const auto *sides = static_cast<const quint32 *>(xcb_get_property_value(reply));
+        // Left, right, top, bottom, in device pixels: rounded up, so the frame never ends up off screen.
+        const qreal ratio = window.devicePixelRatioF();
+        const auto side = [ratio](quint32 pixels) { return static_cast<int>(std::ceil(pixels / ratio)); };
+        frame = QMargins(side(sides[0]), side(sides[2]), side(sides[1]), side(sides[3]));
+    }
+    free(reply);
+    return frame;
+}
+
+} // namespace
+
 void MainWindow::refitToFrame()
 {
     // Only now does the window manager's frame have a size; a title bar must not end up off screen.
     QScreen *screen = this->screen();
     if (!screen || isMaximized() || isFullScreen())
         return;
-    const QRect frame = frameGeometry();
     const QRect inner = geometry();
-    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+    QMargins margins;
+    if (const auto announced = announcedFrame(*this)) {
+        margins = *announced;
+    } else {
+        const QRect frame = frameGeometry();
+        margins = QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
                            frame.bottom() - inner.bottom());
+    }
     // Only a frame that changed moves the window: one the user placed stays.
     if (margins == m_fittedFrame)
         return;
@@ -117,8 +161,8 @@ void MainWindow::refitToFrame()
 
 bool MainWindow::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    // The window manager announces its frame (_NET_FRAME_EXTENTS) as a property
-    // of the window, often after the window first shows; Qt reads it on demand.
+    // The window manager announces its frame as a property of the window,
+    // often after the window first shows.
     if (!m_shown || eventType != "xcb_generic_event_t")
         return false;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
