@@ -71,7 +71,16 @@ const chromium = spawn(
 );
 
 let socket;
+let finished = false;
+// Whatever hangs, the test ends with a reason well before CTest's limit.
+const watchdog = setTimeout(() => finish(1, "FAIL: no answer within 300 s"), 300000);
+chromium.once("exit", (code, signal) => {
+  if (!finished) finish(1, `FAIL: Chromium ended early (${signal || code})`);
+});
 function finish(code, message) {
+  if (finished) return;
+  finished = true;
+  clearTimeout(watchdog);
   if (message) console.error(message);
   // Asked to end, Chromium takes its own helpers with it.
   chromium.kill("SIGTERM");
@@ -86,7 +95,7 @@ function finish(code, message) {
     fs.rmSync(home, { recursive: true, force: true });
     process.exit(code);
   };
-  if (chromium.exitCode !== null) setTimeout(done, 1000);
+  if (chromium.exitCode !== null || chromium.signalCode !== null) setTimeout(done, 1000);
   else chromium.once("exit", () => setTimeout(done, 1000));
 }
 
@@ -113,27 +122,55 @@ try {
       waiting.delete(message.id);
     }
   });
-  const call = (method, params = {}, sessionId) =>
+  const call = (method, params = {}, session = undefined, seconds = 120) =>
     new Promise((resolve, reject) => {
       const id = ++next;
-      waiting.set(id, (message) => (message.error ? reject(new Error(JSON.stringify(message.error))) : resolve(message.result)));
-      socket.send(JSON.stringify({ id, method, params, sessionId }));
+      const late = setTimeout(() => {
+        waiting.delete(id);
+        reject(new Error(`${method} ${params.expression || ""}: no answer in ${seconds} s`));
+      }, seconds * 1000);
+      waiting.set(id, (message) => {
+        clearTimeout(late);
+        if (message.error) reject(new Error(JSON.stringify(message.error)));
+        else resolve(message.result);
+      });
+      socket.send(JSON.stringify({ id, method, params, sessionId: session }));
     });
 
-  const worker = await until("the extension's service worker", async () => {
-    const { targetInfos } = await call("Target.getTargets");
-    return targetInfos.find((t) => t.type === "service_worker" && t.url.startsWith(`chrome-extension://${extensionId}/`));
-  });
-  const { sessionId } = await call("Target.attachToTarget", { targetId: worker.targetId, flatten: true });
-  const evaluate = async (expression) => {
+  // The worker that answers: on a first start Chromium may replace the one
+  // first seen, and what was sent to that one is never answered.
+  let sessionId;
+  const sessions = new Map();
+  const evaluate = async (expression, seconds = 120) => {
     const { result, exceptionDetails } = await call(
       "Runtime.evaluate",
       { expression, awaitPromise: true, returnByValue: true },
       sessionId,
+      seconds,
     );
     if (exceptionDetails) throw new Error(`${expression}: ${JSON.stringify(exceptionDetails)}`);
     return result.value;
   };
+  // The menu item is there, on links, pages, videos and sound.
+  const probe = `new Promise((done) => chrome.contextMenus.update("download-with-lark", {}, () => done(!chrome.runtime.lastError)))`;
+  await until("the extension's service worker and its menu item", async () => {
+    const { targetInfos } = await call("Target.getTargets");
+    const worker = targetInfos.find((t) => t.type === "service_worker" && t.url.startsWith(`chrome-extension://${extensionId}/`));
+    if (!worker) return false;
+    if (!sessions.has(worker.targetId)) {
+      const { sessionId: attached } = await call("Target.attachToTarget", { targetId: worker.targetId, flatten: true });
+      sessions.set(worker.targetId, attached);
+      // A worker may wait for its debugger before it runs on.
+      await call("Runtime.runIfWaitingForDebugger", {}, attached, 5).catch(() => {});
+    }
+    sessionId = sessions.get(worker.targetId);
+    try {
+      return await evaluate(probe, 5);
+    } catch (error) {
+      console.error("probe:", error.message);
+      return false;
+    }
+  });
   const click = (info) => evaluate(`downloadWithLark(${JSON.stringify({ menuItemId: "download-with-lark", ...info })}, {url: "https://example.com/page"})`);
   const history = () => {
     try {
@@ -146,11 +183,6 @@ try {
     if (JSON.stringify(actual) !== JSON.stringify(expected))
       throw new Error(`${what}: got ${JSON.stringify(actual)}, expected ${JSON.stringify(expected)}`);
   };
-
-  // The menu item is there, on links, pages, videos and sound.
-  await until("the menu item", () =>
-    evaluate(`new Promise((done) => chrome.contextMenus.update("download-with-lark", {}, () => done(!chrome.runtime.lastError)))`),
-  );
 
   // Lark is not running: the host starts it with the link, and a row appears.
   expect("the first link", await click({ linkUrl: "https://example.com/from-a-link", pageUrl: "https://example.com/page" }), {
