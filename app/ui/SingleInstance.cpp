@@ -3,12 +3,14 @@
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 
 const QString SingleInstance::serviceName = QStringLiteral("org.lark.Downloader");
 const QString SingleInstance::objectPath = QStringLiteral("/org/lark/Downloader");
@@ -101,9 +103,15 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &links)
     }
     QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, serviceName, QStringLiteral("Open"));
     call << links;
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
-    if (reply.type() != QDBusMessage::ErrorMessage || handOver(m_socketPath, links))
-        return Claim::heldElsewhere;
+    // The copy that holds the lock may have started a moment ago and not
+    // answer yet (two links from the browser in quick succession).
+    const QDeadlineTimer patience(20000);
+    do {
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 1000);
+        if (reply.type() != QDBusMessage::ErrorMessage || handOver(m_socketPath, links))
+            return Claim::heldElsewhere;
+        QThread::msleep(100);
+    } while (!patience.hasExpired());
     if (links.isEmpty())
         qWarning("Lark Downloader is already running.");
     else
