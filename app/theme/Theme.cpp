@@ -217,6 +217,12 @@ void applyToApplication()
     QToolTip::setPalette(palette());
 }
 
+void applyAlertStyle(QWidget *alert)
+{
+    applyPalette(alert);
+    alert->setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+}
+
 void applyPalette(QWidget *widget)
 {
     widget->setPalette(palette());

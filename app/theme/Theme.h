@@ -55,5 +55,7 @@ QPalette palette();
 void applyToApplication();
 // The palette on one widget, with its background filled.
 void applyPalette(QWidget *widget);
+// The dark palette and white text of the application's alerts.
+void applyAlertStyle(QWidget *alert);
 
 } // namespace Theme

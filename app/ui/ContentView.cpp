@@ -48,6 +48,17 @@ QLabel *iconLabel(const QString &icon, int size, const QColor &colour)
     return result;
 }
 
+// The × that puts a one-line bar away.
+QToolButton *dismissButton(const QString &name)
+{
+    auto *button = new QToolButton;
+    button->setIcon(Theme::icon(QStringLiteral("x"), 12, Theme::white(0.6)));
+    button->setAutoRaise(true);
+    button->setAccessibleName(name);
+    button->setToolTip(QStringLiteral("Dismiss"));
+    return button;
+}
+
 const std::array<const char *, 5> sectionIcons{"layout-grid", "circle-arrow-down", "circle-check", "circle-pause",
                                                "circle-alert"};
 
@@ -245,10 +256,7 @@ QWidget *ContentView::buildMainColumn()
     take->setFont(Theme::font(11));
     connect(take, &QPushButton::clicked, this, &ContentView::acceptClipboardOffer);
     offer->addWidget(take);
-    auto *decline = new QToolButton;
-    decline->setIcon(Theme::icon(QStringLiteral("x"), 12, Theme::white(0.6)));
-    decline->setAutoRaise(true);
-    decline->setAccessibleName(QStringLiteral("Dismiss clipboard links"));
+    auto *decline = dismissButton(QStringLiteral("Dismiss clipboard links"));
     connect(decline, &QToolButton::clicked, this, [this] {
         m_offerBar->hide();
         updateDensity();
@@ -526,11 +534,7 @@ QWidget *ContentView::buildFooter()
     m_notice->setWordWrap(true);
     m_notice->setMaximumHeight(m_notice->fontMetrics().lineSpacing() * 2 + 2);
     noticeRow->addWidget(m_notice, 1);
-    auto *dismiss = new QToolButton;
-    dismiss->setIcon(Theme::icon(QStringLiteral("x"), 12, Theme::white(0.6)));
-    dismiss->setAutoRaise(true);
-    dismiss->setAccessibleName(QStringLiteral("Dismiss notice"));
-    dismiss->setToolTip(QStringLiteral("Dismiss"));
+    auto *dismiss = dismissButton(QStringLiteral("Dismiss notice"));
     connect(dismiss, &QToolButton::clicked, &m_manager, &DownloadManager::dismissNotice);
     noticeRow->addWidget(dismiss, 0, Qt::AlignTop);
     column->addWidget(m_noticeBar);
@@ -721,8 +725,7 @@ bool ContentView::addLinks(const QString &links)
                                      : QStringLiteral("%1 of these links are already downloaded.").arg(done.size());
         QMessageBox alert(QMessageBox::Question, QStringLiteral("Download again?"), question, QMessageBox::NoButton,
                           this);
-        Theme::applyPalette(&alert);
-        alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+        Theme::applyAlertStyle(&alert);
         alert.setTextFormat(Qt::PlainText);
         alert.setInformativeText(done.size() == 1 ? done.first() + QStringLiteral("\n\nDownload it again?")
                                                   : QStringLiteral("Download them again?"));
@@ -759,8 +762,7 @@ bool ContentView::confirmClearAll()
 {
     QMessageBox alert(QMessageBox::Warning, QStringLiteral("Clear all downloads?"),
                       QStringLiteral("Clear all downloads?"), QMessageBox::NoButton, this);
-    Theme::applyPalette(&alert);
-    alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+    Theme::applyAlertStyle(&alert);
     alert.setIconPixmap(Theme::pixmap(QStringLiteral("triangle-alert"), 36, Theme::orange));
     alert.setText(QStringLiteral("<b>Clear all downloads?</b>"));
     alert.setInformativeText(QStringLiteral(

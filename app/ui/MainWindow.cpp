@@ -96,12 +96,15 @@ namespace {
 
 // The frame the window manager announces for a window (_NET_FRAME_EXTENTS), in
 // the window's own units; Qt reads it only now and then, and may hold a stale one.
-std::optional<QMargins> announcedFrame(const QWidget &window)
+xcb_connection_t *x11Connection()
 {
     auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !window.windowHandle())
-        return std::nullopt;
-    xcb_connection_t *connection = x11->connection();
+    return x11 ? x11->connection() : nullptr;
+}
+
+// _NET_FRAME_EXTENTS, asked of the X server once.
+xcb_atom_t frameExtentsAtom(xcb_connection_t *connection)
+{
     static const xcb_atom_t extents = [connection] {
         const char name[] = "_NET_FRAME_EXTENTS";
         xcb_intern_atom_reply_t *reply =
@@ -110,6 +113,15 @@ std::optional<QMargins> announcedFrame(const QWidget &window)
         free(reply);
         return atom;
     }();
+    return extents;
+}
+
+std::optional<QMargins> announcedFrame(const QWidget &window)
+{
+    xcb_connection_t *connection = x11Connection();
+    if (!connection || !window.windowHandle())
+        return std::nullopt;
+    const xcb_atom_t extents = frameExtentsAtom(connection);
     if (extents == XCB_ATOM_NONE)
         return std::nullopt;
     xcb_get_property_reply_t *reply = xcb_get_property_reply(
@@ -166,8 +178,10 @@ bool MainWindow::nativeEventFilter(const QByteArray &eventType, void *message, q
     if (!m_shown || eventType != "xcb_generic_event_t")
         return false;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-        reinterpret_cast<const xcb_property_notify_event_t *>(event)->window == winId())
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return false;
+    const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+    if (change->window == winId() && change->atom == frameExtentsAtom(x11Connection()))
         QTimer::singleShot(0, this, &MainWindow::refitToFrame);
     return false;
 }

@@ -315,8 +315,7 @@ bool QueueView::removeItems(const QList<QUuid> &ids)
         const QString question = only ? QStringLiteral("Remove \"%1\"?").arg(only->title)
                                       : QStringLiteral("Remove %1 downloads?").arg(ids.size());
         QMessageBox alert(QMessageBox::Warning, question, question, QMessageBox::NoButton, this);
-        Theme::applyPalette(&alert);
-        alert.setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+        Theme::applyAlertStyle(&alert);
         alert.setTextFormat(Qt::PlainText);
         alert.setInformativeText(only ? QStringLiteral("The download stops, and the part downloaded so far is deleted.")
                                       : QStringLiteral("Unfinished downloads stop, and the parts they downloaded so "
