@@ -12,6 +12,7 @@
 using Clock = std::chrono::steady_clock;
 
 struct RangeFetcher::Slot {
+    RangeFetcher *owner = nullptr;
     CURL *easy = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     Range range;
@@ -20,7 +21,8 @@ struct RangeFetcher::Slot {
     bool finished = false; // the range arrived whole, or failed for good
     std::optional<MegaError> failure;
     std::optional<Clock::time_point> resendAt;
-    int tries = 0; // of the range in hand
+    int tries = 0;       // of the range in hand
+    bool paused = false; // by the rate limit
 };
 
 namespace {
@@ -31,16 +33,6 @@ namespace {
 constexpr long slowestBytesPerSecond = 512;
 // How often the caller hears from a wait, and how soon an interrupt is seen.
 constexpr auto waitSlice = std::chrono::milliseconds(200);
-
-size_t collect(char *data, size_t size, size_t count, void *target)
-{
-    auto *slot = static_cast<RangeFetcher::Range *>(target);
-    const auto length = static_cast<qsizetype>(size * count);
-    if (slot->body.size() + length > slot->expected)
-        return 0; // stops the transfer: the range is unusable anyway
-    slot->body.append(data, length);
-    return size * count;
-}
 
 // With nothing arriving from any connection for this long, the run gives up;
 // LARK_MEGA_GIVE_UP_SECONDS shortens it for tests.
@@ -83,6 +75,51 @@ bool mayPassSoon(const MegaError &error)
 
 } // namespace
 
+size_t RangeFetcher::collect(char *data, size_t size, size_t count, void *target)
+{
+    auto *slot = static_cast<Slot *>(target);
+    Range &range = slot->range;
+    const auto length = static_cast<qsizetype>(size * count);
+    if (range.body.size() + length > range.expected)
+        return 0; // stops the transfer: the range is unusable anyway
+    if (!slot->owner->admit(length)) {
+        slot->paused = true;
+        return CURL_WRITEFUNC_PAUSE; // curl keeps the bytes and hands them over again on release
+    }
+    range.body.append(data, length);
+    return size * count;
+}
+
+bool RangeFetcher::admit(qint64 bytes)
+{
+    if (m_rate <= 0)
+        return true;
+    const auto now = Clock::now();
+    // A quarter of a second's worth may gather, no more: the limit holds over any second.
+    m_tokens = std::min(m_rate / 4, m_tokens + m_rate * std::chrono::duration<double>(now - m_refilled).count());
+    m_refilled = now;
+    if (m_tokens <= 0)
+        return false;
+    m_tokens -= static_cast<double>(bytes);
+    return true;
+}
+
+std::chrono::milliseconds RangeFetcher::releasePaused()
+{
+    if (m_rate <= 0)
+        return std::chrono::milliseconds::max();
+    admit(0);
+    if (m_tokens <= 0)
+        return std::chrono::milliseconds(static_cast<long long>(-m_tokens / m_rate * 1000) + 1);
+    for (const auto &slot : m_slots) {
+        if (slot->paused) {
+            slot->paused = false;
+            curl_easy_pause(slot->easy, CURLPAUSE_CONT);
+        }
+    }
+    return std::chrono::milliseconds(5);
+}
+
 int RangeFetcher::connectionsFromEnvironment()
 {
     return static_cast<int>(environmentNumber("LARK_MEGA_CONNECTIONS", 1, 8, 4));
@@ -94,8 +131,10 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
     m_rangeBytes(rangeBytes),
     m_nextFirst(offset),
     m_deliver(offset),
-    m_lastByteAt(Clock::now())
+    m_lastByteAt(Clock::now()),
+    m_refilled(Clock::now())
 {
+    m_rate = static_cast<double>(environmentNumber("LARK_MEGA_RATE_LIMIT", 1024, 1LL << 40, 0));
     m_multi = curl_multi_init();
     m_share = curl_share_init();
     // One TLS handshake is enough for all the connections to one server.
@@ -104,12 +143,13 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
     curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(connections));
     for (int i = 0; i < connections; ++i) {
         auto slot = std::make_unique<Slot>();
+        slot->owner = this;
         slot->easy = static_cast<CURL *>(newCurlHandle(std::chrono::seconds(3600), slot->errorBuffer));
         curl_easy_setopt(slot->easy, CURLOPT_SHARE, m_share);
         curl_easy_setopt(slot->easy, CURLOPT_LOW_SPEED_LIMIT, slowestBytesPerSecond);
         curl_easy_setopt(slot->easy, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(slot->easy, CURLOPT_WRITEFUNCTION, collect);
-        curl_easy_setopt(slot->easy, CURLOPT_WRITEDATA, &slot->range);
+        curl_easy_setopt(slot->easy, CURLOPT_WRITEDATA, slot.get());
         curl_easy_setopt(slot->easy, CURLOPT_PRIVATE, slot.get());
         m_slots.push_back(std::move(slot));
     }
@@ -161,6 +201,7 @@ void RangeFetcher::send(Slot &slot, bool freshConnection)
     slot.finished = false;
     slot.failure.reset();
     slot.resendAt.reset();
+    slot.paused = false;
     ++slot.tries;
     // A connection that failed is not the one to ask again on.
     curl_easy_setopt(slot.easy, CURLOPT_FRESH_CONNECT, freshConnection ? 1L : 0L);
@@ -250,6 +291,12 @@ MegaResult<Done> RangeFetcher::pump()
             wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(*slot->resendAt - now) +
                                       std::chrono::milliseconds(1));
     }
+    // Connections the rate limit paused go on when it allows; until then the wait is as long as that.
+    bool anyPaused = false;
+    for (const auto &slot : m_slots)
+        anyPaused = anyPaused || slot->paused;
+    if (anyPaused)
+        wait = std::min(wait, releasePaused());
     int running = 0;
     if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK)
         return MegaError{QStringLiteral("Could not reach MEGA: %1").arg(QString::fromUtf8(curl_multi_strerror(code))),

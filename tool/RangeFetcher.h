@@ -56,6 +56,12 @@ public:
 
 private:
     struct Slot;
+    // Takes bytes that arrived on the slot's connection; pauses it instead when over the rate.
+    static size_t collect(char *data, size_t size, size_t count, void *target);
+    // Whether bytes may be taken now under the rate limit; they are counted when so.
+    bool admit(qint64 bytes);
+    // Lets paused connections go on once the limit allows; how long until it does.
+    std::chrono::milliseconds releasePaused();
     // Asks for the next range on the slot's connection.
     void request(Slot &slot);
     // Asks (again) for the slot's range.
@@ -79,4 +85,9 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::map<qint64, Range> m_parked; // finished ranges waiting for their turn, by where they start
     std::function<void()> m_whileWaiting;
+    // A token bucket shared by all connections (LARK_MEGA_RATE_LIMIT, bytes a
+    // second); no limit when the rate is 0.
+    double m_rate = 0;
+    double m_tokens = 0;
+    std::chrono::steady_clock::time_point m_refilled;
 };

@@ -9,6 +9,7 @@
 #include "tool/MegaLink.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -571,6 +572,24 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(readFile(folder.filePath("single.bin")), original);
         QCOMPARE(rangePaths(logSize), QStringList({"0-4194303", "4194304-8388607", "8388608-8388608"}));
+    }
+
+    // A lower bound only, which a busy machine cannot break: it is slower, never faster.
+    void aRateLimitHoldsAcrossItsConnections()
+    {
+        const QByteArray original = randomBytes(3 * 1048576);
+        const QJsonObject file = m_emulator.addFile(source("limited", original), "limited.bin");
+        qputenv("LARK_MEGA_RATE_LIMIT", "1048576");
+        QTemporaryDir folder;
+        QElapsedTimer clock;
+        clock.start();
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        const double seconds = clock.elapsed() / 1000.0;
+        qunsetenv("LARK_MEGA_RATE_LIMIT");
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("limited.bin")), original);
+        // 3 MiB at 1 MiB/s, less the quarter second the bucket may hold at the start.
+        QVERIFY2(seconds >= 2.7, qPrintable(QString::number(seconds)));
     }
 
     void resumeFromWhatAStoppedJobLeft_data()
