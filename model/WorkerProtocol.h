@@ -16,6 +16,8 @@ inline constexpr const char *entries = "LARK_ENTRIES|";
 inline constexpr const char *failure = "LARK_FAILURE|";
 // The streams yt-dlp is about to fetch ("137+140") and their size when known.
 inline constexpr const char *streams = "LARK_STREAMS|";
+// The height of the video yt-dlp is about to fetch, "NA" when the source does not say.
+inline constexpr const char *height = "LARK_HEIGHT|";
 } // namespace WorkerProtocol
 
 #include <QByteArrayView>

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
   libcurl4-openssl-dev libssl-dev libicu-dev libxcb1-dev
   libbenchmark-dev clang-format libcanberra-dev libcanberra0 libcanberra-pulse sound-theme-freedesktop
-  locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg xdg-utils dbus-daemon
+  locales ca-certificates openssl nodejs curl aria2 yt-dlp ffmpeg python3-venv xdg-utils dbus-daemon
   xvfb xauth xdotool x11-utils openbox fonts-inter fonts-dejavu-core dunst chromium
   dpkg-dev desktop-file-utils appstream qt6-qpa-plugins
 )

@@ -4,6 +4,7 @@
 #include "app/manager/CompletionNotifier.h"
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/FileManager.h"
+#include "app/manager/HelperRun.h"
 #include "app/manager/HistoryFile.h"
 #include "app/manager/SleepInhibitor.h"
 #include "app/manager/Worker.h"
@@ -11,6 +12,7 @@
 #include "app/manager/WorkingFiles.h"
 #include "app/manager/YtDlpCheck.h"
 #include "app/manager/YtDlpCommand.h"
+#include "app/manager/YtDlpUpdate.h"
 #include "app/records/FailureWords.h"
 #include "app/records/LinkIntake.h"
 #include "app/records/WorkerLine.h"
@@ -22,6 +24,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QProcess>
 #include <QSaveFile>
 #include <QSettings>
@@ -39,6 +42,19 @@ const QString retriesKey = QStringLiteral("retryAutomatically");
 const QString qualityKey = QStringLiteral("quality");
 const QString continueKey = QStringLiteral("continueOnStart");
 const QString browserKey = QStringLiteral("browser");
+const QString speedLimitKey = QStringLiteral("speedLimit");
+const QString subtitlesKey = QStringLiteral("subtitles");
+const QString subtitleLanguagesKey = QStringLiteral("subtitleLanguages");
+const QString automaticSubtitlesKey = QStringLiteral("automaticSubtitles");
+const QString cookiesFileKey = QStringLiteral("cookiesFile");
+const QString ytDlpUpdatedKey = QStringLiteral("ytDlpUpdatedAt");
+// Lark's own yt-dlp is brought up to date by itself this often.
+constexpr qint64 ytDlpUpdateDays = 7;
+// No download is held below this, whatever share of the limit it gets.
+constexpr qint64 slowestShare = 16 * 1024;
+// A listing or a format list larger than this is no answer anyone waits for.
+constexpr qsizetype maxListingBytes = 64 * 1048576;
+constexpr int listingTimeoutMs = 10 * 60 * 1000;
 const QString waitingDetail = QStringLiteral("Waiting for a download slot");
 const QString pausedDetail = QStringLiteral("Paused \u2022 partial file kept for resume");
 
@@ -115,6 +131,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
         m_quality = quality;
     if (const QString browser = m_settings->value(browserKey).toString(); browserChoices.contains(browser))
         m_browser = browser;
+    m_speedLimit = std::max<qint64>(0, m_settings->value(speedLimitKey).toLongLong());
     if (options.clock)
         m_clock = options.clock;
     // Once a second while something waits: the rows count down, and what is due starts.
@@ -127,6 +144,7 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_support = options.storageDirectory;
     if (m_support.isEmpty())
         m_support = defaultStorageDirectory();
+    m_tools.setOwnDirectory(ownYtDlpDirectory() + QStringLiteral("/bin"));
 
     const QString storedFolder = m_settings->value(folderKey).toString();
     m_folder = storedFolder.isEmpty() ? defaultDownloadFolder() : storedFolder;
@@ -140,6 +158,9 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     // The history is private: its folder is too, so no temporary file is ever readable by others.
     if (QDir().mkpath(m_support))
         QFile::setPermissions(m_support, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Copies of the cookies file a run that Lark outlived did not remove.
+    for (const QString &copy : QDir(m_support).entryList({QStringLiteral("cookies-*.txt")}, QDir::Files))
+        QFile::remove(QDir(m_support).filePath(copy));
 
     m_maxSaveDelayMs = options.maxSaveDelayMs;
     m_saveTimer.setSingleShot(true);
@@ -352,6 +373,11 @@ void DownloadManager::setBrowser(const QString &browser)
 {
     m_browser = browser;
     m_settings->setValue(browserKey, browser);
+    // A signed-in browser and a cookies file are one choice or the other.
+    if (browser != QLatin1String("None") && !cookiesFile().isEmpty()) {
+        m_settings->remove(cookiesFileKey);
+        Q_EMIT cookiesFileChanged();
+    }
     Q_EMIT browserChanged();
 }
 
@@ -395,6 +421,88 @@ void DownloadManager::setWatchesClipboard(bool enabled)
         return;
     m_settings->setValue(QStringLiteral("watchClipboard"), enabled);
     Q_EMIT watchesClipboardChanged();
+}
+
+void DownloadManager::setSpeedLimit(qint64 bytesPerSecond)
+{
+    m_speedLimit = std::max<qint64>(0, bytesPerSecond);
+    m_settings->setValue(speedLimitKey, m_speedLimit);
+    Q_EMIT speedLimitChanged();
+}
+
+bool DownloadManager::subtitlesWanted() const
+{
+    return storedBoolean(m_settings->value(subtitlesKey)).value_or(false);
+}
+
+void DownloadManager::setSubtitlesWanted(bool wanted)
+{
+    m_settings->setValue(subtitlesKey, wanted);
+    Q_EMIT subtitlesChanged();
+}
+
+QStringList DownloadManager::subtitleLanguages() const
+{
+    if (m_settings->contains(subtitleLanguagesKey))
+        return subtitleLanguageList(m_settings->value(subtitleLanguagesKey).toString());
+    // The language of the desktop, then English.
+    QStringList languages{QLocale::system().name().section(QLatin1Char('_'), 0, 0)};
+    languages.append(QStringLiteral("en"));
+    return subtitleLanguageList(languages.join(QLatin1Char(',')));
+}
+
+void DownloadManager::setSubtitleLanguages(const QString &text)
+{
+    const QStringList languages = subtitleLanguageList(text);
+    if (languages.isEmpty()) {
+        setNotice(QStringLiteral("Write subtitle languages as codes such as en, de or pt-BR."), NoticeTone::warning);
+        return;
+    }
+    m_settings->setValue(subtitleLanguagesKey, languages.join(QLatin1Char(',')));
+    Q_EMIT subtitlesChanged();
+}
+
+bool DownloadManager::automaticSubtitles() const
+{
+    return storedBoolean(m_settings->value(automaticSubtitlesKey)).value_or(false);
+}
+
+void DownloadManager::setAutomaticSubtitles(bool wanted)
+{
+    m_settings->setValue(automaticSubtitlesKey, wanted);
+    Q_EMIT subtitlesChanged();
+}
+
+QString DownloadManager::cookiesFile() const
+{
+    return m_settings->value(cookiesFileKey).toString();
+}
+
+bool DownloadManager::setCookiesFile(const QString &path)
+{
+    if (!path.isEmpty()) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            setNotice(QStringLiteral("The cookies file %1 cannot be read: %2.").arg(path, file.errorString()),
+                      NoticeTone::failure);
+            return false;
+        }
+        // The format yt-dlp reads begins with its own header line, or with cookie lines of seven fields.
+        const QByteArray start = file.read(4096);
+        const bool netscape = start.startsWith("# Netscape HTTP Cookie File") ||
+                              start.startsWith("# HTTP Cookie File") || start.split('\n').value(0).count('\t') == 6;
+        if (!netscape) {
+            setNotice(QStringLiteral("%1 is not a cookies.txt file in the Netscape format; export one with a "
+                                     "browser extension for cookies.txt.")
+                          .arg(QFileInfo(path).fileName()),
+                      NoticeTone::failure);
+            return false;
+        }
+        setBrowser(QStringLiteral("None"));
+    }
+    m_settings->setValue(cookiesFileKey, path);
+    Q_EMIT cookiesFileChanged();
+    return true;
 }
 
 void DownloadManager::watchRetries()
@@ -462,17 +570,81 @@ void DownloadManager::checkYtDlp()
     connect(check, &YtDlpCheck::finished, this, [this, check](const QString &advice) {
         check->deleteLater();
         m_ytDlpRelease = check->release();
+        const bool own = check->install() == YtDlpInstall::own;
+        // Lark's own yt-dlp is kept current without asking.
+        const QDateTime updated = m_settings->value(ytDlpUpdatedKey).toDateTime();
+        if (own && (!updated.isValid() || updated.daysTo(m_clock->now()) >= ytDlpUpdateDays)) {
+            updateYtDlp(true);
+            return;
+        }
         // Said once for each release of yt-dlp, not at every start.
         const QString release = m_ytDlpRelease ? m_ytDlpRelease->toString(Qt::ISODate) : QString();
         const QString adviceKey = QStringLiteral("ytDlpAdviceGivenFor");
         if (advice.isEmpty() || (!release.isEmpty() && m_settings->value(adviceKey).toString() == release))
             return;
         m_settings->setValue(adviceKey, release);
-        // After whatever the notice says already (a history that could not be read comes first).
-        setNotice(m_notice.isEmpty() ? advice : m_notice + QStringLiteral(" \u2022 ") + advice,
-                  m_notice.isEmpty() ? NoticeTone::warning : std::max(m_noticeTone, NoticeTone::warning));
+        const YtDlpInstall install = check->install();
+        ytDlpAdvised(advice, advice.contains(QLatin1String("Update now")) &&
+                                 (install == YtDlpInstall::own || install == YtDlpInstall::debianPackage ||
+                                  install == YtDlpInstall::other));
     });
     check->start();
+}
+
+void DownloadManager::ytDlpAdvised(const QString &advice, bool offerUpdate)
+{
+    m_offersYtDlpUpdate = offerUpdate;
+    // After whatever the notice says already (a history that could not be read comes first).
+    setNotice(m_notice.isEmpty() ? advice : m_notice + QStringLiteral(" \u2022 ") + advice,
+              m_notice.isEmpty() ? NoticeTone::warning : std::max(m_noticeTone, NoticeTone::warning));
+    Q_EMIT ytDlpUpdateChanged();
+}
+
+QString DownloadManager::ownYtDlpDirectory() const
+{
+    return QDir(m_support).filePath(QStringLiteral("yt-dlp"));
+}
+
+void DownloadManager::updateYtDlp(bool quietly)
+{
+    if (m_ytDlpUpdate)
+        return;
+    const auto python = executable(QStringLiteral("python3"));
+    if (!python) {
+        setNotice(QStringLiteral("yt-dlp could not be installed: Python 3 was not found."), NoticeTone::failure);
+        return;
+    }
+    const bool installed = QFileInfo(YtDlpUpdate::program(ownYtDlpDirectory())).isExecutable();
+    auto *update = new YtDlpUpdate(*python, ownYtDlpDirectory(), m_tools.environment(), this);
+    m_ytDlpUpdate = update;
+    m_offersYtDlpUpdate = false;
+    if (!quietly) {
+        connect(update, &YtDlpUpdate::progressed, this,
+                [this](const QString &step) { setNotice(step, NoticeTone::information); });
+    }
+    connect(update, &YtDlpUpdate::finished, this, [this, update, quietly, installed](bool ok, const QString &text) {
+        update->deleteLater();
+        m_ytDlpUpdate = nullptr;
+        if (ok) {
+            m_settings->setValue(ytDlpUpdatedKey, m_clock->now());
+            m_ytDlpRelease = ytDlpReleaseDate(text);
+            m_settings->setValue(QStringLiteral("ytDlpAdviceGivenFor"),
+                                 m_ytDlpRelease ? m_ytDlpRelease->toString(Qt::ISODate) : QString());
+            if (!quietly)
+                setNotice(QStringLiteral("yt-dlp %1 is ready; Lark keeps it up to date.").arg(text),
+                          NoticeTone::information);
+        } else if (!quietly || !installed) {
+            setNotice(QStringLiteral("yt-dlp could not be updated: %1. %2")
+                          .arg(text, installed || executable(QStringLiteral("yt-dlp"))
+                                         ? QStringLiteral("The yt-dlp in use stays.")
+                                         : QStringLiteral("Video links cannot be downloaded until it is.")),
+                      NoticeTone::failure);
+            m_offersYtDlpUpdate = true;
+        }
+        Q_EMIT ytDlpUpdateChanged();
+    });
+    Q_EMIT ytDlpUpdateChanged();
+    update->start();
 }
 
 void DownloadManager::setNotice(const QString &notice, NoticeTone tone)
@@ -619,7 +791,11 @@ void DownloadManager::start(const DownloadItem &queued)
     QString program;
     QStringList arguments;
     std::optional<QByteArray> input;
+    QProcessEnvironment environment = m_tools.environment();
+    const std::optional<qint64> rate = rateShare();
     if (item.platform() == QLatin1String("MEGA")) {
+        if (rate)
+            environment.insert(QStringLiteral("LARK_MEGA_RATE_LIMIT"), QString::number(*rate));
         program = m_tools.toolDirectory() + QStringLiteral("/lark-mega");
         if (item.megaNode) {
             if (const auto invalid = item.megaNode->validate()) {
@@ -639,23 +815,37 @@ void DownloadManager::start(const DownloadItem &queued)
             fail(item.id, QStringLiteral("yt-dlp engine is missing. Rebuild or reinstall Lark."));
             return;
         }
-        const auto ffmpeg = executable(QStringLiteral("ffmpeg"));
-        if (item.quality == audioQuality && !ffmpeg) {
-            fail(item.id, QStringLiteral("MP3 requires FFmpeg. Choose a video quality or install FFmpeg."));
+        const auto audio = audioFormat(item.quality);
+        if (audio && item.format.isEmpty() && !executable(QStringLiteral("ffmpeg"))) {
+            fail(item.id,
+                 QStringLiteral("%1 requires FFmpeg. Choose a video quality or install FFmpeg.").arg(audio->toUpper()));
             return;
         }
         program = *ytDlp;
-        // Older yt-dlp refuses the option outright; newer ones find deno on PATH by themselves.
-        const auto deno = m_ytDlpRelease && *m_ytDlpRelease >= ytDlpJsRuntimesRelease()
-                              ? executable(QStringLiteral("deno"))
-                              : std::nullopt;
-        arguments = ytDlpArguments(item, deno, ffmpeg);
+        // yt-dlp writes the cookies back into the file it is given when it
+        // ends: each run gets a private copy, so the user's file is never
+        // written, and runs side by side never write over each other.
+        std::optional<QString> cookiesCopy;
+        if (const QString cookies = cookiesFile(); !cookies.isEmpty()) {
+            const QString copy = QDir(m_support).filePath(QStringLiteral("cookies-%1.txt").arg(item.jobID()));
+            QFile::remove(copy);
+            if (!QFile::copy(cookies, copy)) {
+                fail(item.id, QStringLiteral("The cookies file %1 cannot be read: choose it again in the "
+                                             "\u2026 menu, or choose no cookies.")
+                                  .arg(cookies));
+                return;
+            }
+            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+            m_cookieCopies.insert(item.id, copy);
+            cookiesCopy = copy;
+        }
+        YtDlpOptions options = ytDlpOptions(cookiesCopy);
+        options.rateLimit = rate;
+        arguments = ytDlpArguments(item, options);
         // What an earlier run left under the final name is not known to be whole.
         if (!neverStarted)
             WorkingFiles::removeUnfinishedOutputs(item);
     }
-
-    const QProcessEnvironment environment = m_tools.environment();
 
     auto *worker = new Worker(item.id, m_stopGraceMs);
     connect(worker, &Worker::lineRead, this, &DownloadManager::consume);
@@ -675,8 +865,39 @@ void DownloadManager::start(const DownloadItem &queued)
     worker->launch(program, arguments, environment, input);
 }
 
+YtDlpOptions DownloadManager::ytDlpOptions(const std::optional<QString> &cookiesCopy) const
+{
+    YtDlpOptions options;
+    options.ffmpeg = executable(QStringLiteral("ffmpeg"));
+    // Older yt-dlp refuses the option outright; newer ones find deno on PATH by themselves.
+    if (m_ytDlpRelease && *m_ytDlpRelease >= ytDlpJsRuntimesRelease()) {
+        if (const auto deno = executable(QStringLiteral("deno")))
+            options.jsRuntime = QStringLiteral("deno:") + *deno;
+    }
+    if (subtitlesWanted()) {
+        options.subtitleLanguages = subtitleLanguages();
+        options.automaticSubtitles = automaticSubtitles();
+    }
+    if (cookiesCopy)
+        options.cookiesFile = *cookiesCopy;
+    return options;
+}
+
+std::optional<qint64> DownloadManager::rateShare() const
+{
+    if (m_speedLimit <= 0)
+        return std::nullopt;
+    // Shared evenly by what will run at once: the running, this one, and
+    // the queued that start beside it.
+    const int running = static_cast<int>(m_workers.size()) + 1;
+    const int sharing = std::clamp(running + std::max(0, waiting() - 1), 1, std::max(m_concurrency, running));
+    return std::max(slowestShare, m_speedLimit / sharing);
+}
+
 void DownloadManager::launchFailed(const QUuid &id, const QString &description)
 {
+    if (const QString copy = m_cookieCopies.take(id); !copy.isEmpty())
+        QFile::remove(copy);
     if (Worker *worker = m_workers.take(id))
         worker->deleteLater();
     // A resume asked for while it was starting died with the launch.
@@ -717,6 +938,21 @@ void DownloadManager::ended(const QUuid &id, int status)
     const bool finishedAnyway =
         status == 0 && current && current->state == DownloadState::paused && lateFile && QFileInfo::exists(*lateFile);
     const RunNotes notes = m_runNotes.take(id);
+    if (const QString copy = m_cookieCopies.take(id); !copy.isEmpty())
+        QFile::remove(copy);
+    // A link that holds several videos: nothing was fetched, the videos are listed for the user to pick.
+    if (status == 0 && current && current->state == DownloadState::downloading && notes.entries() > 1 &&
+        !current->playlistItem && !(current->file && QFileInfo(current->file.value()).isFile())) {
+        const DownloadItem listed = *current;
+        if (Worker *worker = m_workers.take(id))
+            worker->deleteLater();
+        m_pendingResume.remove(id);
+        removeItemsWhere([&id](const DownloadItem &candidate) { return candidate.id == id; });
+        save();
+        listPlaylist(listed);
+        pump();
+        return;
+    }
     // Ended by the signal that is ending the application (a logout signals the whole group): a pause.
     const bool endedWithApplication = status != 0 && status == endingSignal();
     // Completed means a whole file is there: an exit without one is a failure, whatever its status.
@@ -777,6 +1013,21 @@ void DownloadManager::ended(const QUuid &id, int status)
                     finished.state = DownloadState::completed;
                     finished.progress = 100;
                     finished.detail = QStringLiteral("Saved to your computer");
+                    // A cap is kept only where the site says how high its video is.
+                    if (const auto cap = heightCap(finished.quality);
+                        cap && finished.format.isEmpty() && notes.saidHeight()) {
+                        if (!notes.height())
+                            finished.detail += QStringLiteral(" \u2022 The site does not say the video's "
+                                                              "height, so the %1p cap could not apply.")
+                                                   .arg(*cap);
+                        else if (*notes.height() > *cap)
+                            finished.detail += QStringLiteral(" \u2022 Nothing of %1p or less was offered, so it "
+                                                              "came at %2p.")
+                                                   .arg(*cap)
+                                                   .arg(*notes.height());
+                    }
+                    if (!finished.archiveKey.isEmpty())
+                        recordInArchive(finished.archiveKey);
                     finished.retries = 0;
                     finished.failureKind.reset();
                     // The size of what was saved: after a conversion it is not what was fetched.
@@ -1080,4 +1331,154 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
               QStringLiteral(" to the queue"));
     save();
     pump();
+}
+
+void DownloadManager::listPlaylist(const DownloadItem &item)
+{
+    if (m_listings.contains(item.url))
+        return;
+    const auto ytDlp = executable(QStringLiteral("yt-dlp"));
+    if (!ytDlp)
+        return;
+    setNotice(QStringLiteral("Listing the videos of %1\u2026").arg(item.url), NoticeTone::information);
+    YtDlpOptions options = ytDlpOptions(std::nullopt);
+    auto *listing = new HelperRun(*ytDlp, ytDlpListingArguments(item.url, item.browser, options), m_tools.environment(),
+                                  maxListingBytes, listingTimeoutMs, this);
+    m_listings.insert(item.url, listing);
+    connect(listing, &HelperRun::finished, this, [this, listing, item](bool ok) {
+        listing->deleteLater();
+        m_listings.remove(item.url);
+        PlaylistListing listed = parsePlaylistListing(item.url, listing->lines());
+        if (!ok && listed.entries.isEmpty()) {
+            setNotice(QStringLiteral("The videos of %1 could not be listed: %2").arg(item.url, listing->failure()),
+                      NoticeTone::failure);
+            return;
+        }
+        // What the archive holds was downloaded from a listing before.
+        QSet<QString> archived;
+        QFile archive(archivePath());
+        if (archive.open(QIODevice::ReadOnly)) {
+            while (!archive.atEnd())
+                archived.insert(QString::fromUtf8(archive.readLine()).trimmed());
+        }
+        const qsizetype before = listed.entries.size();
+        listed.entries.removeIf(
+            [&archived](const PlaylistEntry &entry) { return archived.contains(entry.archiveKey); });
+        listed.skipped = static_cast<int>(before - listed.entries.size());
+        listed.quality = item.quality;
+        listed.folder = item.folder;
+        listed.browser = item.browser;
+        if (listed.entries.isEmpty()) {
+            setNotice(listed.skipped > 0 ? QStringLiteral("All %1 videos of %2 were downloaded before.")
+                                               .arg(listed.skipped)
+                                               .arg(listed.title.isEmpty() ? item.url : listed.title)
+                                         : QStringLiteral("No videos were found behind %1.").arg(item.url),
+                      NoticeTone::information);
+            return;
+        }
+        setNotice(QStringLiteral("Choose from %1").arg(plural(listed.entries.size(), QStringLiteral("video"))) +
+                      (listed.skipped > 0 ? QStringLiteral(" \u2022 %1 downloaded before, skipped").arg(listed.skipped)
+                                          : QString()),
+                  NoticeTone::information);
+        m_playlistRequests.append(std::move(listed));
+        if (m_playlistRequests.size() == 1)
+            Q_EMIT playlistRequestChanged();
+    });
+    listing->start();
+}
+
+const PlaylistListing *DownloadManager::playlistRequest() const
+{
+    return m_playlistRequests.isEmpty() ? nullptr : &m_playlistRequests.constFirst();
+}
+
+void DownloadManager::addPlaylistEntries(const QList<int> &chosen, const QString &quality)
+{
+    if (m_playlistRequests.isEmpty())
+        return;
+    const PlaylistListing listing = m_playlistRequests.takeFirst();
+    std::vector<DownloadItem> batch;
+    for (const int at : chosen) {
+        if (at < 0 || at >= listing.entries.size())
+            continue;
+        const PlaylistEntry &entry = listing.entries[at];
+        DownloadItem item(entry.url, entry.title, listing.folder, quality, listing.browser);
+        item.playlistItem = entry.playlistItem;
+        item.archiveKey = entry.archiveKey;
+        batch.push_back(std::move(item));
+    }
+    const auto added = static_cast<qsizetype>(batch.size());
+    insertBatch(std::move(batch));
+    setNotice(QStringLiteral("Added ") + plural(added, QStringLiteral("download")), NoticeTone::information);
+    save();
+    pump();
+    Q_EMIT playlistRequestChanged();
+}
+
+void DownloadManager::dismissPlaylist()
+{
+    if (m_playlistRequests.isEmpty())
+        return;
+    m_playlistRequests.removeFirst();
+    Q_EMIT playlistRequestChanged();
+}
+
+QString DownloadManager::archivePath() const
+{
+    return QDir(m_support).filePath(QStringLiteral("archive.txt"));
+}
+
+void DownloadManager::recordInArchive(const QString &key)
+{
+    QFile archive(archivePath());
+    if (!archive.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    archive.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    archive.write(printableText(key).toUtf8() + '\n');
+}
+
+bool DownloadManager::mayChooseFormat(const QUuid &id) const
+{
+    const DownloadItem *target = item(id);
+    return target && target->platform() != QLatin1String("MEGA") && !m_workers.contains(id) &&
+           (target->state == DownloadState::queued || target->state == DownloadState::paused) &&
+           target->progress == 0 && !target->bytesDone;
+}
+
+void DownloadManager::listFormats(const QUuid &id)
+{
+    const DownloadItem *target = item(id);
+    const auto ytDlp = executable(QStringLiteral("yt-dlp"));
+    if (!target || !ytDlp) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                Q_EMIT formatsListed(id, {}, QStringLiteral("yt-dlp was not found, so no formats can be listed."));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    auto *query = new HelperRun(*ytDlp, ytDlpFormatListArguments(*target, ytDlpOptions(std::nullopt)),
+                                m_tools.environment(), maxListingBytes, listingTimeoutMs, this);
+    connect(query, &HelperRun::finished, this, [this, query, id](bool ok) {
+        query->deleteLater();
+        const auto formats = ok ? parseVideoFormats(query->output()) : std::nullopt;
+        if (!formats || formats->isEmpty()) {
+            Q_EMIT formatsListed(id, {},
+                                 ok ? QStringLiteral("yt-dlp listed no formats for this link.") : query->failure());
+            return;
+        }
+        Q_EMIT formatsListed(id, *formats, QString());
+    });
+    query->start();
+}
+
+void DownloadManager::setFormat(const QUuid &id, const QString &selector, const QString &label)
+{
+    if (!mayChooseFormat(id))
+        return;
+    change(id, [&selector, &label](DownloadItem &chosen) {
+        chosen.format = selector;
+        chosen.quality = label;
+    });
 }

@@ -3,7 +3,9 @@
 #include "app/manager/Clock.h"
 #include "app/manager/WorkerTools.h"
 #include "app/records/DownloadItem.h"
+#include "app/records/PlaylistListing.h"
 #include "app/records/RunNotes.h"
+#include "app/records/VideoFormat.h"
 #include "model/MegaFolderListing.h"
 #include "model/MegaFolderRequest.h"
 
@@ -28,7 +30,9 @@ class DownloadListModel;
 class HistoryFile;
 class QSettings;
 class SleepInhibitor;
+class HelperRun;
 class Worker;
+struct YtDlpOptions;
 
 // The one object that owns the download queue: scheduling, worker processes,
 // pause and resume, the history file and the settings, and the MEGA folder
@@ -112,6 +116,21 @@ public:
     // not only when the window is next activated.
     bool watchesClipboard() const;
     void setWatchesClipboard(bool enabled);
+    // Bytes a second all downloads together may take; 0: no limit.
+    qint64 speedLimit() const { return m_speedLimit; }
+    void setSpeedLimit(qint64 bytesPerSecond);
+    // Subtitles in these languages are fetched with videos when subtitlesWanted.
+    bool subtitlesWanted() const;
+    void setSubtitlesWanted(bool wanted);
+    QStringList subtitleLanguages() const;
+    // Language codes as the user wrote them; anything else is left out.
+    void setSubtitleLanguages(const QString &text);
+    bool automaticSubtitles() const;
+    void setAutomaticSubtitles(bool wanted);
+    // A cookies.txt the user chose, used instead of a signed-in browser; empty: none.
+    QString cookiesFile() const;
+    // False, with the reason said, when the file is not a readable cookies file.
+    bool setCookiesFile(const QString &path);
     const std::optional<MegaFolderRequest> &folderRequest() const { return m_folderRequest; }
     void clearFolderRequest();
     QStringList pendingFolderLinks() const { return m_pendingFolderLinks; }
@@ -162,6 +181,29 @@ public:
     void folderBrowserDismissed();
     void addMegaFiles(const QList<MegaFolderNode> &nodes, const MegaFolderListing &listing);
 
+    // Links that hold several videos, listed and waiting for the user to pick from; the first is shown.
+    const PlaylistListing *playlistRequest() const;
+    // Adds the chosen entries of the shown listing as downloads of this quality, and shows the next listing.
+    void addPlaylistEntries(const QList<int> &chosen, const QString &quality);
+    void dismissPlaylist();
+    // Where the keys of entries downloaded from listings are kept, one a line.
+    QString archivePath() const;
+
+    // Asks yt-dlp which formats the item's link offers; formatsListed answers.
+    void listFormats(const QUuid &id);
+    // Whether an item may still have its format chosen: a video not started yet.
+    bool mayChooseFormat(const QUuid &id) const;
+    // The format picked for one download ("137+bestaudio/137"), with what the row says of it.
+    void setFormat(const QUuid &id, const QString &selector, const QString &label);
+
+    // Whether the notice offers to install or update Lark's own yt-dlp.
+    bool offersYtDlpUpdate() const { return m_offersYtDlpUpdate && !m_ytDlpUpdate; }
+    bool updatingYtDlp() const { return m_ytDlpUpdate != nullptr; }
+    // Installs, or brings up to date, Lark's own yt-dlp; the notice follows it.
+    void updateYtDlp(bool quietly = false);
+    // Where Lark's own yt-dlp lives.
+    QString ownYtDlpDirectory() const;
+
     // Completion notices; the manager does not own the notifier.
     void setNotifier(CompletionNotifier *notifier);
     void configureNotifications();
@@ -198,6 +240,12 @@ Q_SIGNALS:
     void continuesOnStartChanged();
     void watchesClipboardChanged();
     void folderRequestChanged();
+    void playlistRequestChanged();
+    void formatsListed(const QUuid &id, const QList<VideoFormat> &formats, const QString &error);
+    void ytDlpUpdateChanged();
+    void speedLimitChanged();
+    void subtitlesChanged();
+    void cookiesFileChanged();
     // Any item's state changed, or items came or went: the counts may differ.
     void countsChanged();
     // The download-location panel should be shown (or brought forward).
@@ -223,6 +271,13 @@ private:
     // After a failure: when to try again by itself, if at all.
     void scheduleRetry(DownloadItem &item, const std::optional<WorkerFailure> &failure);
     void watchRetries();
+    // What a yt-dlp run is given besides its item.
+    YtDlpOptions ytDlpOptions(const std::optional<QString> &cookiesCopy) const;
+    // The share of the speed limit a download starting now gets; none: no limit.
+    std::optional<qint64> rateShare() const;
+    void listPlaylist(const DownloadItem &item);
+    void recordInArchive(const QString &key);
+    void ytDlpAdvised(const QString &advice, bool offerUpdate);
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
@@ -279,6 +334,14 @@ private:
     bool m_ytDlpChecked = false;
     // The release of the yt-dlp in use, once asked.
     std::optional<QDate> m_ytDlpRelease;
+    bool m_offersYtDlpUpdate = false;
+    QPointer<QObject> m_ytDlpUpdate;
+    qint64 m_speedLimit = 0;
+    QList<PlaylistListing> m_playlistRequests;
+    // Listings under way, by the link listed.
+    QHash<QString, QPointer<HelperRun>> m_listings;
+    // Per-run copies of the cookies file, by item: yt-dlp writes back into the file it is given.
+    QHash<QUuid, QString> m_cookieCopies;
     QSettings *m_settings = nullptr;
     std::unique_ptr<QSettings> m_ownedSettings;
     CompletionNotifier *m_notifier = nullptr;

@@ -27,8 +27,12 @@ QStringList WorkerTools::searchDirectories() const
 {
     if (m_searchDirectories)
         return *m_searchDirectories;
-    return {m_toolDirectory, QDir::homePath() + QStringLiteral("/.local/bin"), QStringLiteral("/opt/homebrew/bin"),
-            QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin")};
+    QStringList directories{m_toolDirectory};
+    if (!m_ownDirectory.isEmpty())
+        directories.append(m_ownDirectory);
+    return directories + QStringList{QDir::homePath() + QStringLiteral("/.local/bin"),
+                                     QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
+                                     QStringLiteral("/usr/bin")};
 }
 
 std::optional<QString> WorkerTools::executable(const QString &name) const

@@ -16,6 +16,11 @@ public:
     WorkerTools(const QString &toolDirectory, std::optional<QStringList> searchDirectories);
 
     QString toolDirectory() const { return m_toolDirectory; }
+    // Where Lark's own yt-dlp lives (the bin directory of its Python
+    // environment), searched right after the tool directory when the search
+    // list is the default one.
+    QString ownDirectory() const { return m_ownDirectory; }
+    void setOwnDirectory(const QString &directory) { m_ownDirectory = directory; }
     QStringList searchDirectories() const;
     // The first directory of the search list holding an executable file called name.
     std::optional<QString> executable(const QString &name) const;
@@ -26,4 +31,5 @@ public:
 private:
     QString m_toolDirectory;
     std::optional<QStringList> m_searchDirectories;
+    QString m_ownDirectory;
 };

@@ -99,7 +99,7 @@ void removeInBackground(const QList<DownloadItem> &items)
 void removeUnfinishedOutputs(const DownloadItem &item)
 {
     // Audio is converted from a download kept beside it, which is whole and need not come again.
-    const QString extension = item.quality == audioQuality ? QStringLiteral("mp3") : QString();
+    const QString extension = item.format.isEmpty() ? audioFormat(item.quality).value_or(QString()) : QString();
     const QString job = item.jobID();
     for (QDirIterator it(item.folder, QDir::Files); it.hasNext();) {
         it.next();

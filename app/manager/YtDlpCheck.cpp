@@ -15,17 +15,19 @@ QString updateWay(YtDlpInstall install, const QString &path)
 {
     switch (install) {
     case YtDlpInstall::debianPackage:
-        return QStringLiteral("sudo apt install --only-upgrade yt-dlp, or pipx install yt-dlp for a newer release");
+    case YtDlpInstall::other:
+        // The distribution's package stays at its release's version: only one of Lark's own is current.
+        return QStringLiteral("Update now, which gives Lark a current yt-dlp of its own");
+    case YtDlpInstall::own:
+        return QStringLiteral("Update now");
     case YtDlpInstall::pipx:
         return QStringLiteral("pipx upgrade yt-dlp");
     case YtDlpInstall::pip:
         return QStringLiteral("python3 -m pip install --upgrade yt-dlp");
     case YtDlpInstall::standalone:
         return QStringLiteral("\"%1\" -U").arg(path);
-    case YtDlpInstall::other:
-        break;
     }
-    return QStringLiteral("the way it was installed, or replace it with pipx install yt-dlp");
+    return QStringLiteral("Update now");
 }
 
 } // namespace
@@ -44,10 +46,13 @@ std::optional<QDate> ytDlpReleaseDate(const QString &version)
     return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
 }
 
-YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home)
+YtDlpInstall ytDlpInstallOf(const QString &path, const QString &toolDirectory, const QString &home,
+                            const QString &ownDirectory)
 {
     const QFileInfo file(path);
     const QString real = file.canonicalFilePath();
+    if (!ownDirectory.isEmpty() && file.absolutePath() == QDir(ownDirectory).absolutePath())
+        return YtDlpInstall::own;
     if (file.absolutePath() == QDir(toolDirectory).absolutePath())
         return YtDlpInstall::standalone;
     if (real.contains(QLatin1String("/pipx/venvs/")))
@@ -65,8 +70,8 @@ QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, 
                     const QDate &today)
 {
     if (!path)
-        return QStringLiteral("yt-dlp was not found, so video links cannot be downloaded: install it with sudo apt "
-                              "install yt-dlp, or pipx install yt-dlp for the newest release.");
+        return QStringLiteral("yt-dlp was not found, so video links cannot be downloaded: choose Update now to give "
+                              "Lark a yt-dlp of its own, or install it with sudo apt install yt-dlp.");
     const auto released = ytDlpReleaseDate(version);
     if (!released)
         return QStringLiteral("%1 did not tell its version, so it may not work: reinstall yt-dlp.").arg(*path);
@@ -127,7 +132,9 @@ void YtDlpCheck::report(const QString &version)
 {
     m_release = ytDlpReleaseDate(version);
     const YtDlpInstall install =
-        m_path ? ytDlpInstallOf(*m_path, m_tools.toolDirectory(), QDir::homePath()) : YtDlpInstall::other;
+        m_path ? ytDlpInstallOf(*m_path, m_tools.toolDirectory(), QDir::homePath(), m_tools.ownDirectory())
+               : YtDlpInstall::other;
+    m_install = install;
     Q_EMIT finished(ytDlpAdvice(m_path, version, install, m_tools.executable(QStringLiteral("deno")).has_value(),
                                 QDate::currentDate()));
 }

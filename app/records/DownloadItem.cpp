@@ -151,6 +151,12 @@ QJsonObject DownloadItem::toJson() const
         object.insert(QLatin1String("file"), *file);
     if (megaNode)
         object.insert(QLatin1String("megaNode"), megaNode->toJson());
+    if (!format.isEmpty())
+        object.insert(QLatin1String("format"), format);
+    if (playlistItem)
+        object.insert(QLatin1String("playlistItem"), *playlistItem);
+    if (!archiveKey.isEmpty())
+        object.insert(QLatin1String("archiveKey"), archiveKey);
     return object;
 }
 
@@ -198,6 +204,10 @@ std::optional<DownloadItem> DownloadItem::fromJson(const QJsonObject &object)
     item.detail = fields.string(QLatin1String("detail"));
     item.file = fields.optionalString(QLatin1String("file"));
     item.megaNode = std::move(megaNode);
+    item.format = object.value(QLatin1String("format")).toString();
+    if (const auto place = storedCount(object, QLatin1String("playlistItem")); place && *place > 0 && *place < 10000000)
+        item.playlistItem = static_cast<int>(*place);
+    item.archiveKey = object.value(QLatin1String("archiveKey")).toString();
     if (!fields.ok())
         return std::nullopt;
     item.created = *timeFromReference(createdSeconds);

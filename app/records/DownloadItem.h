@@ -41,6 +41,12 @@ struct DownloadItem {
     std::optional<QString> file;
     QDateTime created;
     std::optional<MegaNodeDownload> megaNode;
+    // The yt-dlp format picked for this download alone ("137+bestaudio/137"); empty: the quality decides.
+    QString format;
+    // An entry of a link that holds several which has no link of its own: its place in that link.
+    std::optional<int> playlistItem;
+    // What the download archive knows this entry by ("youtube dQw4w9WgXcQ"); empty: not from a listing.
+    QString archiveKey;
     // A failed item that tries again by itself at retryAt: why it failed,
     // and how many of its automatic retries have been used.
     std::optional<FailureKind> failureKind;

@@ -37,6 +37,13 @@ void RunNotes::take(const QString &line)
             m_entries = count;
         return;
     }
+    if (line.startsWith(QLatin1String(WorkerProtocol::height))) {
+        bool isNumber = false;
+        const int height = QStringView(line).sliced(qstrlen(WorkerProtocol::height)).toInt(&isNumber);
+        m_saidHeight = true;
+        m_height = isNumber && height > 0 && height < 100000 ? std::optional<int>(height) : std::nullopt;
+        return;
+    }
     if (line.startsWith(QLatin1String("  File ")) && line.contains(QLatin1String("yt_dlp/cookies.py\""))) {
         m_inCookies = true;
         return;

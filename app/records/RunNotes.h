@@ -19,6 +19,10 @@ public:
     // The number of videos yt-dlp found behind the link; 0 when it said nothing.
     int entries() const { return m_entries; }
 
+    // The height of the video fetched; none when the source did not say (or nothing was said).
+    std::optional<int> height() const { return m_height; }
+    bool saidHeight() const { return m_saidHeight; }
+
     // The kind of failure the worker said it ended with.
     const std::optional<WorkerFailure> &failure() const { return m_failure; }
 
@@ -33,6 +37,8 @@ public:
 
 private:
     int m_entries = 0;
+    std::optional<int> m_height;
+    bool m_saidHeight = false;
     std::optional<WorkerFailure> m_failure;
     QStringList m_streams;
     std::optional<qint64> m_streamsTotal;

@@ -7,6 +7,7 @@
 #include "app/records/LinkIntake.h"
 #include "app/theme/Theme.h"
 #include "app/ui/DownloadRowDelegate.h"
+#include "app/ui/PlaylistPicker.h"
 #include "app/ui/QueueFilter.h"
 #include "app/ui/QueueView.h"
 #include "model/MegaFolderLink.h"
@@ -18,8 +19,10 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -39,6 +42,18 @@
 namespace {
 
 const QList<int> simultaneous{1, 2, 3, 5, 8, 12, 20, 50};
+// Speed limits offered, in bytes a second; 0: none.
+const QList<qint64> speedLimits{0,           256 * 1024,   512 * 1024,   1048576,     2 * 1048576,
+                                5 * 1048576, 10 * 1048576, 20 * 1048576, 50 * 1048576};
+
+QString speedLimitText(qint64 bytesPerSecond)
+{
+    if (bytesPerSecond <= 0)
+        return QStringLiteral("No limit");
+    if (bytesPerSecond < 1048576)
+        return QStringLiteral("%1 KB/s").arg(bytesPerSecond / 1024);
+    return QStringLiteral("%1 MB/s").arg(QString::number(static_cast<double>(bytesPerSecond) / 1048576, 'g', 3));
+}
 
 QLabel *iconLabel(const QString &icon, int size, const QColor &colour)
 {
@@ -88,11 +103,13 @@ ContentView::ContentView(DownloadManager &manager, QWidget *parent) :
     connect(m_filter, &QAbstractItemModel::layoutChanged, this, &ContentView::updateQueueState);
     for (auto signal : {&DownloadManager::noticeChanged, &DownloadManager::folderChanged,
                         &DownloadManager::notificationsEnabledChanged, &DownloadManager::notificationStatusChanged,
-                        &DownloadManager::concurrencyChanged, &DownloadManager::retriesAutomaticallyChanged})
+                        &DownloadManager::concurrencyChanged, &DownloadManager::retriesAutomaticallyChanged,
+                        &DownloadManager::speedLimitChanged, &DownloadManager::ytDlpUpdateChanged})
         connect(&m_manager, signal, this, &ContentView::updateFooter);
     connect(&m_manager, &DownloadManager::qualityChanged, this,
             [this] { m_quality->setCurrentText(m_manager.quality()); });
     connect(&m_manager, &DownloadManager::folderRequestChanged, this, &ContentView::presentFolderBrowser);
+    connect(&m_manager, &DownloadManager::playlistRequestChanged, this, &ContentView::presentPlaylistPicker);
     applyDensity(false);
     updateCounts();
     updateMainButton();
@@ -459,6 +476,56 @@ QWidget *ContentView::buildQueue()
         browserGroup->addAction(choice);
         connect(choice, &QAction::triggered, &m_manager, [this, browser] { m_manager.setBrowser(browser); });
     }
+    browserMenu->addSeparator();
+    QAction *cookiesFile = browserMenu->addAction(QStringLiteral("Cookies file\u2026"));
+    cookiesFile->setCheckable(true);
+    browserGroup->addAction(cookiesFile);
+    connect(cookiesFile, &QAction::triggered, this, [this] {
+        const QString path =
+            QFileDialog::getOpenFileName(this, QStringLiteral("Choose a cookies.txt file"), QDir::homePath(),
+                                         QStringLiteral("Cookies (*.txt);;All files (*)"));
+        if (!path.isEmpty())
+            m_manager.setCookiesFile(path);
+        syncBrowserMenu();
+    });
+    m_syncBrowserMenu = [this, browserMenu, cookiesFile] {
+        const QString file = m_manager.cookiesFile();
+        cookiesFile->setChecked(!file.isEmpty());
+        cookiesFile->setText(file.isEmpty() ? QStringLiteral("Cookies file\u2026")
+                                            : QStringLiteral("Cookies file: %1").arg(QFileInfo(file).fileName()));
+        for (QAction *choice : browserMenu->actions()) {
+            if (choice != cookiesFile && choice->isCheckable())
+                choice->setChecked(file.isEmpty() && choice->text() == m_manager.browser());
+        }
+    };
+    connect(&m_manager, &DownloadManager::cookiesFileChanged, this, [this] { syncBrowserMenu(); });
+    connect(&m_manager, &DownloadManager::browserChanged, this, [this] { syncBrowserMenu(); });
+    syncBrowserMenu();
+    QMenu *subtitles = menu->addMenu(QStringLiteral("Subtitles"));
+    QAction *wantSubtitles = subtitles->addAction(QStringLiteral("Download subtitles"));
+    wantSubtitles->setCheckable(true);
+    wantSubtitles->setChecked(m_manager.subtitlesWanted());
+    connect(wantSubtitles, &QAction::toggled, &m_manager, &DownloadManager::setSubtitlesWanted);
+    QAction *automatic = subtitles->addAction(QStringLiteral("Include subtitles made automatically"));
+    automatic->setCheckable(true);
+    automatic->setChecked(m_manager.automaticSubtitles());
+    connect(automatic, &QAction::toggled, &m_manager, &DownloadManager::setAutomaticSubtitles);
+    QAction *languages = subtitles->addAction(QString());
+    auto showLanguages = [this, languages] {
+        languages->setText(
+            QStringLiteral("Languages: %1\u2026").arg(m_manager.subtitleLanguages().join(QStringLiteral(", "))));
+    };
+    showLanguages();
+    connect(&m_manager, &DownloadManager::subtitlesChanged, languages, showLanguages);
+    connect(languages, &QAction::triggered, this, [this] {
+        bool ok = false;
+        const QString text =
+            QInputDialog::getText(this, QStringLiteral("Subtitle languages"),
+                                  QStringLiteral("Language codes in the order you want them, such as de, en or pt-BR:"),
+                                  QLineEdit::Normal, m_manager.subtitleLanguages().join(QStringLiteral(", ")), &ok);
+        if (ok)
+            m_manager.setSubtitleLanguages(text);
+    });
     QAction *watch = menu->addAction(QStringLiteral("Offer links as soon as they are copied"));
     watch->setCheckable(true);
     watch->setChecked(m_manager.watchesClipboard());
@@ -534,6 +601,11 @@ QWidget *ContentView::buildFooter()
     m_notice->setWordWrap(true);
     m_notice->setMaximumHeight(m_notice->fontMetrics().lineSpacing() * 2 + 2);
     noticeRow->addWidget(m_notice, 1);
+    m_updateYtDlp = new QPushButton(QStringLiteral("Update now"));
+    m_updateYtDlp->setFont(Theme::font(11, QFont::DemiBold));
+    m_updateYtDlp->setToolTip(QStringLiteral("Install a current yt-dlp for Lark alone, kept up to date by itself"));
+    connect(m_updateYtDlp, &QPushButton::clicked, &m_manager, [this] { m_manager.updateYtDlp(); });
+    noticeRow->addWidget(m_updateYtDlp, 0, Qt::AlignTop);
     auto *dismiss = dismissButton(QStringLiteral("Dismiss notice"));
     connect(dismiss, &QToolButton::clicked, &m_manager, &DownloadManager::dismissNotice);
     noticeRow->addWidget(dismiss, 0, Qt::AlignTop);
@@ -567,6 +639,15 @@ QWidget *ContentView::buildFooter()
     connect(m_concurrency, &QComboBox::activated, this,
             [this](int index) { m_manager.setConcurrency(m_concurrency->itemData(index).toInt()); });
     row->addWidget(m_concurrency);
+    row->addWidget(Theme::label(QStringLiteral("Speed limit"), 11, QFont::Normal, Theme::white(0.55)));
+    m_speedLimit = new QComboBox;
+    m_speedLimit->setAccessibleName(QStringLiteral("Speed limit"));
+    m_speedLimit->setToolTip(QStringLiteral("Shared by all downloads; applies to downloads as they start"));
+    for (qint64 limit : speedLimits)
+        m_speedLimit->addItem(speedLimitText(limit), limit);
+    connect(m_speedLimit, &QComboBox::activated, this,
+            [this](int index) { m_manager.setSpeedLimit(m_speedLimit->itemData(index).toLongLong()); });
+    row->addWidget(m_speedLimit);
     row->addStretch();
     column->addLayout(row);
     return footer;
@@ -916,6 +997,30 @@ void ContentView::updateFooter()
         m_concurrency->insertItem(index, QString::number(m_manager.concurrency()), m_manager.concurrency());
     }
     m_concurrency->setCurrentIndex(index);
+    int limit = m_speedLimit->findData(m_manager.speedLimit());
+    if (limit < 0) {
+        m_speedLimit->addItem(speedLimitText(m_manager.speedLimit()), m_manager.speedLimit());
+        limit = m_speedLimit->count() - 1;
+    }
+    m_speedLimit->setCurrentIndex(limit);
+    m_updateYtDlp->setVisible(m_manager.offersYtDlpUpdate());
+}
+
+void ContentView::presentPlaylistPicker()
+{
+    const PlaylistListing *listing = m_manager.playlistRequest();
+    if (!listing || m_playlistPicker)
+        return;
+    m_playlistPicker = new PlaylistPicker(m_manager, *listing, window());
+    m_playlistPicker->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_playlistPicker, &QDialog::finished, this, [this](int result) {
+        m_playlistPicker = nullptr;
+        // Picking has taken the listing already; a dismissal puts it away. The next one, if any, follows.
+        if (result != QDialog::Accepted)
+            m_manager.dismissPlaylist();
+        QMetaObject::invokeMethod(this, &ContentView::presentPlaylistPicker, Qt::QueuedConnection);
+    });
+    m_playlistPicker->open();
 }
 
 void ContentView::presentFolderBrowser()

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class DownloadManager;
 class DownloadRowDelegate;
 class MegaFolderBrowser;
@@ -74,6 +76,12 @@ private:
     void updateDensity();
     void applyDensity(bool compact);
     void presentFolderBrowser();
+    void presentPlaylistPicker();
+    void syncBrowserMenu()
+    {
+        if (m_syncBrowserMenu)
+            m_syncBrowserMenu();
+    }
     void showDropTarget(bool shown);
 
     DownloadManager &m_manager;
@@ -109,6 +117,10 @@ private:
     QCheckBox *m_autoRetry = nullptr;
     QComboBox *m_concurrency = nullptr;
     MegaFolderBrowser *m_browser = nullptr;
+    class PlaylistPicker *m_playlistPicker = nullptr;
+    QPushButton *m_updateYtDlp = nullptr;
+    QComboBox *m_speedLimit = nullptr;
+    std::function<void()> m_syncBrowserMenu;
     QVBoxLayout *m_column = nullptr;
     QVBoxLayout *m_composerColumn = nullptr;
     // What a window too low for the full design folds away or into one line.

@@ -3,6 +3,7 @@
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
 #include "app/theme/Theme.h"
+#include "app/ui/FormatChooser.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -377,6 +378,14 @@ void QueueView::showRowMenu(const QModelIndex &index, const QPoint &viewportPosi
     }
     for (const DownloadRowDelegate::Action &action : actionsAt(index))
         menu.addAction(action.title, this, action.run);
+    // A video not started yet may be given a format of its own.
+    if (const QUuid id = index.data(DownloadListModel::IdRole).toUuid(); m_manager.mayChooseFormat(id)) {
+        menu.addAction(QStringLiteral("Choose format\u2026"), this, [this, id] {
+            auto *chooser = new FormatChooser(m_manager, id, window());
+            chooser->setAttribute(Qt::WA_DeleteOnClose);
+            chooser->open();
+        });
+    }
     menu.addSeparator();
     menu.addAction(QStringLiteral("Copy status"), this, [this, index] { copyStatus(index); });
     menu.addAction(QStringLiteral("Copy link"), this, [this, index] {

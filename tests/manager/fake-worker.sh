@@ -14,6 +14,8 @@
 #   stubborn* ignores SIGINT and runs until ended otherwise
 #   deaf*   ignores SIGINT and SIGTERM and runs until killed
 #   finish* runs until SIGINT, then finishes its file anyway and exits 0
+#   list*   holds three videos: says so when asked to download, lists them when asked to list
+# Asked for the formats of any link, it names three.
 set -u
 dir="$FAKE_WORKER_DIR"
 last="${*: -1}"
@@ -60,7 +62,22 @@ esac
 printf '%s\n' "$@" > "$dir/$name.args"
 env > "$dir/$name.env"
 printf '%s' "$input" > "$dir/$name.stdin"
+case " $* " in
+  *" --dump-single-json "*)
+    echo '{"id": "v", "title": "Video", "formats": [
+      {"format_id": "140", "ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2", "filesize": 3000000, "format_note": "medium"},
+      {"format_id": "135", "ext": "mp4", "width": 854, "height": 480, "vcodec": "avc1.4d401e", "acodec": "none", "filesize": 9000000},
+      {"format_id": "137", "ext": "mp4", "width": 1920, "height": 1080, "vcodec": "avc1.640028", "acodec": "none", "filesize": 42000000, "format_note": "1080p"}]}'
+    exit 0 ;;
+  *" --yes-playlist --flat-playlist "*)
+    for i in 1 2 3; do
+      echo "LARK_ENTRY|$i|\"https://example.com/v/ok-entry$i\"|\"\"|\"Entry number $i\"|$((i * 61))|\"e$i\"|\"Example\""
+    done
+    echo 'LARK_PLAYLIST|"Three of a kind"|3'
+    exit 0 ;;
+esac
 case "$name" in
+  list*) echo "LARK_ENTRIES|3"; exit 0 ;;
   ok*) echo "LARK_TITLE|$(field "Title $name")"; echo "LARK_PROGRESS| 50.0%|1.00MiB/s|00:01|2.00MiB"
        touch "$folder/$name.mp4"; echo "LARK_FILE|$(field "$folder/$name.mp4")"; exit 0 ;;
   fail*) echo "ERROR: boom for $name"; exit 1 ;;

@@ -366,60 +366,64 @@ private Q_SLOTS:
         QTRY_COMPARE(stateOf(manager, "ok1"), DownloadState::completed);
         const DownloadItem &item = manager.itemAt(0);
         const QString tools = fixture.toolDirectory();
-        QStringList expected{"--ignore-config",
-                             "--no-playlist",
-                             "--newline",
-                             "--no-colors",
-                             "--continue",
-                             "--no-overwrites",
-                             "--no-simulate",
-                             "--progress",
-                             "--socket-timeout",
-                             "30",
-                             "--retries",
-                             "5",
-                             "--fragment-retries",
-                             "5",
-                             "--abort-on-unavailable-fragments",
-                             "--match-filter",
-                             "n_entries <? 2",
-                             "--print",
-                             "playlist:LARK_ENTRIES|%(playlist_count)s",
-                             "--print",
-                             "before_dl:LARK_TITLE|%(title)j",
-                             "--print",
-                             "after_move:LARK_FILE|%(filepath)j",
-                             "--print",
-                             "before_dl:LARK_STREAMS|%(format_id)j|%(filesize,filesize_approx)s",
-                             "--progress-template",
-                             "download:LARK_PROGRESS|%(progress._percent_str)s|%(progress._speed_str)s|%("
-                             "progress._eta_str)s|%(progress._total_bytes_str)s|%(progress.downloaded_bytes)s|%("
-                             "progress.total_bytes,progress.total_bytes_estimate)s|%(progress.speed)s|%(progress."
-                             "eta)s|%(info.format_id)s",
-                             "--parse-metadata",
-                             "title:(?s)(?P<lark_name>.+)",
-                             "--parse-metadata",
-                             "id:(?s)(?P<lark_id>.+)",
-                             "--replace-in-metadata",
-                             "lark_name,lark_id",
-                             "[\"*:<>?|/\\\\]",
-                             "-",
-                             "--replace-in-metadata",
-                             "lark_name,lark_id",
-                             "[\\u202a-\\u202e\\u2066-\\u2069]",
-                             "",
-                             "-P",
-                             item.folder,
-                             "-o",
-                             "%(lark_name).140B [%(lark_id).24B] [" + item.jobID().left(8) + "].%(ext)s"};
+        QStringList expected{"--ignore-config", "--socket-timeout", "30"};
         if (runtimes)
             expected << "--js-runtimes"
                      << "deno:" + tools + "/deno";
         expected << "--ffmpeg-location" << tools + "/ffmpeg"
+                 << "--newline"
+                 << "--no-colors"
+                 << "--continue"
+                 << "--no-overwrites"
+                 << "--no-simulate"
+                 << "--progress"
+                 << "--retries"
+                 << "5"
+                 << "--fragment-retries"
+                 << "5"
+                 << "--abort-on-unavailable-fragments"
+                 << "--no-playlist"
+                 << "--flat-playlist"
+                 << "--match-filter"
+                 << "n_entries <? 2"
+                 << "--print"
+                 << "playlist:LARK_ENTRIES|%(playlist_count)s"
+                 << "--print"
+                 << "before_dl:LARK_TITLE|%(title)j"
+                 << "--print"
+                 << "after_move:LARK_FILE|%(filepath)j"
+                 << "--print"
+                 << "before_dl:LARK_STREAMS|%(format_id)j|%(filesize,filesize_approx)s"
+                 << "--print"
+                 << "before_dl:LARK_HEIGHT|%(height)s"
+                 << "--progress-template"
+                 << "download:LARK_PROGRESS|%(progress._percent_str)s|%(progress._speed_str)s|%("
+                    "progress._eta_str)s|%(progress._total_bytes_str)s|%(progress.downloaded_bytes)s|%("
+                    "progress.total_bytes,progress.total_bytes_estimate)s|%(progress.speed)s|%(progress."
+                    "eta)s|%(info.format_id)s"
+                 << "--parse-metadata"
+                 << "title:(?s)(?P<lark_name>.+)"
+                 << "--parse-metadata"
+                 << "id:(?s)(?P<lark_id>.+)"
+                 << "--replace-in-metadata"
+                 << "lark_name,lark_id"
+                 << "[\"*:<>?|/\\\\]"
+                 << "-"
+                 << "--replace-in-metadata"
+                 << "lark_name,lark_id"
+                 << "[\\u202a-\\u202e\\u2066-\\u2069]"
+                 << ""
+                 << "-P" << item.folder << "-o"
+                 << "%(lark_name).140B [%(lark_id).24B] [" + item.jobID().left(8) + "].%(ext)s"
                  << "-f"
                  << "bv*[height<=1080]+ba/b[height<=1080]/best"
                  << "--merge-output-format"
                  << "mp4/mkv"
+                 << "--remux-video"
+                 << "mp4>mp4/mkv"
+                 << "--embed-metadata"
+                 << "--embed-chapters"
+                 << "--embed-thumbnail"
                  << "--cookies-from-browser"
                  << "chromium"
                  << "--" << link("ok1");
@@ -453,6 +457,9 @@ private Q_SLOTS:
         QTest::newRow("best with") << "Best available" << true << "bv*+ba/b/best";
         QTest::newRow("1080 with") << "1080p" << true << "bv*[height<=1080]+ba/b[height<=1080]/best";
         QTest::newRow("720 with") << "720p" << true << "bv*[height<=720]+ba/b[height<=720]/best";
+        QTest::newRow("2160 with") << "2160p" << true << "bv*[height<=2160]+ba/b[height<=2160]/best";
+        QTest::newRow("1440 with") << "1440p" << true << "bv*[height<=1440]+ba/b[height<=1440]/best";
+        QTest::newRow("480 without") << "480p" << false << "best[height<=480]/best";
         QTest::newRow("best without") << "Best available" << false << "best/best";
         QTest::newRow("1080 without") << "1080p" << false << "best[height<=1080]/best";
         QTest::newRow("720 without") << "720p" << false << "best[height<=720]/best";
@@ -467,14 +474,76 @@ private Q_SLOTS:
         QCOMPARE(ytDlpFormat(quality, ffmpeg), format);
     }
 
-    void audioArguments()
+    void audioAndChoiceArguments_data()
     {
-        DownloadItem item(link("a"), "t", "/tmp", audioQuality, "None");
-        const QStringList arguments = ytDlpArguments(item, std::nullopt, QString("/usr/bin/ffmpeg"));
-        const qsizetype at = arguments.indexOf("-f");
-        QCOMPARE(arguments.mid(at),
-                 QStringList({"-f", "bestaudio/best", "-x", "--audio-format", "mp3", "--", link("a")}));
+        QTest::addColumn<QString>("quality");
+        QTest::addColumn<QString>("format"); // chosen for the item alone
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("tail"); // from -f on
+        const QStringList tags{"--embed-metadata", "--embed-chapters", "--embed-thumbnail"};
+        // clang-format off
+        QTest::newRow("MP3") << audioQuality << "" << QStringList{}
+            << QStringList{"-f", "bestaudio/best", "-x", "--audio-format", "mp3"} + tags;
+        QTest::newRow("M4A as it comes") << "Audio \u2022 M4A" << "" << QStringList{}
+            << QStringList{"-f", "ba[ext=m4a]/ba/b", "-x", "--audio-format", "m4a"} + tags;
+        QTest::newRow("Opus as it comes, no subtitles for sound") << "Audio \u2022 Opus" << "" << QStringList{"subtitles"}
+            << QStringList{"-f", "ba[acodec=opus]/ba/b", "-x", "--audio-format", "opus"} + tags;
+        QTest::newRow("a chosen format, subtitles and a limit") << "Format 137" << "137+bestaudio/137"
+            << QStringList{"subtitles", "automatic", "limit", "cookies"}
+            << QStringList{"-f", "137+bestaudio/137", "--merge-output-format", "mp4/mkv", "--remux-video",
+                           "mp4>mp4/mkv", "--write-auto-subs", "--sub-langs", "de(-.*)?,pt\\-BR(-.*)?",
+                           "--embed-subs"} + tags + QStringList{"--limit-rate", "524288", "--cookies", "/run/c.txt"};
+        // clang-format on
+    }
+    void audioAndChoiceArguments()
+    {
+        QFETCH(QString, quality);
+        QFETCH(QString, format);
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, tail);
+        DownloadItem item(link("a"), "t", "/tmp", quality, "None");
+        item.format = format;
+        YtDlpOptions given;
+        given.ffmpeg = "/usr/bin/ffmpeg";
+        if (options.contains("subtitles"))
+            given.subtitleLanguages = subtitleLanguageList("de, pt-BR; de x_y 12");
+        given.automaticSubtitles = options.contains("automatic");
+        if (options.contains("limit"))
+            given.rateLimit = 524288;
+        if (options.contains("cookies"))
+            given.cookiesFile = "/run/c.txt";
+        const QStringList arguments = ytDlpArguments(item, given);
+        const QStringList expected = tail + QStringList{"--", link("a")};
+        QCOMPARE(arguments.mid(arguments.indexOf("-f")), expected);
         QVERIFY(!arguments.contains("--js-runtimes") && !arguments.contains("--cookies-from-browser"));
+    }
+
+    // The limit is shared by what starts together; MEGA takes its share through the environment.
+    void aSpeedLimitIsSharedByWhatRuns()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(3);
+        manager.setSpeedLimit(3 * 1048576);
+        manager.add(link("wait-a") + " " + link("wait-b") + " https://mega.nz/file/waitMEGA#key");
+        QTRY_COMPARE(manager.active(), 3);
+        QTRY_VERIFY(!fixture.recorded("waitMEGA#key", "env").isEmpty());
+        for (const char *name : {"wait-a", "wait-b"}) {
+            const QStringList arguments = fixture.recorded(name);
+            QCOMPARE(arguments.value(arguments.indexOf("--limit-rate") + 1), "1048576");
+        }
+        QVERIFY(fixture.recorded("waitMEGA#key", "env").contains("LARK_MEGA_RATE_LIMIT=1048576"));
+        // Alone, a download takes the whole limit; without one, nothing is said.
+        manager.pauseAll();
+        QTRY_COMPARE(manager.workerCount(), 0);
+        manager.resume(manager.itemAt(0).id);
+        QTRY_COMPARE(manager.active(), 1);
+        QTRY_VERIFY(fixture.recorded("wait-a").contains("3145728"));
+        manager.pauseAll();
+        QTRY_COMPARE(manager.workerCount(), 0);
+        manager.setSpeedLimit(0);
+        manager.resume(manager.itemAt(0).id);
+        QTRY_VERIFY(!fixture.recorded("wait-a").isEmpty() && !fixture.recorded("wait-a").contains("--limit-rate"));
     }
 
     void megaWorkerArguments()

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -18,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -47,6 +49,43 @@ QByteArray page(const QString &title, const QStringList &sources)
     for (const QString &source : sources)
         html += "<video src=\"" + source.toUtf8() + "\"></video>";
     return html + "</body></html>";
+}
+
+// What ffprobe says of a saved file: its streams and container, and its title tag.
+struct Probed {
+    int height = 0; // of its picture; 0: none
+    QString audio;  // the codec of its sound; empty: none
+    int subtitles = 0;
+    QString subtitleLanguage;
+    QString title;
+};
+
+Probed probe(const QString &path)
+{
+    const auto output =
+        programOutput("ffprobe", {"-v", "error", "-show_entries",
+                                  "stream=codec_type,codec_name,height:stream_tags=language,title:format_tags=title",
+                                  "-of", "json", path});
+    Probed probed;
+    const QJsonObject json = QJsonDocument::fromJson(output.value_or("{}")).object();
+    for (const QJsonValue &value : json["streams"].toArray()) {
+        const QJsonObject stream = value.toObject();
+        const QString type = stream["codec_type"].toString();
+        if (type == "video" && stream["codec_name"].toString() != "mjpeg" && stream["codec_name"].toString() != "png")
+            probed.height = stream["height"].toInt();
+        else if (type == "audio")
+            probed.audio = stream["codec_name"].toString();
+        else if (type == "subtitle") {
+            ++probed.subtitles;
+            probed.subtitleLanguage = stream["tags"].toObject()["language"].toString();
+        }
+        // Ogg keeps its tags with the stream.
+        if (probed.title.isEmpty())
+            probed.title = stream["tags"].toObject()["title"].toString();
+    }
+    if (const QString title = json["format"].toObject()["tags"].toObject()["title"].toString(); !title.isEmpty())
+        probed.title = title;
+    return probed;
 }
 
 struct Fixture {
@@ -155,6 +194,77 @@ private Q_SLOTS:
                                "1",
                                m_clips.filePath("dash.mpd")},
                               120000));
+        // A ladder of heights for the caps: DASH at 720, 480 and 240 with sound, HLS at 720 and 360.
+        QVERIFY(programOutput("ffmpeg",
+                              {"-loglevel",
+                               "error",
+                               "-y",
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               "testsrc=duration=2:size=1280x720:rate=10",
+                               "-f",
+                               "lavfi",
+                               "-i",
+                               "sine=duration=2",
+                               "-filter_complex",
+                               "[0:v]split=3[a][b][c];[b]scale=854:480[m];[c]scale=426:240[s]",
+                               "-map",
+                               "[a]",
+                               "-map",
+                               "[m]",
+                               "-map",
+                               "[s]",
+                               "-map",
+                               "1:a",
+                               "-c:v",
+                               "mpeg4",
+                               "-c:a",
+                               "aac",
+                               "-f",
+                               "dash",
+                               "-seg_duration",
+                               "1",
+                               "-init_seg_name",
+                               "ladder-init-$RepresentationID$.m4s",
+                               "-media_seg_name",
+                               "ladder-$RepresentationID$-$Number$.m4s",
+                               m_clips.filePath("ladder.mpd")},
+                              120000));
+        QVERIFY(
+            programOutput("ffmpeg",
+                          {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=2:size=1280x720:rate=10",
+                           "-c:v", "mpeg4", m_clips.filePath("high.mp4")},
+                          120000));
+        // HLS as sites make it: H.264 in MPEG-TS.
+        for (const char *size : {"640x360", "1280x720"}) {
+            const QString name = QString("hls%1").arg(QString(size).section('x', 1));
+            QVERIFY(programOutput("ffmpeg",
+                                  {"-loglevel",
+                                   "error",
+                                   "-y",
+                                   "-f",
+                                   "lavfi",
+                                   "-i",
+                                   QString("testsrc=duration=2:size=%1:rate=10").arg(size),
+                                   "-c:v",
+                                   "libx264",
+                                   "-preset",
+                                   "ultrafast",
+                                   "-f",
+                                   "hls",
+                                   "-hls_time",
+                                   "1",
+                                   "-hls_list_size",
+                                   "0",
+                                   "-hls_segment_filename",
+                                   m_clips.filePath(name + "-%d.ts"),
+                                   m_clips.filePath(name + ".m3u8")},
+                                  120000));
+        }
+        QVERIFY(writeFile(m_clips.filePath("ladder.m3u8"),
+                          "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360\nhls360.m3u8\n"
+                          "#EXT-X-STREAM-INF:BANDWIDTH=3000000,RESOLUTION=1280x720\nhls720.m3u8\n"));
     }
 
     void megaFileLink()
@@ -287,7 +397,7 @@ private Q_SLOTS:
         QCOMPARE(shown, "Failed, Retrying in 0:30 (attempt 1 of 3)");
         fixture.clock.time = fixture.clock.time.addSecs(31);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->itemAt(0).state, DownloadState::completed, 60000);
-        QCOMPARE(readFile(*fixture.manager->itemAt(0).file), m_clip);
+        QCOMPARE(picture(*fixture.manager->itemAt(0).file), picture(m_clips.filePath("clip.mp4")));
         QCOMPARE(fixture.manager->itemAt(0).retries, 0);
     }
 
@@ -336,7 +446,7 @@ private Q_SLOTS:
         QCOMPARE(item.title, "clip");
         QVERIFY(item.file);
         QVERIFY2(item.file->startsWith(fixture.dir.filePath("downloads/clip [clip] [")), qPrintable(*item.file));
-        QCOMPARE(readFile(*item.file), m_clip);
+        QCOMPARE(picture(*item.file), picture(m_clips.filePath("clip.mp4")));
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 100; }));
     }
 
@@ -408,19 +518,12 @@ private Q_SLOTS:
         QTest::newRow("a forged title on a page without its video")
             << "forged.html" << "ERROR: unable to download video data: HTTP Error 404";
         QTest::newRow("HLS pieces cut short") << "cut.m3u8" << "ERROR: fragment 2 not found, unable to continue";
-        QTest::newRow("three videos on one page")
-            << "three.html" << "This link holds 3 videos and Lark saves one video per link, so nothing was saved: "
-                               "add the link of each video on its own.";
         // clang-format on
     }
     void whatYtDlpCannotFinishIsNeverCompleted()
     {
         QFETCH(QString, path);
         QFETCH(QString, detail);
-        for (const char *copy : {"clip2.mp4", "clip3.mp4"})
-            QVERIFY(QFile::exists(m_clips.filePath(copy)) ||
-                    QFile::copy(m_clips.filePath("clip.mp4"), m_clips.filePath(copy)));
-        QVERIFY(writeFile(m_clips.filePath("three.html"), page("Three", {"/clip.mp4", "/clip2.mp4", "/clip3.mp4"})));
         QVERIFY(
             writeFile(m_clips.filePath("forged.html"),
                       page("Nice&#13;LARK_FILE|/etc/passwd&#13;LARK_PROGRESS|100%|1MiB/s|00:00|5MiB", {"/gone.mp4"})));
@@ -463,7 +566,7 @@ private Q_SLOTS:
         QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
         QCOMPARE(item.title, name);
         QVERIFY(QFileInfo(*item.file).fileName().toUtf8().size() <= 255 - 40);
-        QCOMPARE(readFile(*item.file), m_clip);
+        QCOMPARE(picture(*item.file), picture(m_clips.filePath("clip.mp4")));
     }
 
     void audioConvertedAgainAfterAPauseIsWhole()
@@ -569,7 +672,7 @@ private Q_SLOTS:
 
         fixture.manager->resume(id);
         QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->item(id)->state, DownloadState::completed, 60000);
-        QCOMPARE(readFile(*fixture.manager->item(id)->file), m_clip);
+        QCOMPARE(picture(*fixture.manager->item(id)->file), picture(m_clips.filePath("clip.mp4")));
         bool continued = false;
         for (const QJsonValue &request : server.log()) {
             const QString range = request.toObject()["range"].toString();
@@ -577,6 +680,214 @@ private Q_SLOTS:
                 continued = true;
         }
         QVERIFY2(continued, "the resumed download did not continue from the partial file");
+    }
+    void qualitiesComeAsAsked_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("quality");
+        QTest::addColumn<int>("height"); // 0: sound alone
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QString>("said"); // what the row adds to "Saved to your computer"
+        const QString noHeight = " \u2022 The site does not say the video's height, so the 480p cap could not apply.";
+        // clang-format off
+        // Picture and sound that MP4 cannot hold as they are are joined in MKV.
+        QTest::newRow("DASH, the best") << "ladder.mpd" << "Best available" << 720 << "aac" << "mkv" << "";
+        QTest::newRow("DASH, 480p") << "ladder.mpd" << "480p" << 480 << "aac" << "mkv" << "";
+        QTest::newRow("DASH, a cap above all") << "ladder.mpd" << "2160p" << 720 << "aac" << "mkv" << "";
+        QTest::newRow("HLS, 480p") << "ladder.m3u8" << "480p" << 360 << "" << "mp4" << "";
+        QTest::newRow("HLS, 1440p") << "ladder.m3u8" << "1440p" << 720 << "" << "mp4" << "";
+        QTest::newRow("a file that says no height") << "high.mp4" << "480p" << 720 << "" << "mp4" << noHeight;
+        QTest::newRow("M4A as it came") << "ladder.mpd" << "Audio \u2022 M4A" << 0 << "aac" << "m4a" << "";
+        QTest::newRow("Opus") << "ladder.mpd" << "Audio \u2022 Opus" << 0 << "opus" << "opus" << "";
+        QTest::newRow("MP3, tagged") << "ladder.mpd" << audioQuality << 0 << "mp3" << "mp3" << "";
+        // clang-format on
+    }
+    void qualitiesComeAsAsked()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, quality);
+        QFETCH(int, height);
+        QFETCH(QString, audio);
+        QFETCH(QString, extension);
+        QFETCH(QString, said);
+        Finished run;
+        download(run, path, quality);
+        const DownloadItem &item = run.fixture.manager->itemAt(0);
+        QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+        QCOMPARE(item.detail, "Saved to your computer" + said);
+        QCOMPARE(QFileInfo(*item.file).suffix(), extension);
+        const Probed probed = probe(*item.file);
+        QCOMPARE(probed.height, height);
+        QCOMPARE(probed.audio, audio);
+        // Tagged, whatever the container: the title is the one the row shows.
+        QCOMPARE(probed.title, item.title);
+    }
+
+    void subtitlesAndTagsAreEmbedded()
+    {
+        QVERIFY(writeFile(m_clips.filePath("clip.en.vtt"),
+                          "WEBVTT\n\n00:00:00.000 --> 00:00:02.000\nHello from the subtitles\n"));
+        QVERIFY(writeFile(m_clips.filePath("subtitled.html"),
+                          "<!doctype html><html><head><title>Subtitled clip</title></head><body><video "
+                          "src=\"/clip.mp4\"><track kind=\"subtitles\" src=\"/clip.en.vtt\" srclang=\"en\" "
+                          "label=\"English\"></video></body></html>"));
+        Finished run;
+        DownloadManager &manager = *run.fixture.manager;
+        manager.setSubtitlesWanted(true);
+        manager.setSubtitleLanguages("fr, en");
+        QCOMPARE(manager.subtitleLanguages(), QStringList({"fr", "en"}));
+        download(run, "subtitled.html");
+        const DownloadItem &item = manager.itemAt(0);
+        QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+        const Probed probed = probe(*item.file);
+        QCOMPARE(probed.subtitles, 1);
+        QCOMPARE(probed.subtitleLanguage, "eng");
+        QVERIFY2(probed.title.startsWith("Subtitled clip") && probed.title == item.title, qPrintable(probed.title));
+        // Held in the video, not left beside it.
+        QCOMPARE(QDir(run.fixture.dir.filePath("downloads")).entryList({"*.vtt"}, QDir::Files), QStringList());
+    }
+
+    void linksOfSeveralVideosArePicked_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QList<int>>("picked");
+        QTest::addColumn<QString>("again"); // the notice when the link is added once more
+        QTest::newRow("a page with three videos")
+            << "three.html" << 3 << QList<int>{0, 2} << "Choose from 1 video \u2022 2 downloaded before, skipped";
+        QTest::newRow("a feed, a forged title")
+            << "feed.xml" << 2 << QList<int>{0, 1} << "All 2 videos of My Show were downloaded before.";
+    }
+    void linksOfSeveralVideosArePicked()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, entries);
+        QFETCH(QList<int>, picked);
+        QFETCH(QString, again);
+        for (const char *copy : {"clip2.mp4", "clip3.mp4"})
+            QVERIFY(QFile::exists(m_clips.filePath(copy)) ||
+                    QFile::copy(m_clips.filePath("clip.mp4"), m_clips.filePath(copy)));
+        QVERIFY(writeFile(m_clips.filePath("three.html"), page("Three", {"/clip.mp4", "/clip2.mp4", "/clip3.mp4"})));
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        QVERIFY(writeFile(m_clips.filePath("feed.xml"),
+                          "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>My Show</title>"
+                          "<item><title>First episode</title><enclosure url=\"" +
+                              base.toUtf8() +
+                              "/clip2.mp4\" type=\"video/mp4\"/><guid>ep1</guid></item>"
+                              "<item><title>Second&#10;LARK_FILE|/etc/passwd</title><enclosure url=\"" +
+                              base.toUtf8() +
+                              "/clip3.mp4\" type=\"video/mp4\"/><guid>ep2</guid></item></channel></rss>"));
+        Fixture fixture;
+        DownloadManager &manager = *fixture.manager;
+        QVERIFY(manager.add(base + "/" + path));
+        QTRY_VERIFY2_WITH_TIMEOUT(manager.playlistRequest(), qPrintable(manager.notice()), 120000);
+        QCOMPARE(manager.count(), 0);
+        const PlaylistListing listing = *manager.playlistRequest();
+        QCOMPARE(listing.entries.size(), entries);
+        for (const PlaylistEntry &entry : listing.entries)
+            QVERIFY2(!entry.title.contains('\n') && !entry.title.isEmpty(), qPrintable(entry.title));
+        manager.addPlaylistEntries(picked, "Best available");
+        QCOMPARE(manager.count(), picked.size());
+        QTRY_VERIFY_WITH_TIMEOUT(manager.finished() + manager.count(DownloadState::failed) == picked.size(), 120000);
+        for (int row = 0; row < manager.count(); ++row) {
+            const DownloadItem &item = manager.itemAt(row);
+            QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+            QCOMPARE(picture(*item.file), picture(m_clips.filePath("clip.mp4")));
+            QVERIFY(!item.file->contains("passwd"));
+        }
+        QCOMPARE(QFileInfo(manager.archivePath()).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+        // The same link again: what came before is left out and said so.
+        QVERIFY(manager.add(base + "/" + path));
+        QTRY_COMPARE_WITH_TIMEOUT(manager.notice(), again, 120000);
+        if (manager.playlistRequest()) {
+            QCOMPARE(manager.playlistRequest()->skipped, picked.size());
+            QCOMPARE(manager.playlistRequest()->entries.size(), entries - picked.size());
+            QCOMPARE(manager.playlistRequest()->entries[0].index, 2);
+        }
+    }
+
+    void formatsChosenForOneDownload()
+    {
+        ClipServer slow;
+        const QString slowBase = slow.start(m_clips.path(), 20000);
+        Finished run;
+        const QString base = run.server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty() && !slowBase.isEmpty());
+        DownloadManager &manager = *run.fixture.manager;
+        manager.setConcurrency(1);
+        QVERIFY(manager.add(slowBase + "/clip.mp4")); // holds the one slot
+        QVERIFY(manager.add(base + "/ladder.mpd"));
+        const QUuid id = manager.itemAt(0).id;
+        QVERIFY(manager.mayChooseFormat(id));
+        QSignalSpy listed(&manager, &DownloadManager::formatsListed);
+        manager.listFormats(id);
+        QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 1, 120000);
+        const auto formats = listed[0][1].value<QList<VideoFormat>>();
+        QVERIFY2(listed[0][2].toString().isEmpty(), qPrintable(listed[0][2].toString()));
+        const auto at240 =
+            std::find_if(formats.begin(), formats.end(), [](const VideoFormat &f) { return f.height == 240; });
+        QVERIFY(at240 != formats.end());
+        QVERIFY(at240->audioCodec.isEmpty());
+        manager.setFormat(id, at240->selector(true), "Format " + at240->id);
+        manager.remove(manager.itemAt(1).id);
+        QTRY_VERIFY_WITH_TIMEOUT(manager.item(id)->state == DownloadState::completed ||
+                                     manager.item(id)->state == DownloadState::failed,
+                                 120000);
+        const DownloadItem &item = *manager.item(id);
+        QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
+        const Probed probed = probe(*item.file);
+        QCOMPARE(probed.height, 240);
+        QCOMPARE(probed.audio, "aac"); // the best sound came beside the picture
+    }
+
+    void aCookiesFileReachesTheSiteAndStaysAsItWas()
+    {
+        QTemporaryDir home;
+        const QString cookies = home.filePath("cookies.txt");
+        const QByteArray content = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tlark\tyes\n";
+        QVERIFY(writeFile(cookies, content));
+        QVERIFY(QFile::setPermissions(cookies, QFile::ReadOwner | QFile::WriteOwner));
+        Finished run;
+        DownloadManager &manager = *run.fixture.manager;
+        QVERIFY(!manager.setCookiesFile(m_clips.filePath("clip.mp4"))); // not a cookies file
+        QVERIFY(manager.setCookiesFile(cookies));
+        download(run, "clip.mp4");
+        QVERIFY2(manager.itemAt(0).state == DownloadState::completed, qPrintable(manager.itemAt(0).detail));
+        bool sent = false;
+        for (const QJsonValue &request : run.server.log())
+            sent = sent || request.toObject()["cookie"].toString() == "lark=yes";
+        QVERIFY(sent);
+        // Read, never written or kept.
+        QCOMPARE(readFile(cookies), content);
+        QCOMPARE(QDir(run.fixture.dir.filePath("storage")).entryList({"cookies-*"}, QDir::Files), QStringList());
+        manager.setBrowser("Firefox");
+        QCOMPARE(manager.cookiesFile(), QString());
+    }
+
+    void aSpeedLimitIsSharedByWhatRuns()
+    {
+        const qint64 size = QFileInfo(m_clips.filePath("clip.mp4")).size();
+        QVERIFY(QFile::exists(m_clips.filePath("clip2.mp4")) ||
+                QFile::copy(m_clips.filePath("clip.mp4"), m_clips.filePath("clip2.mp4")));
+        ClipServer server;
+        const QString base = server.start(m_clips.path(), 0);
+        QVERIFY(!base.isEmpty());
+        Fixture fixture;
+        // Two at once under 128 KiB/s in all: each may take 64.
+        fixture.manager->setSpeedLimit(128 * 1024);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(fixture.manager->add(base + "/clip.mp4\n" + base + "/clip2.mp4"));
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.manager->finished(), 2, 120000);
+        // A lower bound only: a busy machine is slower, never faster.
+        const double least = 0.7 * double(size) / (64 * 1024);
+        QVERIFY2(clock.elapsed() / 1000.0 >= least,
+                 qPrintable(QString("%1 s for %2 bytes").arg(clock.elapsed() / 1000.0).arg(size)));
     }
 };
 

@@ -1,8 +1,12 @@
 #include "app/manager/DownloadManager.h"
 #include "app/manager/YtDlpCheck.h"
+#include "tests/support/ClipServer.h"
+#include "tests/support/Programs.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -34,11 +38,14 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("says"); // parts the advice holds, in order; none: no advice
         const int debian = int(YtDlpInstall::debianPackage);
         QTest::newRow("none found") << false << "" << int(YtDlpInstall::other) << false
-                                    << QStringList{"yt-dlp was not found", "sudo apt install yt-dlp", "pipx install"};
+                                    << QStringList{"yt-dlp was not found", "choose Update now",
+                                                   "sudo apt install yt-dlp."};
         QTest::newRow("old Debian package")
             << true << "2023.03.04\n"
             << debian << false
-            << QStringList{"yt-dlp 2023.03.04 is 1376 days old", "sudo apt install --only-upgrade yt-dlp"};
+            << QStringList{"yt-dlp 2023.03.04 is 1376 days old", "Update now, which gives Lark a current yt-dlp"};
+        QTest::newRow("old, Lark's own") << true << "2025.01.15" << int(YtDlpInstall::own) << false
+                                         << QStringList{"is 693 days old", "update it with Update now."};
         QTest::newRow("old, from pipx") << true << "2025.01.15" << int(YtDlpInstall::pipx) << false
                                         << QStringList{"is 693 days old", "update it with pipx upgrade yt-dlp."};
         QTest::newRow("old, from pip") << true << "2025.01.15" << int(YtDlpInstall::pip) << false
@@ -143,6 +150,60 @@ private Q_SLOTS:
                 QTRY_VERIFY_WITH_TIMEOUT(next.notice().startsWith("yt-dlp 2024.08.06 is "), 120000);
             }
         }
+    }
+
+    // Lark's own yt-dlp, from a package index on this machine: installed, kept
+    // when an update fails, and brought up to date by itself once a week.
+    void ownYtDlpFromAPackageIndex()
+    {
+        QTemporaryDir index;
+        QVERIFY(programOutput("python3", {QFINDTESTDATA("../support/make-test-wheels.py"), index.path()}));
+        ClipServer server;
+        const QString base = server.start(index.path(), 0);
+        QVERIFY(!base.isEmpty());
+        qputenv("PIP_INDEX_URL", (base + "/simple/").toUtf8());
+        qputenv("PIP_NO_CACHE_DIR", "1");
+        qputenv("PIP_CONFIG_FILE", "/dev/null");
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+        DownloadManager::Options options;
+        options.storageDirectory = dir.filePath("storage");
+        options.settings = &settings;
+        options.toolDirectory = dir.filePath("tools");
+        auto manager = std::make_unique<DownloadManager>(options);
+        const QString own = manager->ownYtDlpDirectory() + "/bin/yt-dlp";
+        manager->updateYtDlp();
+        QVERIFY(manager->updatingYtDlp());
+        QTRY_VERIFY2_WITH_TIMEOUT(!manager->updatingYtDlp(), qPrintable(manager->notice()), 600000);
+        QCOMPARE(manager->notice(), "yt-dlp 2099.01.01 is ready; Lark keeps it up to date.");
+        QCOMPARE(manager->executable("yt-dlp"), own);
+        QCOMPARE(QFileInfo(manager->ownYtDlpDirectory()).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+        // The pieces for JavaScript came along.
+        QVERIFY(programOutput(manager->ownYtDlpDirectory() + "/bin/python3", {"-c", "import yt_dlp_ejs"}));
+
+        // An update that cannot reach the index leaves the working one in place.
+        qputenv("PIP_INDEX_URL", "http://127.0.0.1:1/simple/");
+        manager->updateYtDlp();
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->updatingYtDlp(), 600000);
+        QVERIFY2(manager->notice().startsWith("yt-dlp could not be updated: ") &&
+                     manager->notice().endsWith(". The yt-dlp in use stays."),
+                 qPrintable(manager->notice()));
+        QCOMPARE(manager->noticeTone(), DownloadManager::NoticeTone::failure);
+        QVERIFY(manager->offersYtDlpUpdate());
+        QCOMPARE(programOutput(own, {"--version"}).value_or("<failed>"), QByteArray("2099.01.01\n"));
+
+        // A week later the next start brings it up to date without asking.
+        qputenv("PIP_INDEX_URL", (base + "/simple/").toUtf8());
+        const QDateTime lastWeek = QDateTime::currentDateTimeUtc().addDays(-8);
+        settings.setValue("ytDlpUpdatedAt", lastWeek);
+        manager = std::make_unique<DownloadManager>(options);
+        manager->checkYtDlp();
+        QTRY_VERIFY_WITH_TIMEOUT(manager->updatingYtDlp(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->updatingYtDlp(), 600000);
+        QVERIFY(settings.value("ytDlpUpdatedAt").toDateTime() > lastWeek.addDays(7));
+        QCOMPARE(manager->notice(), QString()); // nothing to say
+        for (const char *name : {"PIP_INDEX_URL", "PIP_NO_CACHE_DIR", "PIP_CONFIG_FILE"})
+            qunsetenv(name);
     }
 };
 

@@ -18,3 +18,14 @@ inline std::optional<QByteArray> programOutput(const QString &program, const QSt
         return std::nullopt;
     return process.readAllStandardOutput();
 }
+
+// The picture of a video as a checksum of its packets: the tags written into
+// a saved video change its container, never its picture.
+inline QByteArray picture(const QString &path)
+{
+    return programOutput(QStringLiteral("ffmpeg"),
+                         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                          QStringLiteral("-map"), QStringLiteral("0:v"), QStringLiteral("-c"), QStringLiteral("copy"),
+                          QStringLiteral("-f"), QStringLiteral("md5"), QStringLiteral("-")})
+        .value_or("<unreadable: " + path.toUtf8() + ">");
+}

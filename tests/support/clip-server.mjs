@@ -1,7 +1,8 @@
 // Serves the files of one directory over plain HTTP on 127.0.0.1, with byte
 // ranges and an optional rate limit, for tests that run the real yt-dlp.
 //   node clip-server.mjs DIRECTORY [BYTES_PER_SECOND]
-// prints "READY <port>"; GET /_log returns the Range header of every request.
+// prints "READY <port>"; GET /_log returns the Range and Cookie headers of every request.
+// A name without an extension is a page (a package index's, say).
 // A path under /cut/ serves half of the file and then drops the connection;
 // /busy/N/NAME answers 429 Too Many Requests N times, then serves NAME.
 import fs from 'node:fs';
@@ -53,8 +54,8 @@ const server = http.createServer((request, response) => {
     return response.end();
   }
   const data = fs.readFileSync(file);
-  log.push({ method: request.method, path: url.pathname, range: request.headers.range ?? null });
-  const types = { html: 'text/html; charset=utf-8', m3u8: 'application/vnd.apple.mpegurl', ts: 'video/mp2t', mpd: 'application/dash+xml' };
+  log.push({ method: request.method, path: url.pathname, range: request.headers.range ?? null, cookie: request.headers.cookie ?? null });
+  const types = { '': 'text/html; charset=utf-8', html: 'text/html; charset=utf-8', m3u8: 'application/vnd.apple.mpegurl', ts: 'video/mp2t', mpd: 'application/dash+xml', xml: 'application/rss+xml' };
   const headers = { 'Content-Type': types[path.extname(file).slice(1)] ?? 'video/mp4', 'Accept-Ranges': 'bytes' };
   if (cut) {
     response.writeHead(200, { ...headers, 'Content-Length': data.length });

@@ -6,13 +6,16 @@
 #include "app/ui/ContentView.h"
 #include "app/ui/DownloadFolderPicker.h"
 #include "app/ui/DownloadRowDelegate.h"
+#include "app/ui/FormatChooser.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/PlaylistPicker.h"
 #include "app/ui/QueueFilter.h"
 #include "tests/support/DesktopStandIns.h"
 #include "tests/support/Programs.h"
 #include "tests/support/WidgetLookup.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -34,6 +37,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -185,6 +189,81 @@ private:
     }
 
 private Q_SLOTS:
+    // A link of several videos opens a picker; a video not started can be given a format of its own.
+    void videosAndFormatsAreChosenInPanels()
+    {
+        QTemporaryDir tools;
+        QTemporaryDir record;
+        for (const char *name : {"yt-dlp", "ffmpeg"})
+            QVERIFY(QFile::copy(QFINDTESTDATA("../manager/fake-worker.sh"), tools.filePath(name)));
+        qputenv("FAKE_WORKER_DIR", record.path().toUtf8());
+        auto guard = qScopeGuard([] { qunsetenv("FAKE_WORKER_DIR"); });
+        m_settings = std::make_unique<QSettings>(m_dir.filePath("settings.ini"), QSettings::IniFormat);
+        DownloadManager::Options options;
+        options.storageDirectory = m_dir.filePath(QString("storage-%1").arg(++m_managers));
+        options.settings = m_settings.get();
+        options.toolDirectory = tools.path();
+        options.searchDirectories = QStringList{tools.path()};
+        DownloadManager manager(options);
+        manager.setFolder(m_dir.filePath("picked"));
+        manager.setConcurrency(1);
+        MainWindow window(manager);
+        window.resize(1180, 900);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // The qualities on offer.
+        QComboBox *quality = nullptr;
+        for (auto *combo : window.findChildren<QComboBox *>())
+            quality = combo->accessibleName() == "Quality" ? combo : quality;
+        QVERIFY(quality);
+        QCOMPARE(quality->count(), 9);
+        quality->showPopup();
+        QTRY_VERIFY(quality->view()->isVisible());
+        screenshot(*quality->view()->window(), "quality-list");
+        quality->hidePopup();
+
+        QVERIFY(manager.add("https://example.com/v/list3"));
+        PlaylistPicker *picker = nullptr;
+        QTRY_VERIFY((picker = window.findChild<PlaylistPicker *>()) && picker->isVisible());
+        QCOMPARE(manager.count(), 0); // the link itself is no download
+        QCOMPARE(picker->chosen(), QList<int>({0, 1, 2}));
+        screenshot(*picker, "playlist-picker");
+        // Select none after a search leaves out only what it found.
+        picker->setSearch("NUMBER 3");
+        QCOMPARE(picker->shownCount(), 1);
+        picker->setAllChosen(false);
+        picker->setSearch("");
+        QCOMPARE(picker->chosen(), QList<int>({0, 1}));
+        auto *download = picker->findChild<QPushButton *>("download");
+        QCOMPARE(download->text(), "Download 2 videos");
+        download->click();
+        QTRY_VERIFY(!window.findChild<PlaylistPicker *>());
+        QCOMPARE(manager.count(), 2);
+        QTRY_COMPARE(manager.finished(), 2);
+        QCOMPARE(manager.itemAt(0).url, "https://example.com/v/ok-entry1"); // read top down
+        QCOMPARE(manager.playlistRequest(), nullptr);
+
+        // A video waiting for a slot gets the format picked for it.
+        manager.add("https://example.com/v/wait-slot");
+        manager.add("https://example.com/v/ok-format");
+        const QUuid id = manager.itemAt(0).id;
+        QTRY_VERIFY(manager.mayChooseFormat(id));
+        FormatChooser chooser(manager, id, &window);
+        chooser.show();
+        QTRY_COMPARE(chooser.formatCount(), 3);
+        screenshot(chooser, "format-chooser");
+        chooser.choose(1);
+        QCOMPARE(manager.item(id)->format, "135+bestaudio/135");
+        QCOMPARE(manager.item(id)->quality, "Format 135 (480p)");
+        manager.remove(manager.itemAt(1).id);
+        QTRY_COMPARE(manager.item(id)->state, DownloadState::completed);
+        QFile arguments(record.filePath("ok-format.args"));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QVERIFY(arguments.readAll().contains("\n-f\n135+bestaudio/135\n"));
+        QVERIFY(!manager.mayChooseFormat(id)); // a finished download keeps its format
+    }
+
     void initTestCase()
     {
         // The look of the real application, whose main does the same.
@@ -522,10 +601,14 @@ private Q_SLOTS:
         QVERIFY(shownLightness(menu, "menu-open") < 70);
         menu->hide();
         // The signed-in browsers are those whose cookies yt-dlp reads on Linux.
+        // A cookies.txt file stands beside them.
         QStringList browsers;
-        for (QAction *action : menu->actions().first()->menu()->actions())
-            browsers.append(action->text());
-        QCOMPARE(browsers, QStringList({"None", "Chrome", "Chromium", "Firefox", "Edge", "Brave", "Opera", "Vivaldi"}));
+        for (QAction *action : menu->actions().first()->menu()->actions()) {
+            if (!action->isSeparator())
+                browsers.append(action->text());
+        }
+        QCOMPARE(browsers, QStringList({"None", "Chrome", "Chromium", "Firefox", "Edge", "Brave", "Opera", "Vivaldi",
+                                        "Cookies file\u2026"}));
 
         // A combo pop-up.
         QComboBox *quality = nullptr;
@@ -628,7 +711,8 @@ private Q_SLOTS:
                 if (!action->isSeparator())
                     titles.append(action->text());
             }
-            QCOMPARE(titles, QStringList({"Pause", "Remove from queue", "Copy status", "Copy link"}));
+            QCOMPARE(titles,
+                     QStringList({"Pause", "Remove from queue", "Choose format\u2026", "Copy status", "Copy link"}));
             menu->close();
         });
         key(Qt::Key_Menu);
