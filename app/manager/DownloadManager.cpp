@@ -593,10 +593,10 @@ void DownloadManager::checkYtDlp()
 
 void DownloadManager::ytDlpAdvised(const QString &advice, bool offerUpdate)
 {
-    m_offersYtDlpUpdate = offerUpdate;
     // After whatever the notice says already (a history that could not be read comes first).
     setNotice(m_notice.isEmpty() ? advice : m_notice + QStringLiteral(" \u2022 ") + advice,
               m_notice.isEmpty() ? NoticeTone::warning : std::max(m_noticeTone, NoticeTone::warning));
+    m_offersYtDlpUpdate = offerUpdate;
     Q_EMIT ytDlpUpdateChanged();
 }
 
@@ -649,6 +649,8 @@ void DownloadManager::updateYtDlp(bool quietly)
 
 void DownloadManager::setNotice(const QString &notice, NoticeTone tone)
 {
+    // The offer to update belongs to the notice that made it.
+    m_offersYtDlpUpdate = false;
     m_notice = notice;
     m_noticeTone = tone;
     Q_EMIT noticeChanged();
@@ -822,24 +824,16 @@ void DownloadManager::start(const DownloadItem &queued)
             return;
         }
         program = *ytDlp;
-        // yt-dlp writes the cookies back into the file it is given when it
-        // ends: each run gets a private copy, so the user's file is never
-        // written, and runs side by side never write over each other.
-        std::optional<QString> cookiesCopy;
-        if (const QString cookies = cookiesFile(); !cookies.isEmpty()) {
-            const QString copy = QDir(m_support).filePath(QStringLiteral("cookies-%1.txt").arg(item.jobID()));
-            QFile::remove(copy);
-            if (!QFile::copy(cookies, copy)) {
-                fail(item.id, QStringLiteral("The cookies file %1 cannot be read: choose it again in the "
-                                             "\u2026 menu, or choose no cookies.")
-                                  .arg(cookies));
-                return;
-            }
-            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
-            m_cookieCopies.insert(item.id, copy);
-            cookiesCopy = copy;
+        const auto cookiesCopy = copyCookies(item.id);
+        if (!cookiesCopy) {
+            fail(item.id, QStringLiteral("The cookies file %1 cannot be read: choose it again in the \u2026 menu, or "
+                                         "choose no cookies.")
+                              .arg(cookiesFile()));
+            return;
         }
-        YtDlpOptions options = ytDlpOptions(cookiesCopy);
+        if (!cookiesCopy->isEmpty())
+            m_cookieCopies.insert(item.id, *cookiesCopy);
+        YtDlpOptions options = ytDlpOptions(*cookiesCopy);
         options.rateLimit = rate;
         arguments = ytDlpArguments(item, options);
         // What an earlier run left under the final name is not known to be whole.
@@ -865,7 +859,24 @@ void DownloadManager::start(const DownloadItem &queued)
     worker->launch(program, arguments, environment, input);
 }
 
-YtDlpOptions DownloadManager::ytDlpOptions(const std::optional<QString> &cookiesCopy) const
+std::optional<QString> DownloadManager::copyCookies(const QUuid &run) const
+{
+    const QString cookies = cookiesFile();
+    if (cookies.isEmpty())
+        return QString();
+    // yt-dlp writes the cookies back into the file it is given when it
+    // ends: each run gets a private copy, so the user's file is never
+    // written, and runs side by side never write over each other.
+    const QString copy =
+        QDir(m_support).filePath(QStringLiteral("cookies-%1.txt").arg(run.toString(QUuid::WithoutBraces)));
+    QFile::remove(copy);
+    if (!QFile::copy(cookies, copy))
+        return std::nullopt;
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    return copy;
+}
+
+YtDlpOptions DownloadManager::ytDlpOptions(const QString &cookiesCopy) const
 {
     YtDlpOptions options;
     options.ffmpeg = executable(QStringLiteral("ffmpeg"));
@@ -878,8 +889,7 @@ YtDlpOptions DownloadManager::ytDlpOptions(const std::optional<QString> &cookies
         options.subtitleLanguages = subtitleLanguages();
         options.automaticSubtitles = automaticSubtitles();
     }
-    if (cookiesCopy)
-        options.cookiesFile = *cookiesCopy;
+    options.cookiesFile = cookiesCopy;
     return options;
 }
 
@@ -1341,12 +1351,15 @@ void DownloadManager::listPlaylist(const DownloadItem &item)
     if (!ytDlp)
         return;
     setNotice(QStringLiteral("Listing the videos of %1\u2026").arg(item.url), NoticeTone::information);
-    YtDlpOptions options = ytDlpOptions(std::nullopt);
+    const QString cookies = copyCookies(QUuid::createUuid()).value_or(QString());
+    const YtDlpOptions options = ytDlpOptions(cookies);
     auto *listing = new HelperRun(*ytDlp, ytDlpListingArguments(item.url, item.browser, options), m_tools.environment(),
                                   maxListingBytes, listingTimeoutMs, this);
     m_listings.insert(item.url, listing);
-    connect(listing, &HelperRun::finished, this, [this, listing, item](bool ok) {
+    connect(listing, &HelperRun::finished, this, [this, listing, item, cookies](bool ok) {
         listing->deleteLater();
+        if (!cookies.isEmpty())
+            QFile::remove(cookies);
         m_listings.remove(item.url);
         PlaylistListing listed = parsePlaylistListing(item.url, listing->lines());
         if (!ok && listed.entries.isEmpty()) {
@@ -1458,10 +1471,13 @@ void DownloadManager::listFormats(const QUuid &id)
             Qt::QueuedConnection);
         return;
     }
-    auto *query = new HelperRun(*ytDlp, ytDlpFormatListArguments(*target, ytDlpOptions(std::nullopt)),
-                                m_tools.environment(), maxListingBytes, listingTimeoutMs, this);
-    connect(query, &HelperRun::finished, this, [this, query, id](bool ok) {
+    const QString cookies = copyCookies(QUuid::createUuid()).value_or(QString());
+    auto *query = new HelperRun(*ytDlp, ytDlpFormatListArguments(*target, ytDlpOptions(cookies)), m_tools.environment(),
+                                maxListingBytes, listingTimeoutMs, this);
+    connect(query, &HelperRun::finished, this, [this, query, id, cookies](bool ok) {
         query->deleteLater();
+        if (!cookies.isEmpty())
+            QFile::remove(cookies);
         const auto formats = ok ? parseVideoFormats(query->output()) : std::nullopt;
         if (!formats || formats->isEmpty()) {
             Q_EMIT formatsListed(id, {},

@@ -272,7 +272,10 @@ private:
     void scheduleRetry(DownloadItem &item, const std::optional<WorkerFailure> &failure);
     void watchRetries();
     // What a yt-dlp run is given besides its item.
-    YtDlpOptions ytDlpOptions(const std::optional<QString> &cookiesCopy) const;
+    YtDlpOptions ytDlpOptions(const QString &cookiesCopy) const;
+    // A private copy of the cookies file for one run: empty when none is
+    // chosen, nothing when it cannot be read.
+    std::optional<QString> copyCookies(const QUuid &run) const;
     // The share of the speed limit a download starting now gets; none: no limit.
     std::optional<qint64> rateShare() const;
     void listPlaylist(const DownloadItem &item);

@@ -17,17 +17,17 @@ QString updateWay(YtDlpInstall install, const QString &path)
     case YtDlpInstall::debianPackage:
     case YtDlpInstall::other:
         // The distribution's package stays at its release's version: only one of Lark's own is current.
-        return QStringLiteral("Update now, which gives Lark a current yt-dlp of its own");
+        return QStringLiteral("choose Update now for a current yt-dlp of Lark's own");
     case YtDlpInstall::own:
-        return QStringLiteral("Update now");
+        return QStringLiteral("choose Update now");
     case YtDlpInstall::pipx:
-        return QStringLiteral("pipx upgrade yt-dlp");
+        return QStringLiteral("update it with pipx upgrade yt-dlp");
     case YtDlpInstall::pip:
-        return QStringLiteral("python3 -m pip install --upgrade yt-dlp");
+        return QStringLiteral("update it with python3 -m pip install --upgrade yt-dlp");
     case YtDlpInstall::standalone:
-        return QStringLiteral("\"%1\" -U").arg(path);
+        return QStringLiteral("update it with \"%1\" -U").arg(path);
     }
-    return QStringLiteral("Update now");
+    return QStringLiteral("choose Update now");
 }
 
 } // namespace
@@ -78,7 +78,7 @@ QString ytDlpAdvice(const std::optional<QString> &path, const QString &version, 
     QStringList advice;
     if (released->daysTo(today) > oldAfterDays)
         advice.append(QStringLiteral("yt-dlp %1 is %2 days old, the most common cause of failed video downloads: "
-                                     "update it with %3.")
+                                     "%3.")
                           .arg(version.trimmed())
                           .arg(released->daysTo(today))
                           .arg(updateWay(install, *path)));

@@ -14,6 +14,13 @@ constexpr qsizetype maxOutputBytes = 4 * 1048576;
 // pip may fetch tens of megabytes on a slow line.
 constexpr int installTimeoutMs = 15 * 60 * 1000;
 
+// What pip says when it could not talk to its package index.
+bool unreachable(const QByteArray &said)
+{
+    return said.contains("Could not fetch URL") || said.contains("WARNING: Retrying") ||
+           said.contains("NewConnectionError");
+}
+
 } // namespace
 
 YtDlpUpdate::YtDlpUpdate(QString python, QString environmentDirectory, QProcessEnvironment environment,
@@ -47,8 +54,7 @@ void YtDlpUpdate::start()
              QStringLiteral("30"), QStringLiteral("yt-dlp[default]")},
             installTimeoutMs, [this](HelperRun &installed) {
                 // pip that cannot reach its index says so in a warning and ends well, keeping what it had.
-                const QByteArray said = installed.errors();
-                if (said.contains("Could not fetch URL") || said.contains("WARNING: Retrying")) {
+                if (unreachable(installed.errors())) {
                     fail(QStringLiteral("the package index could not be reached"));
                     return;
                 }
@@ -81,8 +87,12 @@ void YtDlpUpdate::run(const QString &program, const QStringList &arguments, int 
         step->deleteLater();
         if (!ok) {
             QString reason = step->failure();
+            if (reason.startsWith(QLatin1String("ERROR: ")))
+                reason.remove(0, 7);
             if (reason.contains(QLatin1String("ensurepip")) || reason.contains(QLatin1String("No module named venv")))
                 reason = QStringLiteral("Python's venv module is missing (the python3-venv package)");
+            else if (unreachable(step->errors()))
+                reason = QStringLiteral("the package index could not be reached");
             fail(reason);
             return;
         }

@@ -81,7 +81,9 @@ bool applyWorkerLine(DownloadItem &item, const QString &line, RunNotes *notes)
     const bool escaped = item.platform() != QLatin1String("MEGA");
     if (startsWith(line, WorkerProtocol::title)) {
         const auto title = fieldText(line, WorkerProtocol::title, escaped);
-        if (!title)
+        // An entry picked from a listing keeps the title it was listed by: a
+        // feed's episode title says more than the name of its media file.
+        if (!title || !item.archiveKey.isEmpty())
             return false;
         item.title = printableText(*title);
         return true;

@@ -501,6 +501,27 @@ QWidget *ContentView::buildQueue()
     connect(&m_manager, &DownloadManager::cookiesFileChanged, this, [this] { syncBrowserMenu(); });
     connect(&m_manager, &DownloadManager::browserChanged, this, [this] { syncBrowserMenu(); });
     syncBrowserMenu();
+    // One limit for all downloads together; a download takes its share as it starts.
+    QMenu *limitMenu = menu->addMenu(QString());
+    limitMenu->setToolTipsVisible(true);
+    auto *limitGroup = new QActionGroup(limitMenu);
+    QList<qint64> limits = speedLimits;
+    if (!limits.contains(m_manager.speedLimit()))
+        limits.append(m_manager.speedLimit()); // a stored limit that is not one of the choices
+    for (const qint64 limit : std::as_const(limits)) {
+        QAction *choice = limitMenu->addAction(speedLimitText(limit));
+        choice->setCheckable(true);
+        choice->setData(limit);
+        limitGroup->addAction(choice);
+        connect(choice, &QAction::triggered, &m_manager, [this, limit] { m_manager.setSpeedLimit(limit); });
+    }
+    auto showLimit = [this, limitMenu] {
+        limitMenu->setTitle(QStringLiteral("Speed limit: %1").arg(speedLimitText(m_manager.speedLimit())));
+        for (QAction *choice : limitMenu->actions())
+            choice->setChecked(choice->data().toLongLong() == m_manager.speedLimit());
+    };
+    showLimit();
+    connect(&m_manager, &DownloadManager::speedLimitChanged, limitMenu, showLimit);
     QMenu *subtitles = menu->addMenu(QStringLiteral("Subtitles"));
     QAction *wantSubtitles = subtitles->addAction(QStringLiteral("Download subtitles"));
     wantSubtitles->setCheckable(true);
@@ -639,15 +660,6 @@ QWidget *ContentView::buildFooter()
     connect(m_concurrency, &QComboBox::activated, this,
             [this](int index) { m_manager.setConcurrency(m_concurrency->itemData(index).toInt()); });
     row->addWidget(m_concurrency);
-    row->addWidget(Theme::label(QStringLiteral("Speed limit"), 11, QFont::Normal, Theme::white(0.55)));
-    m_speedLimit = new QComboBox;
-    m_speedLimit->setAccessibleName(QStringLiteral("Speed limit"));
-    m_speedLimit->setToolTip(QStringLiteral("Shared by all downloads; applies to downloads as they start"));
-    for (qint64 limit : speedLimits)
-        m_speedLimit->addItem(speedLimitText(limit), limit);
-    connect(m_speedLimit, &QComboBox::activated, this,
-            [this](int index) { m_manager.setSpeedLimit(m_speedLimit->itemData(index).toLongLong()); });
-    row->addWidget(m_speedLimit);
     row->addStretch();
     column->addLayout(row);
     return footer;
@@ -997,12 +1009,6 @@ void ContentView::updateFooter()
         m_concurrency->insertItem(index, QString::number(m_manager.concurrency()), m_manager.concurrency());
     }
     m_concurrency->setCurrentIndex(index);
-    int limit = m_speedLimit->findData(m_manager.speedLimit());
-    if (limit < 0) {
-        m_speedLimit->addItem(speedLimitText(m_manager.speedLimit()), m_manager.speedLimit());
-        limit = m_speedLimit->count() - 1;
-    }
-    m_speedLimit->setCurrentIndex(limit);
     m_updateYtDlp->setVisible(m_manager.offersYtDlpUpdate());
 }
 

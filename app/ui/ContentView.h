@@ -119,7 +119,6 @@ private:
     MegaFolderBrowser *m_browser = nullptr;
     class PlaylistPicker *m_playlistPicker = nullptr;
     QPushButton *m_updateYtDlp = nullptr;
-    QComboBox *m_speedLimit = nullptr;
     std::function<void()> m_syncBrowserMenu;
     QVBoxLayout *m_column = nullptr;
     QVBoxLayout *m_composerColumn = nullptr;

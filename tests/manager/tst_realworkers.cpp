@@ -797,6 +797,7 @@ private Q_SLOTS:
             QVERIFY2(item.state == DownloadState::completed, qPrintable(item.detail));
             QCOMPARE(picture(*item.file), picture(m_clips.filePath("clip.mp4")));
             QVERIFY(!item.file->contains("passwd"));
+            QCOMPARE(item.title, listing.entries[picked[row]].title); // "First episode", not "clip2"
         }
         QCOMPARE(QFileInfo(manager.archivePath()).permissions(),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);

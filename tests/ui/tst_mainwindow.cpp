@@ -223,6 +223,23 @@ private Q_SLOTS:
         screenshot(*quality->view()->window(), "quality-list");
         quality->hidePopup();
 
+        // The speed limit is one choice of the "…" menu, which names it.
+        QMenu *limits = nullptr;
+        for (QToolButton *button : window.findChildren<QToolButton *>()) {
+            for (QAction *action :
+                 button->accessibleName() == "More actions" ? button->menu()->actions() : QList<QAction *>())
+                limits = action->text().startsWith("Speed limit") ? action->menu() : limits;
+        }
+        QVERIFY(limits);
+        QCOMPARE(limits->title(), "Speed limit: No limit");
+        for (QAction *choice : limits->actions()) {
+            if (choice->text() == "1 MB/s")
+                choice->trigger();
+        }
+        QCOMPARE(manager.speedLimit(), 1048576);
+        QCOMPARE(limits->title(), "Speed limit: 1 MB/s");
+        manager.setSpeedLimit(0);
+
         QVERIFY(manager.add("https://example.com/v/list3"));
         PlaylistPicker *picker = nullptr;
         QTRY_VERIFY((picker = window.findChild<PlaylistPicker *>()) && picker->isVisible());
