@@ -1348,8 +1348,11 @@ void DownloadManager::listPlaylist(const DownloadItem &item)
     if (m_listings.contains(item.url))
         return;
     const auto ytDlp = executable(QStringLiteral("yt-dlp"));
-    if (!ytDlp)
+    if (!ytDlp) {
+        setNotice(QStringLiteral("The videos of %1 cannot be listed: yt-dlp was not found.").arg(item.url),
+                  NoticeTone::failure);
         return;
+    }
     setNotice(QStringLiteral("Listing the videos of %1\u2026").arg(item.url), NoticeTone::information);
     const QString cookies = copyCookies(QUuid::createUuid()).value_or(QString());
     const YtDlpOptions options = ytDlpOptions(cookies);
