@@ -28,7 +28,9 @@ QStringList WorkerTools::searchDirectories() const
     if (m_searchDirectories)
         return *m_searchDirectories;
     QStringList directories{m_toolDirectory};
-    if (!m_ownDirectory.isEmpty())
+    // An environment whose Python is gone (the system's moved on to another
+    // version) would start no yt-dlp at all: the system's is used then.
+    if (!m_ownDirectory.isEmpty() && QFileInfo::exists(m_ownDirectory + QStringLiteral("/python3")))
         directories.append(m_ownDirectory);
     return directories + QStringList{QDir::homePath() + QStringLiteral("/.local/bin"),
                                      QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),

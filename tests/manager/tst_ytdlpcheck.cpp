@@ -193,6 +193,13 @@ private Q_SLOTS:
         QVERIFY(!manager->offersYtDlpUpdate());
         QCOMPARE(programOutput(own, {"--version"}).value_or("<failed>"), QByteArray("2099.01.01\n"));
 
+        // An environment whose Python went away with a system upgrade is passed over.
+        const QString python = manager->ownYtDlpDirectory() + "/bin/python3";
+        const QString moved = manager->ownYtDlpDirectory() + "/bin/python3.moved";
+        QVERIFY(QFile::rename(python, moved));
+        QVERIFY(manager->executable("yt-dlp") != own);
+        QVERIFY(QFile::rename(moved, python));
+
         // A week later the next start brings it up to date without asking.
         qputenv("PIP_INDEX_URL", (base + "/simple/").toUtf8());
         const QDateTime lastWeek = QDateTime::currentDateTimeUtc().addDays(-8);
