@@ -1358,6 +1358,8 @@ void DownloadManager::listPlaylist(const DownloadItem &item)
     const YtDlpOptions options = ytDlpOptions(cookies);
     auto *listing = new HelperRun(*ytDlp, ytDlpListingArguments(item.url, item.browser, options), m_tools.environment(),
                                   maxListingBytes, listingTimeoutMs, this);
+    // In Lark's private folder: nothing yt-dlp might write lands where Lark was started from.
+    listing->setWorkingDirectory(m_support);
     m_listings.insert(item.url, listing);
     connect(listing, &HelperRun::finished, this, [this, listing, item, cookies](bool ok) {
         listing->deleteLater();
@@ -1477,6 +1479,7 @@ void DownloadManager::listFormats(const QUuid &id)
     const QString cookies = copyCookies(QUuid::createUuid()).value_or(QString());
     auto *query = new HelperRun(*ytDlp, ytDlpFormatListArguments(*target, ytDlpOptions(cookies)), m_tools.environment(),
                                 maxListingBytes, listingTimeoutMs, this);
+    query->setWorkingDirectory(m_support);
     connect(query, &HelperRun::finished, this, [this, query, id, cookies](bool ok) {
         query->deleteLater();
         if (!cookies.isEmpty())

@@ -16,6 +16,8 @@ public:
     HelperRun(QString program, QStringList arguments, QProcessEnvironment environment, qsizetype maxOutputBytes,
               int timeoutMs, QObject *parent = nullptr);
     ~HelperRun() override;
+    // Runs in this directory; the application's own by default.
+    void setWorkingDirectory(const QString &directory) { m_process.setWorkingDirectory(directory); }
     void start();
     // Ends the run; finished is not reported then.
     void cancel();

@@ -158,8 +158,11 @@ QStringList ytDlpListingArguments(const QString &url, const QString &browser, co
 {
     QStringList arguments = commonArguments(options);
     // Every field outside the numbers comes as a JSON string: "" when unknown.
-    arguments << QStringLiteral("--yes-playlist") << QStringLiteral("--flat-playlist") << QStringLiteral("--print")
-              << QStringLiteral("playlist:LARK_PLAYLIST|%(title|)j|%(playlist_count|)s") << QStringLiteral("--print")
+    // A print at the "playlist" stage would let yt-dlp download the entries
+    // it resolves unless told outright to fetch nothing.
+    arguments << QStringLiteral("--simulate") << QStringLiteral("--yes-playlist") << QStringLiteral("--flat-playlist")
+              << QStringLiteral("--print") << QStringLiteral("playlist:LARK_PLAYLIST|%(title|)j|%(playlist_count|)s")
+              << QStringLiteral("--print")
               << QStringLiteral("LARK_ENTRY|%(playlist_index|)s|%(url|)j|%(webpage_url|)j|%(title|)j|%(duration|)s|"
                                 "%(id|)j|%(ie_key,extractor_key|)j");
     addCookies(arguments, browser, options);
@@ -170,7 +173,7 @@ QStringList ytDlpListingArguments(const QString &url, const QString &browser, co
 QStringList ytDlpFormatListArguments(const DownloadItem &item, const YtDlpOptions &options)
 {
     QStringList arguments = commonArguments(options);
-    arguments << QStringLiteral("--dump-single-json");
+    arguments << QStringLiteral("--simulate") << QStringLiteral("--dump-single-json");
     if (item.playlistItem)
         arguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
                   << QString::number(*item.playlistItem);

@@ -787,6 +787,10 @@ private Q_SLOTS:
         QCOMPARE(manager.count(), 0);
         const PlaylistListing listing = *manager.playlistRequest();
         QCOMPARE(listing.entries.size(), entries);
+        // Finding out and listing fetched no video: only pages.
+        for (const QJsonValue &request : server.log())
+            QVERIFY2(!request.toObject()["path"].toString().endsWith(".mp4"),
+                     qPrintable(request.toObject()["path"].toString()));
         for (const PlaylistEntry &entry : listing.entries)
             QVERIFY2(!entry.title.contains('\n') && !entry.title.isEmpty(), qPrintable(entry.title));
         manager.addPlaylistEntries(picked, "Best available");
