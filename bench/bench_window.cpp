@@ -93,7 +93,7 @@ void BM_StartUpWithHistory(benchmark::State &state)
         queue->viewport()->installEventFilter(&counter);
         app.show();
         while (counter.paints == 0)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
         if (app.manager().count() != count)
             state.SkipWithError("the history did not load");
@@ -159,7 +159,7 @@ void BM_QueueRepaintsUnderLoad(benchmark::State &state)
         ticker.start(1);
         manager.add(links); // the new items are at the top, in view
         while (manager.finished() < 10020)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         ticker.stop();
         framesPerSecond = counter.paints / seconds;
