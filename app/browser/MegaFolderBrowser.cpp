@@ -376,11 +376,7 @@ QWidget *MegaFolderBrowser::buildFooter()
     m_download->setFont(Theme::font(12, QFont::DemiBold));
     m_download->setCursor(Qt::PointingHandCursor);
     m_download->setObjectName(QStringLiteral("download"));
-    m_download->setStyleSheet(QStringLiteral("#download { %1 color: %2; padding: 11px 14px; border: none; }"
-                                             "#download:disabled { background: %3; color: %4; }")
-                                  .arg(Theme::roundedStyle(Theme::mint, 8), Theme::base.name(),
-                                       Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
-                                       Theme::withAlpha(Theme::base, 0.4).name(QColor::HexArgb)));
+    m_download->setStyleSheet(Theme::primaryButtonStyle(QStringLiteral("download"), 11));
     connect(m_download, &QPushButton::clicked, this, &MegaFolderBrowser::downloadSelected);
     row->addWidget(m_download);
     return footer;

@@ -122,6 +122,15 @@ QString roundedStyle(const QColor &fill, int radius, const QColor &outline)
     return style + QStringLiteral(" border: 1px solid %1;").arg(outline.name(QColor::HexArgb));
 }
 
+QString primaryButtonStyle(const QString &objectName, int verticalPadding)
+{
+    return QStringLiteral("#%1 { %2 color: %3; padding: %4px 14px; border: none; }"
+                          "#%1:disabled { background: %5; color: %6; }")
+        .arg(objectName, roundedStyle(mint, 8), base.name())
+        .arg(verticalPadding)
+        .arg(withAlpha(mint, 0.4).name(QColor::HexArgb), withAlpha(base, 0.4).name(QColor::HexArgb));
+}
+
 QString controlsStyleSheet()
 {
     return QStringLiteral(

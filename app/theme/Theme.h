@@ -40,6 +40,9 @@ QString plainToolTip(const QString &text);
 // Style-sheet text for a rounded, filled surface with an optional outline.
 QString roundedStyle(const QColor &fill, int radius, const QColor &outline = Qt::transparent);
 
+// Style-sheet text for a panel's one mint action button, named objectName.
+QString primaryButtonStyle(const QString &objectName, int verticalPadding);
+
 // Style-sheet text for the standard controls (buttons, check boxes, pop-ups,
 // tooltips, scroll bars) in the application's dark style.
 QString controlsStyleSheet();

@@ -120,11 +120,7 @@ PlaylistPicker::PlaylistPicker(DownloadManager &manager, const PlaylistListing &
     m_download->setObjectName(QStringLiteral("download"));
     m_download->setIcon(Theme::icon(QStringLiteral("arrow-down"), 14, Theme::base));
     m_download->setFont(Theme::font(12, QFont::DemiBold));
-    m_download->setStyleSheet(QStringLiteral("#download { %1 color: %2; padding: 9px 14px; border: none; }"
-                                             "#download:disabled { background: %3; color: %4; }")
-                                  .arg(Theme::roundedStyle(Theme::mint, 8), Theme::base.name(),
-                                       Theme::withAlpha(Theme::mint, 0.4).name(QColor::HexArgb),
-                                       Theme::withAlpha(Theme::base, 0.4).name(QColor::HexArgb)));
+    m_download->setStyleSheet(Theme::primaryButtonStyle(QStringLiteral("download"), 9));
     m_download->setDefault(true);
     connect(m_download, &QPushButton::clicked, this, &PlaylistPicker::download);
     footer->addWidget(m_download);
