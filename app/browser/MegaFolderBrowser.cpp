@@ -51,10 +51,8 @@ MegaFolderBrowser::MegaFolderBrowser(DownloadManager &manager, const MegaFolderR
     setWindowTitle(QStringLiteral("Choose from MEGA"));
     setModal(true);
     setFixedSize(820, 640);
-    Theme::applyPalette(this);
-    setFont(Theme::font(12));
     // Standard controls in the dark style; the download button has its own.
-    setStyleSheet(Theme::controlsStyleSheet());
+    Theme::applyPanelStyle(this);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(26, 26, 26, 26);

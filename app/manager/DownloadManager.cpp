@@ -1366,12 +1366,13 @@ void DownloadManager::listPlaylist(const DownloadItem &item)
         if (!cookies.isEmpty())
             QFile::remove(cookies);
         m_listings.remove(item.url);
-        PlaylistListing listed = parsePlaylistListing(item.url, listing->lines());
-        if (!ok && listed.entries.isEmpty()) {
+        // A listing cut off at its bound or its time is not the link's whole list.
+        if (!ok) {
             setNotice(QStringLiteral("The videos of %1 could not be listed: %2").arg(item.url, listing->failure()),
                       NoticeTone::failure);
             return;
         }
+        PlaylistListing listed = parsePlaylistListing(item.url, listing->lines());
         // What the archive holds was downloaded from a listing before.
         QSet<QString> archived;
         QFile archive(archivePath());

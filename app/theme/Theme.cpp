@@ -238,4 +238,11 @@ void applyPalette(QWidget *widget)
     widget->setAutoFillBackground(true);
 }
 
+void applyPanelStyle(QWidget *panel)
+{
+    applyPalette(panel);
+    panel->setFont(font(12));
+    panel->setStyleSheet(controlsStyleSheet());
+}
+
 } // namespace Theme

@@ -58,6 +58,8 @@ QPalette palette();
 void applyToApplication();
 // The palette on one widget, with its background filled.
 void applyPalette(QWidget *widget);
+// A panel in the dark style: the palette, the application font, the standard controls.
+void applyPanelStyle(QWidget *panel);
 // The dark palette and white text of the application's alerts.
 void applyAlertStyle(QWidget *alert);
 

@@ -18,9 +18,7 @@ FormatChooser::FormatChooser(DownloadManager &manager, const QUuid &id, QWidget 
     setModal(true);
     resize(620, 480);
     setMinimumSize(460, 340);
-    Theme::applyPalette(this);
-    setFont(Theme::font(12));
-    setStyleSheet(Theme::controlsStyleSheet());
+    Theme::applyPanelStyle(this);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(22, 20, 22, 20);
     column->setSpacing(12);

@@ -31,9 +31,7 @@ PlaylistPicker::PlaylistPicker(DownloadManager &manager, const PlaylistListing &
     setModal(true);
     resize(760, 560);
     setMinimumSize(560, 420);
-    Theme::applyPalette(this);
-    setFont(Theme::font(12));
-    setStyleSheet(Theme::controlsStyleSheet());
+    Theme::applyPanelStyle(this);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(24, 22, 24, 22);

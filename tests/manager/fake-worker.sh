@@ -15,6 +15,7 @@
 #   deaf*   ignores SIGINT and SIGTERM and runs until killed
 #   finish* runs until SIGINT, then finishes its file anyway and exits 0
 #   list*   holds three videos: says so when asked to download, lists them when asked to list
+#           (listendless* lists without end)
 # Asked for the formats of any link, it names three.
 set -u
 dir="$FAKE_WORKER_DIR"
@@ -70,6 +71,7 @@ case " $* " in
       {"format_id": "137", "ext": "mp4", "width": 1920, "height": 1080, "vcodec": "avc1.640028", "acodec": "none", "filesize": 42000000, "format_note": "1080p"}]}'
     exit 0 ;;
   *" --yes-playlist --flat-playlist "*)
+    case "$name" in listendless*) yes 'LARK_ENTRY|1|"https://example.com/v/ok"|""|"Again"|1|"e"|"Example"'; exit 0 ;; esac
     for i in 1 2 3; do
       echo "LARK_ENTRY|$i|\"https://example.com/v/ok-entry$i\"|\"\"|\"Entry number $i\"|$((i * 61))|\"e$i\"|\"Example\""
     done

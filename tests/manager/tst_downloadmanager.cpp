@@ -546,6 +546,20 @@ private Q_SLOTS:
         QTRY_VERIFY(!fixture.recorded("wait-a").isEmpty() && !fixture.recorded("wait-a").contains("--limit-rate"));
     }
 
+    // A listing that never ends is cut at its bound and offers nothing, rather than a part of the list.
+    void anEndlessListingIsRefused()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.add(link("listendless"));
+        QTRY_VERIFY_WITH_TIMEOUT(manager.notice().startsWith("The videos of"), 60000);
+        QCOMPARE(manager.notice(), "The videos of " + link("listendless") +
+                                       " could not be listed: The answer was larger than 64 MiB, so it was not read.");
+        QCOMPARE(manager.noticeTone(), DownloadManager::NoticeTone::failure);
+        QCOMPARE(manager.playlistRequest(), nullptr);
+        QCOMPARE(manager.count(), 0);
+    }
+
     void megaWorkerArguments()
     {
         Fixture fixture;
