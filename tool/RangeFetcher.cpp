@@ -23,6 +23,23 @@ struct RangeFetcher::Slot {
     std::optional<Clock::time_point> resendAt;
     int tries = 0;       // of the range in hand
     bool paused = false; // by the rate limit
+    // The range was cut short after it was asked for: its tail went to another connection.
+    bool cut = false;
+    Clock::time_point sentAt;
+    std::optional<Clock::time_point> firstByteAt;
+    qint64 triedFrom = 0; // what had arrived of the range when this try was sent
+
+    bool receiving() const { return busy && !finished && !resendAt; }
+    // Bytes a second on this try, once there is enough of it to tell; 0 until then.
+    double rate(Clock::time_point now) const
+    {
+        if (!firstByteAt)
+            return 0;
+        const double seconds = std::chrono::duration<double>(now - *firstByteAt).count();
+        const qint64 bytes = range.body.size() - triedFrom;
+        return seconds < 0.1 || bytes < 65536 ? 0 : static_cast<double>(bytes) / seconds;
+    }
+    qint64 left() const { return range.expected - range.body.size(); }
 };
 
 namespace {
@@ -33,6 +50,8 @@ namespace {
 constexpr long slowestBytesPerSecond = 512;
 // How often the caller hears from a wait, and how soon an interrupt is seen.
 constexpr auto waitSlice = std::chrono::milliseconds(200);
+// A tail smaller than this is not worth a request of its own.
+constexpr qint64 smallestTakeOver = 262144;
 
 // With nothing arriving from any connection for this long, the run gives up;
 // LARK_MEGA_GIVE_UP_SECONDS shortens it for tests.
@@ -80,13 +99,24 @@ size_t RangeFetcher::collect(char *data, size_t size, size_t count, void *target
     auto *slot = static_cast<Slot *>(target);
     Range &range = slot->range;
     const auto length = static_cast<qsizetype>(size * count);
-    if (range.body.size() + length > range.expected)
+    const qsizetype room = range.expected - range.body.size();
+    if (length > room && !slot->cut)
         return 0; // stops the transfer: the range is unusable anyway
-    if (!slot->owner->admit(length)) {
+    const qsizetype taken = std::min(length, room);
+    if (!slot->owner->admit(taken)) {
         slot->paused = true;
         return CURL_WRITEFUNC_PAUSE; // curl keeps the bytes and hands them over again on release
     }
-    range.body.append(data, length);
+    if (!slot->firstByteAt) {
+        slot->firstByteAt = Clock::now();
+        const double latency = std::chrono::duration<double>(*slot->firstByteAt - slot->sentAt).count();
+        double &known = slot->owner->m_latency;
+        known = known == 0 ? latency : 0.7 * known + 0.3 * latency;
+    }
+    range.body.append(data, taken);
+    // What is beyond a cut belongs to another connection: this transfer ends here.
+    if (slot->cut && range.body.size() == range.expected)
+        return 0;
     return size * count;
 }
 
@@ -122,7 +152,7 @@ std::chrono::milliseconds RangeFetcher::releasePaused()
 
 int RangeFetcher::connectionsFromEnvironment()
 {
-    return static_cast<int>(environmentNumber("LARK_MEGA_CONNECTIONS", 1, 8, 4));
+    return static_cast<int>(environmentNumber("LARK_MEGA_CONNECTIONS", 1, 16, 8));
 }
 
 RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint64 rangeBytes, int connections) :
@@ -132,6 +162,7 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
     m_nextFirst(offset),
     m_deliver(offset),
     m_lastByteAt(Clock::now()),
+    m_connections(connections),
     m_refilled(Clock::now())
 {
     m_rate = static_cast<double>(environmentNumber("LARK_MEGA_RATE_LIMIT", 1024, 1LL << 40, 0));
@@ -140,8 +171,10 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
     // One TLS handshake is enough for all the connections to one server.
     curl_share_setopt(static_cast<CURLSH *>(m_share), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     curl_share_setopt(static_cast<CURLSH *>(m_share), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(connections));
-    for (int i = 0; i < connections; ++i) {
+    // Twice the connections: a next request opens its own while the one before it ends.
+    curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, 2L * connections);
+    curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAXCONNECTS, 2L * connections);
+    for (int i = 0; i < 2 * connections; ++i) {
         auto slot = std::make_unique<Slot>();
         slot->owner = this;
         slot->easy = static_cast<CURL *>(newCurlHandle(std::chrono::seconds(3600), slot->errorBuffer));
@@ -189,6 +222,74 @@ void RangeFetcher::request(Slot &slot)
     send(slot, false);
 }
 
+bool RangeFetcher::takeOver(Slot &slot, bool onlyFarSlower)
+{
+    // Paced by the rate limit, more connections bring nothing.
+    if (m_rate > 0)
+        return false;
+    const auto now = Clock::now();
+    for (const auto &other : m_slots) {
+        if (other->receiving())
+            m_bestRate = std::max(m_bestRate, other->rate(now));
+    }
+    if (m_bestRate <= 0)
+        return false;
+    // A request whose rate is not known yet is taken to go at the best rate seen.
+    const auto rateOf = [&](const Slot &other) {
+        const double rate = other.rate(now);
+        return rate > 0 ? rate : m_bestRate;
+    };
+    Slot *victim = nullptr;
+    double victimSeconds = 0;
+    for (const auto &other : m_slots) {
+        if (!other->receiving())
+            continue;
+        if (const double seconds = static_cast<double>(other->left()) / rateOf(*other); seconds > victimSeconds) {
+            victimSeconds = seconds;
+            victim = other.get();
+        }
+    }
+    if (!victim)
+        return false;
+    // A connection far slower than the best gives up its range before new ranges are started.
+    const double victimRate = rateOf(*victim);
+    if (onlyFarSlower && victimRate * 4 > m_bestRate)
+        return false;
+    // The cut at which the victim, at its rate, ends when the taker, at the best
+    // rate seen and after one answer's latency, ends the tail.
+    const double takerRate = m_bestRate;
+    const auto remaining = static_cast<double>(victim->left());
+    const double kept = (m_latency + remaining / takerRate) / (1 / victimRate + 1 / takerRate);
+    const qint64 end = victim->range.first + victim->range.expected;
+    const qint64 at = victim->range.first + victim->range.body.size();
+    const qint64 cut = (at + static_cast<qint64>(kept) + 15) / 16 * 16;
+    if (end - cut < smallestTakeOver)
+        return false;
+    victim->range.expected = cut - victim->range.first;
+    victim->cut = true;
+    slot.range = Range{cut, end - cut, QByteArray(), false};
+    slot.tries = 0;
+    send(slot, false);
+    return true;
+}
+
+int RangeFetcher::busyConnections() const
+{
+    const auto now = Clock::now();
+    int busy = 0;
+    for (const auto &slot : m_slots) {
+        if (!slot->busy || slot->finished)
+            continue;
+        // A request whose range ends within one latency has made way for the next.
+        const double rate = slot->rate(now);
+        const bool ending =
+            slot->receiving() && rate > 0 && m_latency > 0 && static_cast<double>(slot->left()) / rate <= m_latency;
+        if (!ending)
+            ++busy;
+    }
+    return busy;
+}
+
 void RangeFetcher::send(Slot &slot, bool freshConnection)
 {
     // What arrived of the range before a failure is kept; only the rest is asked for.
@@ -202,6 +303,10 @@ void RangeFetcher::send(Slot &slot, bool freshConnection)
     slot.failure.reset();
     slot.resendAt.reset();
     slot.paused = false;
+    slot.cut = false;
+    slot.sentAt = Clock::now();
+    slot.firstByteAt.reset();
+    slot.triedFrom = slot.range.body.size();
     ++slot.tries;
     // A connection that failed is not the one to ask again on.
     curl_easy_setopt(slot.easy, CURLOPT_FRESH_CONNECT, freshConnection ? 1L : 0L);
@@ -212,11 +317,23 @@ void RangeFetcher::send(Slot &slot, bool freshConnection)
 
 void RangeFetcher::fill()
 {
+    if (m_stopped)
+        return;
     for (const auto &slot : m_slots) {
-        if (m_stopped || m_nextFirst >= m_size)
+        if (slot->busy)
+            continue;
+        if (busyConnections() >= m_connections)
             return;
-        if (!slot->busy)
+        // Ranges in memory, arrived or on their way, stay within twice the connections.
+        qint64 held = static_cast<qint64>(m_parked.size());
+        for (const auto &other : m_slots)
+            held += other->busy ? 1 : 0;
+        if (takeOver(*slot, true))
+            continue;
+        if (m_nextFirst < m_size && held < 2 * m_connections)
             request(*slot);
+        else if (!takeOver(*slot, false))
+            return;
     }
 }
 
@@ -224,11 +341,15 @@ void RangeFetcher::finish(Slot &slot, int code)
 {
     long status = 0;
     curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
-    // Only the collecting callback refuses data: the server sent more than the range.
-    const bool longer = code == CURLE_WRITE_ERROR;
+    // A range cut short ends by refusing what is beyond the cut.
+    const bool cutDone = slot.cut && slot.range.body.size() == slot.range.expected && (status == 200 || status == 206);
+    // Otherwise only the collecting callback refuses data: the server sent more than the range.
+    const bool longer = code == CURLE_WRITE_ERROR && !cutDone;
     std::optional<MegaError> failure;
     bool keepBody = false;
-    if (status == 509 || (status != 0 && status != 200 && status != 206)) {
+    if (cutDone) {
+        // Whole up to the cut: nothing failed.
+    } else if (status == 509 || (status != 0 && status != 200 && status != 206)) {
         std::optional<qint64> secondsLeft;
         // When the quota resets, as MEGA tells it with its refusal.
         curl_header *timeLeft = nullptr;
@@ -245,6 +366,8 @@ void RangeFetcher::finish(Slot &slot, int code)
         keepBody = true;
     }
     curl_multi_remove_handle(static_cast<CURLM *>(m_multi), slot.easy);
+    if (!failure)
+        m_bestRate = std::max(m_bestRate, slot.rate(Clock::now()));
     // A try that brought bytes before it failed shows the server is still there.
     if (!slot.range.body.isEmpty())
         m_lastByteAt = Clock::now();
@@ -267,7 +390,7 @@ void RangeFetcher::finish(Slot &slot, int code)
 
 void RangeFetcher::park(Slot &slot)
 {
-    if (slot.range.first == m_deliver || m_parked.size() >= m_slots.size())
+    if (slot.range.first == m_deliver || m_parked.size() >= static_cast<size_t>(m_connections))
         return;
     const qint64 first = slot.range.first;
     m_parked.emplace(first, std::move(slot.range));
@@ -311,6 +434,8 @@ MegaResult<Done> RangeFetcher::pump()
         finish(*slot, message->data.result);
         ended = true;
     }
+    // Requests about to end make way for the next, and free connections take over tails.
+    fill();
     // Bytes from any connection show the server is still there.
     const qint64 arrived = arrivedAhead() + m_deliver;
     if (arrived != m_lastArrived) {

@@ -19,12 +19,17 @@
 // is not yet the next in order is set aside while its connection goes on, up
 // to one such range per connection; past that a connection waits.
 //
+// Every connection is kept busy to the end: a connection's next request goes
+// out one answer's latency before its range ends, so no round trip is waited
+// out; when no new range may be taken, a free connection takes over the tail
+// of the unfinished range that would end last, cut so that both end together
+// (which also moves a range off a connection far slower than the others).
+//
 // A range that fails in a way that may pass (a dropped or stalled connection,
 // a short body, a 5xx or 429) is asked again on a fresh connection after a
 // growing wait, from the byte where it broke off, while the others go on; the
-// run fails when one range has
-// failed triesPerRequest times, or when nothing at all arrives for the
-// give-up time. A quota answer (509) ends the run at once.
+// run fails when one range has failed triesPerRequest times, or when nothing
+// at all arrives for the give-up time. A quota answer (509) ends the run at once.
 class RangeFetcher {
 public:
     struct Range {
@@ -51,7 +56,7 @@ public:
     // Called between waits for data, a few times a second at least.
     void setWhileWaiting(std::function<void()> callback) { m_whileWaiting = std::move(callback); }
 
-    // The number of connections from LARK_MEGA_CONNECTIONS (1 to 8), 4 by default.
+    // The number of connections from LARK_MEGA_CONNECTIONS (1 to 16), 8 by default.
     static int connectionsFromEnvironment();
 
 private:
@@ -64,6 +69,12 @@ private:
     std::chrono::milliseconds releasePaused();
     // Asks for the next range on the slot's connection.
     void request(Slot &slot);
+    // Gives the tail of the unfinished range that would end last to the slot,
+    // when that ends it sooner (and, with onlyFarSlower, only from a connection
+    // far slower than the best); whether it did.
+    bool takeOver(Slot &slot, bool onlyFarSlower);
+    // Requests under way that are not about to end: what counts against the connections.
+    int busyConnections() const;
     // Asks (again) for the slot's range.
     void send(Slot &slot, bool freshConnection);
     void fill();
@@ -82,6 +93,11 @@ private:
     std::chrono::steady_clock::time_point m_lastByteAt;
     void *m_multi = nullptr;
     void *m_share = nullptr;
+    int m_connections = 1;
+    // How long an answer takes to begin, measured; the lead a next request is sent with.
+    double m_latency = 0;
+    // The best rate a connection has reached, in bytes a second.
+    double m_bestRate = 0;
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::map<qint64, Range> m_parked; // finished ranges waiting for their turn, by where they start
     std::function<void()> m_whileWaiting;

@@ -104,10 +104,11 @@ QJsonObject MegaEmulator::addShare(const QJsonArray &nodes, const QJsonArray &ra
     return control(QStringLiteral("share"), {{QLatin1String("nodes"), nodes}, {QLatin1String("raw"), raw}}).toObject();
 }
 
-void MegaEmulator::setShape(qint64 bytesPerSecond, int latencyMs)
+void MegaEmulator::setShape(qint64 bytesPerSecond, int latencyMs, qint64 slowBytesPerSecond)
 {
-    control(QStringLiteral("shape"),
-            QJsonObject{{QStringLiteral("rate"), bytesPerSecond}, {QStringLiteral("latencyMs"), latencyMs}});
+    control(QStringLiteral("shape"), QJsonObject{{QStringLiteral("rate"), bytesPerSecond},
+                                                 {QStringLiteral("latencyMs"), latencyMs},
+                                                 {QStringLiteral("slowRate"), slowBytesPerSecond}});
 }
 
 void MegaEmulator::setFaults(const QJsonObject &faults)

@@ -29,7 +29,8 @@ public:
     QJsonObject addShare(const QJsonArray &nodes, const QJsonArray &raw = {});
     void setFaults(const QJsonObject &faults);
     // Caps each storage answer at bytesPerSecond (0: no cap) after latencyMs.
-    void setShape(qint64 bytesPerSecond, int latencyMs);
+    // Each storage answer at bytesPerSecond after latencyMs; one connection at slowBytesPerSecond when given.
+    void setShape(qint64 bytesPerSecond, int latencyMs, qint64 slowBytesPerSecond = 0);
     void reset();
     QJsonArray requestLog();
 

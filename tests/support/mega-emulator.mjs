@@ -7,13 +7,15 @@
 // what each storage answer sends (and so each connection, whose answers come
 // one after another), --latency waits before each storage answer, as distant
 // storage servers do; LARK_EMULATOR_RATE and LARK_EMULATOR_LATENCY_MS do the
-// same, and POST /_control/shape {rate, latencyMs} changes both at run time.
+// same, and POST /_control/shape {rate, latencyMs, slowRate} changes them at
+// run time; slowRate caps one connection apart, as a bad path does (when it
+// closes, the next connection to ask takes its place).
 //
 // Control requests (JSON bodies):
 //   POST /_control/file   {path, name, handle?}                -> {handle, key, link}
 //   POST /_control/share  {nodes: [...], raw: [...], folderKey?} -> {handle, key, link, handles, keys}
 //   POST /_control/fault  {api?: {...}, range?: {...}}          -> {}
-//   POST /_control/shape  {rate?, latencyMs?}                   -> {}
+//   POST /_control/shape  {rate?, latencyMs?, slowRate?}        -> {}
 //   POST /_control/reset  {}                                    -> {}
 //   GET  /_control/log                                          -> [{method, path, query, body}]
 import crypto from 'node:crypto';
@@ -97,25 +99,30 @@ const startShape = {
   latencyMs: Number(args.latency ?? process.env.LARK_EMULATOR_LATENCY_MS ?? 0),
 };
 let shape = { ...startShape };
+let slowSocket = null;
 
 // Sends a storage answer at the shaped rate: slices on a timer, after the latency.
 function sendShaped(response, status, body, headers) {
   const start = () => {
     if (response.destroyed) return;
     response.writeHead(status, { ...headers, 'Content-Length': body.length });
-    if (!shape.rate) return response.end(body);
-    const tick = 20;
-    const slice = Math.max(1, Math.floor((shape.rate * tick) / 1000));
+    const socket = response.socket;
+    if (shape.slowRate && (!slowSocket || slowSocket.destroyed)) slowSocket = socket;
+    const rate = shape.slowRate && socket === slowSocket ? shape.slowRate : shape.rate;
+    if (!rate) return response.end(body);
+    // What is due is counted from the clock, so a late timer does not lower the rate.
+    const began = performance.now();
     let at = 0;
     const timer = setInterval(() => {
       if (response.destroyed) return clearInterval(timer);
-      response.write(body.subarray(at, at + slice));
-      at += slice;
+      const due = Math.min(body.length, Math.floor((rate * (performance.now() - began)) / 1000));
+      if (due > at) response.write(body.subarray(at, due));
+      at = due;
       if (at >= body.length) {
         clearInterval(timer);
         response.end();
       }
-    }, tick);
+    }, 20);
     response.on('close', () => clearInterval(timer));
   };
   if (shape.latencyMs > 0) setTimeout(start, shape.latencyMs);
@@ -328,7 +335,7 @@ function handleRange(request, response, url) {
   // delayMs holds back one whole answer, so later ranges arrive before it.
   if (fault?.delayMs)
     return setTimeout(() => reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream'), fault.delayMs);
-  if (shape.rate || shape.latencyMs)
+  if (shape.rate || shape.latencyMs || shape.slowRate)
     return sendShaped(response, fault?.partialStatus ?? plainStatus, slice, { 'Content-Type': 'application/octet-stream', ...extra });
   if (plainStatus === 206) return sendShaped(response, 206, slice, { 'Content-Type': 'application/octet-stream', ...extra });
   return reply(response, fault?.partialStatus ?? 200, slice, 'application/octet-stream');
@@ -347,7 +354,7 @@ const server = https.createServer({ cert: fs.readFileSync(args.cert), key: fs.re
         case '/_control/file': return reply(response, 200, addFile(input));
         case '/_control/share': return reply(response, 200, addShare(input));
         case '/_control/fault': faults = { ...faults, ...input }; return reply(response, 200, {});
-        case '/_control/shape': shape = { ...shape, ...input }; return reply(response, 200, {});
+        case '/_control/shape': shape = { ...shape, ...input }; slowSocket = null; return reply(response, 200, {});
         case '/_control/reset': reset(); return reply(response, 200, {});
         case '/_control/log': return reply(response, 200, log);
         default: return reply(response, 404, {});

@@ -574,6 +574,27 @@ private Q_SLOTS:
         QCOMPARE(rangePaths(logSize), QStringList({"0-4194303", "4194304-8388607", "8388608-8388608"}));
     }
 
+    void aSlowConnectionHandsItsRangeOver()
+    {
+        const QByteArray original = randomBytes(2 * 4194304 + 3);
+        const QJsonObject file = m_emulator.addFile(source("slow", original), "one slow.bin");
+        // One of the two connections gets a sixteenth of the other's rate.
+        m_emulator.setShape(4 * 1048576, 0, 262144);
+        qputenv("LARK_MEGA_CONNECTIONS", "2");
+        QTemporaryDir folder;
+        const qsizetype logSize = m_emulator.requestLog().size();
+        const ToolRun run = runTool({file["link"].toString(), folder.path(), newJob()});
+        qunsetenv("LARK_MEGA_CONNECTIONS");
+        m_emulator.setShape(0, 0);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(folder.filePath("one slow.bin")), original);
+        // The fast connection took over the tail of a range, which starts off the 4 MiB grid.
+        const QStringList ranges = rangePaths(logSize);
+        QVERIFY2(std::any_of(ranges.cbegin(), ranges.cend(),
+                             [](const QString &range) { return range.section('-', 0, 0).toLongLong() % 4194304 != 0; }),
+                 qPrintable(ranges.join(' ')));
+    }
+
     // A lower bound only, which a busy machine cannot break: it is slower, never faster.
     void aRateLimitHoldsAcrossItsConnections()
     {
