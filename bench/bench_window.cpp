@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -172,6 +174,102 @@ void BM_QueueRepaintsUnderLoad(benchmark::State &state)
     state.counters["longest_stall_ms"] = static_cast<double>(longestStall);
 }
 BENCHMARK(BM_QueueRepaintsUnderLoad)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// One download whose worker prints progress at a steady pace, with the
+// window shown over a history of the given size: the CPU the application
+// takes (every thread of it, the history writer's included) as a share of a
+// core and per line, and the queue's repaints a second.
+void BM_SteadyProgress(benchmark::State &state)
+{
+    const int historySize = static_cast<int>(state.range(0));
+    const int linesPerSecond = static_cast<int>(state.range(1));
+    constexpr int seconds = 4;
+    Setup setup(historySize);
+    QFile script(setup.dir.filePath(QStringLiteral("tools/yt-dlp")));
+    script.open(QIODevice::WriteOnly);
+    script.write(QStringLiteral("#!/usr/bin/python3\n"
+                                "import sys, time\n"
+                                "if '--version' in sys.argv: sys.exit(print('2099.01.01'))\n"
+                                "rate, seconds, sent = %1, %2, 0\n"
+                                "start = time.monotonic()\n"
+                                "while time.monotonic() - start < seconds:\n"
+                                "    due = int((time.monotonic() - start) * rate)\n"
+                                "    lines = []\n"
+                                "    while sent < due:\n"
+                                "        lines.append('LARK_PROGRESS| %.1f%%|1.00MiB/s|00:01|2.00MiB\\n' % "
+                                "(sent * 99.0 / (rate * seconds)))\n"
+                                "        sent += 1\n"
+                                "    sys.stdout.write(''.join(lines))\n"
+                                "    sys.stdout.flush()\n"
+                                "    time.sleep(0.002)\n"
+                                "folder = sys.argv[sys.argv.index('-P') + 1]\n"
+                                "open(folder + '/saved.mp4', 'w').close()\n"
+                                "print('LARK_FILE|\"' + folder + '/saved.mp4\"', flush=True)\n")
+                     .arg(linesPerSecond)
+                     .arg(seconds)
+                     .toUtf8());
+    script.close();
+    QSettings settings(setup.dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    double coreShare = 0;
+    double msPerLine = 0;
+    double paintsPerSecond = 0;
+    for (auto _ : state) {
+        LarkApp app(setup.options(settings));
+        app.show();
+        QCoreApplication::processEvents();
+        PaintCounter counter;
+        auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
+        queue->viewport()->installEventFilter(&counter);
+        DownloadManager &manager = app.manager();
+        const int finishedBefore = manager.finished();
+        bool written = false;
+        const auto connection =
+            QObject::connect(&manager, &DownloadManager::historyWritten, [&written] { written = true; });
+        manager.add(QStringLiteral("https://example.com/v/steady"));
+        const QUuid id = manager.itemAt(0).id;
+        const auto progress = [&] { return manager.item(id) ? manager.item(id)->progress : 100.0; };
+        // The middle of the run only: adding the item, the write of the history
+        // that follows and the item's end are not progress lines.
+        while (progress() < 10 || !written)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QObject::disconnect(connection);
+        const double firstPercent = progress();
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        counter.paints = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (progress() < 85)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const double wall = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        const double lines = (progress() - firstPercent) / 99 * linesPerSecond * seconds;
+        const auto cpuOf = [](const rusage &usage) {
+            return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        };
+        const double cpu = cpuOf(after) - cpuOf(before);
+        coreShare = cpu / wall;
+        msPerLine = cpu * 1000 / lines;
+        paintsPerSecond = counter.paints / wall;
+        while (manager.finished() == finishedBefore)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        app.aboutToQuit();
+        writeHistory(setup.dir.filePath(QStringLiteral("storage/queue.json")), historySize);
+    }
+    state.counters["core_share"] = coreShare;
+    state.counters["cpu_ms_per_line"] = msPerLine;
+    state.counters["paints_per_s"] = paintsPerSecond;
+}
+BENCHMARK(BM_SteadyProgress)
+    ->Args({1000, 200})
+    ->Args({100000, 200})
+    ->Args({10000, 1000})
+    ->Args({10000, 2000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 } // namespace
 

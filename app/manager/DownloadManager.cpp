@@ -166,11 +166,16 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_saveTimer.setSingleShot(true);
     connect(&m_saveTimer, &QTimer::timeout, this, [this] {
         const qint64 left = m_saveDeadline.remainingTime();
-        if (left > 0)
+        if (left > 0) {
             m_saveTimer.start(static_cast<int>(left));
-        else
+        } else {
+            m_progressSaveTimer.stop(); // the progress goes with this write
             m_history->writeInBackground();
+        }
     });
+    m_progressSaveTimer.setSingleShot(true);
+    m_progressSaveTimer.setInterval(options.progressSaveDelayMs);
+    connect(&m_progressSaveTimer, &QTimer::timeout, this, [this] { m_history->writeInBackground(); });
     m_history = std::make_unique<HistoryFile>(m_support, [this] { return m_items; });
     connect(m_history.get(), &HistoryFile::written, this, &DownloadManager::historyWritten);
     connect(m_history.get(), &HistoryFile::failed, this, [this](const QString &error) {
@@ -934,7 +939,12 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
     }
     if (applyWorkerLine(target, line, notes != m_runNotes.end() ? &*notes : nullptr)) {
         m_model->rowChanged(rowOf(index));
-        save();
+        // Rewriting the whole history every few seconds for a percentage would
+        // make each line cost as much as the history is long.
+        if (line.startsWith(QLatin1String(WorkerProtocol::progress)))
+            saveProgress();
+        else
+            save();
     }
 }
 
@@ -1208,8 +1218,15 @@ void DownloadManager::save()
         m_saveTimer.start(m_saveDelayMs);
 }
 
+void DownloadManager::saveProgress()
+{
+    if (!m_saveTimer.isActive() && !m_progressSaveTimer.isActive())
+        m_progressSaveTimer.start();
+}
+
 void DownloadManager::writeQueue()
 {
+    m_progressSaveTimer.stop();
     if (const auto error = m_history->writeNow()) {
         setNotice(QStringLiteral("Could not save history: ") + *error, NoticeTone::failure);
         return;

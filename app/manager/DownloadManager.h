@@ -68,6 +68,8 @@ public:
         int saveDelayMs = 400;
         // A stream of changes still reaches the disk this often.
         int maxSaveDelayMs = 5000;
+        // Progress alone reaches it this often: a worker's next run reports it again.
+        int progressSaveDelayMs = 60000;
         // A worker asked to stop that still runs this long after SIGINT gets
         // SIGTERM, and SIGKILL as long after that.
         int stopGraceMs = 5000;
@@ -213,6 +215,8 @@ public:
 
     // History.
     void save();
+    // Saves a change of progress alone, which waits for the next save or the progress delay.
+    void saveProgress();
     // Writes the history now, after any write still under way.
     void writeQueue();
 
@@ -323,6 +327,7 @@ private:
     QHash<QUuid, DownloadItem> m_removedWhileRunning;
 
     QTimer m_saveTimer;
+    QTimer m_progressSaveTimer;
     QDeadlineTimer m_saveDeadline;
     QDeadlineTimer m_latestSave;
     int m_saveDelayMs = 400;

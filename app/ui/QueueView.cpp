@@ -243,6 +243,26 @@ QueueView::QueueView(DownloadManager &manager, QWidget *parent) :
         const QModelIndex index = indexAt(point);
         showRowMenu(index.isValid() ? index : currentIndex(), point);
     });
+    m_repaintTick.setSingleShot(true);
+    m_repaintTick.setInterval(200);
+    connect(&m_repaintTick, &QTimer::timeout, this, [this] {
+        // Rows may have come and gone since: what is left of the range is repainted.
+        const int last = std::min(m_lastChanged, model() ? model()->rowCount() - 1 : -1);
+        const int first = std::exchange(m_firstChanged, -1);
+        m_lastChanged = -1;
+        if (first >= 0 && first <= last)
+            QListView::dataChanged(model()->index(first, 0), model()->index(last, 0));
+    });
+}
+
+void QueueView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return QListView::dataChanged(topLeft, bottomRight, roles);
+    m_firstChanged = m_firstChanged < 0 ? topLeft.row() : std::min(m_firstChanged, topLeft.row());
+    m_lastChanged = std::max(m_lastChanged, bottomRight.row());
+    if (!m_repaintTick.isActive())
+        m_repaintTick.start();
 }
 
 QueueView::~QueueView()

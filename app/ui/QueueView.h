@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QHash>
 #include <QListView>
+#include <QTimer>
 #include <QUuid>
 
 class DownloadManager;
@@ -49,11 +50,18 @@ protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
     void updateGeometries() override;
+    // Changed rows are gathered and repainted together on a short tick: a
+    // download that reports a thousand times a second costs five repaints.
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
 
 private:
     DownloadManager &m_manager;
     DownloadRowDelegate *m_delegate;
     bool m_snapAfterRemoval = false;
+    QTimer m_repaintTick;
+    int m_firstChanged = -1; // the rows changed since the last repaint, -1 when none
+    int m_lastChanged = -1;
     mutable QHash<QUuid, QAccessible::Id> m_rowIds;
     mutable QHash<QPair<QUuid, QString>, QAccessible::Id> m_buttonIds;
 };

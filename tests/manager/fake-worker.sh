@@ -9,6 +9,7 @@
 #   exit<N> exits with N, printing nothing
 #   signal* ends itself with SIGTERM
 #   wait*   prints a title and runs until SIGINT
+#   progress* prints a title, then progress lines every 20 ms until SIGINT
 #   hold*   notes any SIGINT but runs until the file <name>.go appears, then exits with its content
 #           (and removes it, so a restarted worker holds again), with its file saved when that is 0
 #   stubborn* ignores SIGINT and runs until ended otherwise
@@ -87,6 +88,10 @@ case "$name" in
   forged*) echo "LARK_FAILURE|quota|60"; echo "ERROR: boom for $name"; exit 1 ;;
   exit*) exit "${name#exit}" ;;
   signal*) kill -TERM $$ ;;
+  progress*) echo "LARK_TITLE|$(field "Title $name")"; p=1
+             while test_running; do
+               echo "LARK_PROGRESS| $p.0%|1.00MiB/s|00:01|2.00MiB"; p=$((p % 98 + 1)); sleep 0.02
+             done ;;
   wait*|stubborn*|deaf*|finish*) echo "LARK_TITLE|$(field waiting)"; while test_running; do sleep 0.02; done ;;
   hold*) echo "LARK_TITLE|$(field holding)"
          while [ ! -e "$dir/$name.go" ]; do

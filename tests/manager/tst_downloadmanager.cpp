@@ -69,6 +69,8 @@ struct Fixture {
         options.toolDirectory = toolDirectory();
         options.searchDirectories = QStringList{toolDirectory()};
         options.saveDelayMs = saveDelayMs;
+        options.maxSaveDelayMs = maxSaveDelayMs;
+        options.progressSaveDelayMs = progressSaveDelayMs;
         options.stopGraceMs = stopGraceMs;
         options.clock = &clock;
         manager.reset();
@@ -125,6 +127,8 @@ struct Fixture {
     std::unique_ptr<DownloadManager> manager;
     std::unique_ptr<QAbstractItemModelTester> tester;
     int saveDelayMs = 400;
+    int maxSaveDelayMs = 5000;
+    int progressSaveDelayMs = 60000;
     int stopGraceMs = 5000;
     MovedClock clock;
 };
@@ -1168,6 +1172,31 @@ private Q_SLOTS:
             QTest::qWait(50);
         }
         QCOMPARE(writes.size(), 1);
+    }
+
+    void progressAloneIsWrittenRarely()
+    {
+        // Progress lines every 20 ms: they do not bring the 500 ms bound of
+        // other changes, only their own delay.
+        Fixture fixture(ytDlp, 100);
+        fixture.maxSaveDelayMs = 500;
+        fixture.progressSaveDelayMs = 3000;
+        DownloadManager &manager = fixture.create();
+        QSignalSpy writes(&manager, &DownloadManager::historyWritten);
+        manager.add(link("progress1"));
+        const auto writtenTitle = [&fixture] {
+            const QJsonArray history = fixture.history();
+            return history.isEmpty() ? QString() : history.at(0).toObject()["title"].toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(writtenTitle(), "Title progress1", 60000);
+        const qsizetype titleWritten = writes.size();
+        QVERIFY(manager.itemAt(0).progress > 0);
+        // Timers fire late on a busy machine, never early.
+        QTest::qWait(1500);
+        QCOMPARE(writes.size(), titleWritten);
+        QTRY_VERIFY_WITH_TIMEOUT(writes.size() > titleWritten, 60000);
+        QVERIFY(fixture.history().at(0).toObject()["progress"].toDouble() > 0);
+        manager.pauseAll();
     }
 
     void changesDuringAWriteAreWrittenOnceAfterIt()

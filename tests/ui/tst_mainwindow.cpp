@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QJsonArray>
@@ -1082,6 +1083,40 @@ private Q_SLOTS:
         const QModelIndex top = list->model()->index(0, 0);
         QCOMPARE(top.data(DownloadListModel::UrlRole).toString(), "https://example.com/latest");
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(top)));
+    }
+
+    void changesAreRepaintedTogether()
+    {
+        auto manager = makeManager();
+        manager->setConcurrency(0);
+        manager->add("https://example.com/steady");
+        MainWindow window(*manager);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListView *>("queue");
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                paints += event->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } counter;
+        QCoreApplication::processEvents();
+        list->viewport()->installEventFilter(&counter);
+        // A change on every pass of the event loop for a second, as a worker that reports without pause.
+        const QUuid id = manager->itemAt(0).id;
+        int changes = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1000) {
+            manager->change(id, [&changes](DownloadItem &item) { item.progress = ++changes % 100; });
+            QCoreApplication::processEvents();
+        }
+        QVERIFY2(changes >= 100, qPrintable(QString::number(changes)));
+        // One repaint a tick of 200 ms, with room for a late timer; never one a change.
+        QVERIFY2(counter.paints <= 8, qPrintable(QString::number(counter.paints)));
+        QTRY_VERIFY(counter.paints > 0);
     }
 
     void aRightClickActsOnTheRowUnderThePointer()
