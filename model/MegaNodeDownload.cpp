@@ -3,7 +3,10 @@
 #include "model/JsonFields.h"
 #include "model/MegaBase64.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+
+#include <algorithm>
 
 QString MegaNodeDownload::identity() const
 {
@@ -13,20 +16,27 @@ QString MegaNodeDownload::identity() const
 std::optional<MegaModelError> MegaNodeDownload::validate() const
 {
     const auto key = megaBase64Data(fileKey);
-    if (validMegaHandle(shareHandle) && validMegaHandle(nodeHandle) && key && key->size() == 32 && size >= 0)
+    const bool foldersFit =
+        folders.size() <= maxFolderDepth &&
+        std::none_of(folders.cbegin(), folders.cend(), [](const QString &f) { return f.isEmpty(); });
+    if (validMegaHandle(shareHandle) && validMegaHandle(nodeHandle) && key && key->size() == 32 && size >= 0 &&
+        foldersFit)
         return std::nullopt;
     return MegaModelError{QStringLiteral("Saved MEGA file information is invalid. Fetch the folder again.")};
 }
 
 QJsonObject MegaNodeDownload::toJson() const
 {
-    return QJsonObject{
+    QJsonObject object{
         {QLatin1String("shareHandle"), shareHandle},
         {QLatin1String("nodeHandle"), nodeHandle},
         {QLatin1String("fileKey"), fileKey},
         {QLatin1String("name"), name},
         {QLatin1String("size"), size},
     };
+    if (!folders.isEmpty())
+        object.insert(QLatin1String("folders"), QJsonArray::fromStringList(folders));
+    return object;
 }
 
 QByteArray MegaNodeDownload::toJsonText() const
@@ -43,6 +53,16 @@ std::optional<MegaNodeDownload> MegaNodeDownload::fromJson(const QJsonObject &ob
     node.fileKey = fields.string(QLatin1String("fileKey"));
     node.name = fields.string(QLatin1String("name"));
     node.size = fields.integer(QLatin1String("size"));
+    // Written by earlier versions without folders: the file goes straight into the download folder.
+    if (const QJsonValue folders = object.value(QLatin1String("folders")); !folders.isUndefined()) {
+        if (!folders.isArray())
+            return std::nullopt;
+        for (const QJsonValue &folder : folders.toArray()) {
+            if (!folder.isString())
+                return std::nullopt;
+            node.folders.append(folder.toString());
+        }
+    }
     if (!fields.ok())
         return std::nullopt;
     return node;

@@ -4,17 +4,24 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 // Everything needed to fetch, decrypt and check one file of a share without
 // listing the folder again.
 struct MegaNodeDownload {
+    // The most folders a file is kept under; a description with more is invalid.
+    static constexpr qsizetype maxFolderDepth = 64;
+
     QString shareHandle;
     QString nodeHandle;
     QString fileKey;
     QString name;
     qint64 size = 0;
+    // The folders the file is in, from the top of the share down, as MEGA
+    // names them; empty when it is saved straight into the download folder.
+    QStringList folders;
 
     // Two descriptions with the same identity denote the same file of the same share.
     QString identity() const;

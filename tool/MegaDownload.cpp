@@ -473,12 +473,21 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     if (!directory.exists() && !QDir().mkpath(directory.absolutePath()))
         return MegaError{QStringLiteral("Could not create the download folder %1.").arg(directory.absolutePath()),
                          FailureKind::disk};
-    QString name = safeFileName(info->name);
+    // A file of a folder goes under the folders it is in, each name made safe as a file name is.
+    QDir into = directory;
+    for (const QString &folder : node ? node->folders : QStringList()) {
+        const QString safe = safeFileName(folder);
+        if (!QFileInfo(into.filePath(safe)).isDir() && !into.mkdir(safe))
+            return MegaError{QStringLiteral("Could not create the folder %1.").arg(into.filePath(safe)),
+                             FailureKind::disk};
+        into.setPath(into.filePath(safe));
+    }
+    // The plain name, and a tag only when the name is taken: the file's handle, then the job's.
+    const QString name = safeFileName(info->name);
+    QStringList targets{into.filePath(name)};
     if (node)
-        name = taggedName(name, node->nodeHandle);
-    QString target = directory.filePath(name);
-    if (FileSystem::exists(target))
-        target = directory.filePath(taggedName(name, job.left(8)));
+        targets.append(into.filePath(taggedName(name, node->nodeHandle)));
+    targets.append(into.filePath(taggedName(name, job.left(8))));
 
     const JobFiles files{directory.absolutePath(), directory.filePath(QStringLiteral(".lark-%1.mega.part").arg(job)),
                          directory.filePath(QStringLiteral(".lark-%1.mega.state").arg(job)),
@@ -506,8 +515,20 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     }
     if (!verified)
         return verified.error();
-    if (const auto moved = FileSystem::moveWithoutReplacing(files.partial, target); !moved)
-        return moved.error();
+    // A name taken while the file was fetched (by another file of the same name) moves it to the next.
+    QString target;
+    for (const QString &candidate : std::as_const(targets)) {
+        if (FileSystem::exists(candidate) && candidate != targets.last())
+            continue;
+        // Never over a file: when even the last name is taken, the move fails and the partial stays.
+        if (const auto moved = FileSystem::moveWithoutReplacing(files.partial, candidate); !moved) {
+            if (FileSystem::exists(candidate) && candidate != targets.last())
+                continue;
+            return moved.error();
+        }
+        target = candidate;
+        break;
+    }
     FileSystem::removeQuietly(files.state);
     emitLine(QLatin1String(WorkerProtocol::file) + target);
     return done;

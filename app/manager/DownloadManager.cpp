@@ -420,6 +420,19 @@ bool DownloadManager::watchesClipboard() const
     return m_settings->value(QStringLiteral("watchClipboard")).toBool();
 }
 
+bool DownloadManager::keepsMegaFolders() const
+{
+    return m_settings->value(QStringLiteral("megaFolders"), true).toBool();
+}
+
+void DownloadManager::setKeepsMegaFolders(bool enabled)
+{
+    if (enabled == keepsMegaFolders())
+        return;
+    m_settings->setValue(QStringLiteral("megaFolders"), enabled);
+    Q_EMIT keepsMegaFoldersChanged();
+}
+
 void DownloadManager::setWatchesClipboard(bool enabled)
 {
     if (enabled == watchesClipboard())
@@ -1336,10 +1349,29 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
         if (item.megaNode && isUnfinished(item))
             unfinished.insert(item.megaNode->identity());
     }
+    // The folders of the share by id, to name the folders each file is in.
+    QHash<QString, const MegaFolderNode *> folders;
+    if (keepsMegaFolders()) {
+        for (const MegaFolderNode &node : listing.nodes) {
+            if (node.isFolder && !folders.contains(node.id))
+                folders.insert(node.id, &node);
+        }
+    }
+    const auto foldersOf = [&folders](const MegaFolderNode &file) {
+        QStringList names;
+        QSet<QString> seen; // a listing whose parents run in a circle ends
+        for (const MegaFolderNode *folder = file.parent ? folders.value(*file.parent) : nullptr;
+             folder && !seen.contains(folder->id); folder = folder->parent ? folders.value(*folder->parent) : nullptr) {
+            seen.insert(folder->id);
+            names.prepend(folder->name);
+        }
+        // The outermost folders are kept; what is deeper goes into the deepest kept.
+        return names.mid(0, MegaNodeDownload::maxFolderDepth);
+    };
     for (const MegaFolderNode &node : nodes) {
         if (node.isFolder)
             continue;
-        const MegaNodeDownload download{listing.shareHandle, node.id, node.key, node.name, node.size};
+        const MegaNodeDownload download{listing.shareHandle, node.id, node.key, node.name, node.size, foldersOf(node)};
         if (download.validate())
             continue;
         const QString identity = download.identity();

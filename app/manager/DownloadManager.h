@@ -118,6 +118,10 @@ public:
     // not only when the window is next activated.
     bool watchesClipboard() const;
     void setWatchesClipboard(bool enabled);
+    // Whether files picked from a MEGA folder are saved under the folders
+    // they are in (the default), or all straight into the download folder.
+    bool keepsMegaFolders() const;
+    void setKeepsMegaFolders(bool enabled);
     // Bytes a second all downloads together may take; 0: no limit.
     qint64 speedLimit() const { return m_speedLimit; }
     void setSpeedLimit(qint64 bytesPerSecond);
@@ -243,6 +247,7 @@ Q_SIGNALS:
     void retriesAutomaticallyChanged();
     void continuesOnStartChanged();
     void watchesClipboardChanged();
+    void keepsMegaFoldersChanged();
     void folderRequestChanged();
     void playlistRequestChanged();
     void formatsListed(const QUuid &id, const QList<VideoFormat> &formats, const QString &error);

@@ -551,6 +551,10 @@ QWidget *ContentView::buildQueue()
     watch->setCheckable(true);
     watch->setChecked(m_manager.watchesClipboard());
     connect(watch, &QAction::toggled, &m_manager, &DownloadManager::setWatchesClipboard);
+    QAction *megaFolders = menu->addAction(QStringLiteral("Keep the folders of MEGA files"));
+    megaFolders->setCheckable(true);
+    megaFolders->setChecked(m_manager.keepsMegaFolders());
+    connect(megaFolders, &QAction::toggled, &m_manager, &DownloadManager::setKeepsMegaFolders);
     QAction *continueOnStart = menu->addAction(QStringLiteral("Continue unfinished downloads when Lark starts"));
     continueOnStart->setCheckable(true);
     continueOnStart->setChecked(m_manager.continuesOnStart());

@@ -355,9 +355,20 @@ private Q_SLOTS:
         manager.addMegaFiles(model.chosenFiles(), model.tree()->listing());
         QCOMPARE(manager.notice(), "Added 2 selected MEGA files to the queue");
         QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 2, 120000);
-        const QStringList saved = QDir(storage.filePath("downloads")).entryList(QDir::Files);
-        QCOMPARE(saved.size(), 2);
-        QVERIFY(saved[0].startsWith("arrival [") && saved[1].startsWith("beach ["));
+        // Under the folders they are in, with their own names.
+        const QDir downloads(storage.filePath("downloads"));
+        QVERIFY(QFileInfo(downloads.filePath("Trip/Day 1/arrival.mp4")).isFile());
+        QVERIFY(QFileInfo(downloads.filePath("Trip/Day 1/Night/beach.mkv")).isFile());
+
+        // Flattened when asked: straight into the download folder, a tag only on the name already there.
+        manager.setKeepsMegaFolders(false);
+        manager.addMegaFiles(model.chosenFiles(), model.tree()->listing());
+        QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 4, 120000);
+        const QString beachHandle = share["handles"]["b"].toString();
+        QCOMPARE(downloads.entryList(QDir::Files), QStringList({"arrival.mp4", "beach.mkv"}));
+        manager.addMegaFiles(model.chosenFiles(), model.tree()->listing());
+        QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 6, 120000);
+        QVERIFY(QFileInfo(downloads.filePath("beach [" + beachHandle + "].mkv")).isFile());
     }
 };
 

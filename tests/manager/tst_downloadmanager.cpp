@@ -1180,7 +1180,7 @@ private Q_SLOTS:
         // other changes, only their own delay.
         Fixture fixture(ytDlp, 100);
         fixture.maxSaveDelayMs = 500;
-        fixture.progressSaveDelayMs = 3000;
+        fixture.progressSaveDelayMs = 6000;
         DownloadManager &manager = fixture.create();
         QSignalSpy writes(&manager, &DownloadManager::historyWritten);
         manager.add(link("progress1"));
@@ -1189,6 +1189,9 @@ private Q_SLOTS:
             return history.isEmpty() ? QString() : history.at(0).toObject()["title"].toString();
         };
         QTRY_COMPARE_WITH_TIMEOUT(writtenTitle(), "Title progress1", 60000);
+        // The write that carried it is announced once it is done; nothing else is due for seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(!writes.isEmpty(), 60000);
+        QTest::qWait(300);
         const qsizetype titleWritten = writes.size();
         QVERIFY(manager.itemAt(0).progress > 0);
         // Timers fire late on a busy machine, never early.

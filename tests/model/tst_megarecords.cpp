@@ -218,7 +218,7 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(qint64, size);
         QFETCH(bool, valid);
-        const MegaNodeDownload download{share, node, key, QStringLiteral("../any name"), size};
+        const MegaNodeDownload download{share, node, key, QStringLiteral("../any name"), size, {}};
         const auto error = download.validate();
         QCOMPARE(!error.has_value(), valid);
         if (error)
@@ -227,8 +227,8 @@ private Q_SLOTS:
 
     void nodeDownloadJson()
     {
-        const MegaNodeDownload download{QStringLiteral("AbCdEfGh"), QStringLiteral("0aB1cD2e"), fileKey,
-                                        QStringLiteral("clip.mp4"), 42};
+        const MegaNodeDownload download{
+            QStringLiteral("AbCdEfGh"), QStringLiteral("0aB1cD2e"), fileKey, QStringLiteral("clip.mp4"), 42, {}};
         QCOMPARE(download.identity(), QStringLiteral("AbCdEfGh:0aB1cD2e"));
         QCOMPARE(MegaNodeDownload::fromJsonText(download.toJsonText()), download);
         QVERIFY(!MegaNodeDownload::fromJsonText(json("{'shareHandle':'a','nodeHandle':'b','fileKey':'c','name':'d',"
@@ -236,6 +236,20 @@ private Q_SLOTS:
         QVERIFY(!MegaNodeDownload::fromJsonText(json("{'shareHandle':'a','nodeHandle':'b','fileKey':'c','size':4}")));
         QVERIFY(MegaNodeDownload::fromJsonText(json("{'size':4,'name':'d','fileKey':'c','nodeHandle':'b',"
                                                     "'shareHandle':'a','extra':true}")));
+        // The folders it is in go along; anything but a list of names is refused.
+        MegaNodeDownload inFolders = download;
+        inFolders.folders = QStringList{QStringLiteral("Trip"), QStringLiteral("Day 1")};
+        QCOMPARE(MegaNodeDownload::fromJsonText(inFolders.toJsonText()), inFolders);
+        QVERIFY(!inFolders.validate());
+        for (const char *folders : {"'Trip'", "[1]", "['a',null]"})
+            QVERIFY(
+                !MegaNodeDownload::fromJsonText(json(QByteArray("{'size':4,'name':'d','fileKey':'c','nodeHandle':'b',"
+                                                                "'shareHandle':'a','folders':") +
+                                                     folders + "}")));
+        inFolders.folders = QStringList(MegaNodeDownload::maxFolderDepth + 1, QStringLiteral("deep"));
+        QVERIFY(inFolders.validate());
+        inFolders.folders = QStringList{QString()};
+        QVERIFY(inFolders.validate());
     }
 
     void folderRequestsAreDistinct()

@@ -99,8 +99,12 @@ private Q_SLOTS:
         item.detail = QStringLiteral("Saved \"here\"\n");
         item.file = QStringLiteral("/home/u/Downloads/Lark/clip.mp4");
         item.created = QDateTime::fromMSecsSinceEpoch(1765000000123, Qt::UTC);
-        item.megaNode = MegaNodeDownload{QStringLiteral("AbCdEfGh"), QStringLiteral("0aB1cD2e"), QStringLiteral("k"),
-                                         QStringLiteral("clip.mp4"), 7};
+        item.megaNode = MegaNodeDownload{QStringLiteral("AbCdEfGh"),
+                                         QStringLiteral("0aB1cD2e"),
+                                         QStringLiteral("k"),
+                                         QStringLiteral("clip.mp4"),
+                                         7,
+                                         {}};
 
         const QJsonObject object = item.toJson();
         QCOMPARE(object.value(QLatin1String("id")).toString(), item.jobID());

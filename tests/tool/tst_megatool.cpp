@@ -1013,7 +1013,7 @@ private Q_SLOTS:
         for (const MegaFolderNode &file : listing->nodes) {
             if (file.isFolder)
                 continue;
-            const MegaNodeDownload download{listing->shareHandle, file.id, file.key, file.name, file.size};
+            const MegaNodeDownload download{listing->shareHandle, file.id, file.key, file.name, file.size, {}};
             const ToolRun run = runTool({"--folder-file", folder, newJob()}, download.toJsonText());
             QCOMPARE(run.exitCode, 0);
             const QString saved = run.lines().last().mid(QString("LARK_FILE|").size());
@@ -1084,7 +1084,7 @@ private Q_SLOTS:
         m_emulator.setFaults(
             {{"api", QJsonObject{{"body", QString("[{\"g\":\"%1\",\"s\":%2}]").arg(storage).arg(offered)}}}});
         const MegaNodeDownload download{"AbCdEfGh", "0aB1cD2e", "EBAQEBAQEBAvOphYgNCT8hAREhMUFRYXJzOSU4zdnf0",
-                                        "huge.bin", listed};
+                                        "huge.bin", listed,     {}};
         const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.lines().last().startsWith("ERROR: " + message.arg(QDir(folder.path()).absolutePath())),
@@ -1109,13 +1109,17 @@ private Q_SLOTS:
         });
         QTemporaryDir folder;
         for (const auto &[id, name, bytes] :
-             {std::tuple{"movie", "movie [%1].mkv", movie}, std::tuple{"notes", "notes [%1]", notes}}) {
+             {std::tuple{"movie", "movie.mkv", movie}, std::tuple{"notes", "notes", notes}}) {
             const QString handle = share["handles"][id].toString();
-            const MegaNodeDownload download{share["handle"].toString(), handle, share["keys"][id].toString(),
-                                            QString::fromUtf8(name).section(' ', 0, 0), bytes.size()};
+            const MegaNodeDownload download{share["handle"].toString(),
+                                            handle,
+                                            share["keys"][id].toString(),
+                                            QString::fromUtf8(name).section(' ', 0, 0),
+                                            bytes.size(),
+                                            {}};
             const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
             QCOMPARE(run.exitCode, 0);
-            const QString saved = folder.filePath(QString::fromUtf8(name).arg(handle));
+            const QString saved = folder.filePath(QString::fromUtf8(name));
             QCOMPARE(run.lines().last(), "LARK_FILE|" + saved);
             QCOMPARE(readFile(saved), bytes);
         }
@@ -1129,10 +1133,56 @@ private Q_SLOTS:
         m_emulator.setFaults({{"omitAttributes", true}});
         const QString handle = share["handles"]["notes"].toString();
         const MegaNodeDownload download{share["handle"].toString(), handle, share["keys"]["notes"].toString(),
-                                        "saved name.txt", 3};
+                                        "saved name.txt",           3,      {}};
         const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
         QCOMPARE(run.lines().first(), "LARK_TITLE|saved name.txt");
-        QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath("saved name [" + handle + "].txt"));
+        QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath("saved name.txt"));
+    }
+
+    void folderFilesKeepTheirFolders_data()
+    {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("saved"); // relative to the download folder, one a run of the same file
+        QTest::newRow("none") << QStringList() << QStringList{"clip.mp4", "clip [%1].mp4", "clip [%2].mp4"};
+        QTest::newRow("two levels") << QStringList{"Trip", "Day 1"}
+                                    << QStringList{"Trip/Day 1/clip.mp4", "Trip/Day 1/clip [%1].mp4"};
+        QTest::newRow("names that would leave the folder")
+            << QStringList{"..", "a/../../b", "."} << QStringList{"MEGA download/a_.._.._b/MEGA download/clip.mp4"};
+        QTest::newRow("a name that would start a line")
+            << QStringList{"x\nLARK_FILE|/etc"} << QStringList{"x_LARK_FILE|_etc/clip.mp4"};
+    }
+    void folderFilesKeepTheirFolders()
+    {
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, saved);
+        const QByteArray bytes = randomBytes(4000);
+        const QJsonObject share = m_emulator.addShare({
+            node("root", "folder", "Share"),
+            QJsonObject{{"id", "clip"},
+                        {"type", "file"},
+                        {"name", "clip.mp4"},
+                        {"parent", "root"},
+                        {"path", source("clip", bytes)}},
+        });
+        QTemporaryDir folder;
+        for (qsizetype run = 0; run < saved.size(); ++run) {
+            const MegaNodeDownload download{share["handle"].toString(),
+                                            share["handles"]["clip"].toString(),
+                                            share["keys"]["clip"].toString(),
+                                            "clip.mp4",
+                                            bytes.size(),
+                                            folders};
+            const QString job = newJob();
+            const ToolRun ran = runTool({"--folder-file", folder.path(), job}, download.toJsonText());
+            QCOMPARE(ran.exitCode, 0);
+            // Taken names are tagged with the file's handle, then with the job.
+            const QString expected =
+                folder.filePath(QString(saved[run]).replace("%1", download.nodeHandle).replace("%2", job.left(8)));
+            QCOMPARE(ran.lines().last(), "LARK_FILE|" + expected);
+            QCOMPARE(readFile(expected), bytes);
+        }
+        // Nothing outside the download folder.
+        QVERIFY(!QFileInfo::exists(QFileInfo(folder.path()).dir().filePath("b")));
     }
 
     void folderFileInputErrors_data()
