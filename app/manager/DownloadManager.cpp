@@ -176,7 +176,13 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_progressSaveTimer.setSingleShot(true);
     m_progressSaveTimer.setInterval(options.progressSaveDelayMs);
     connect(&m_progressSaveTimer, &QTimer::timeout, this, [this] { m_history->writeInBackground(); });
-    m_history = std::make_unique<HistoryFile>(m_support, [this] { return m_items; });
+    m_history = std::make_unique<HistoryFile>(m_support, [this] {
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            if (m_encoded[i].isEmpty())
+                m_encoded[i] = HistoryFile::encode(m_items[i]);
+        }
+        return m_encoded;
+    });
     connect(m_history.get(), &HistoryFile::written, this, &DownloadManager::historyWritten);
     connect(m_history.get(), &HistoryFile::failed, this, [this](const QString &error) {
         setNotice(QStringLiteral("Could not save history: ") + error, NoticeTone::failure);
@@ -222,6 +228,7 @@ void DownloadManager::loadHistory()
 {
     HistoryFile::Loaded loaded = m_history->read();
     m_items = std::move(loaded.items);
+    m_encoded.assign(m_items.size(), QByteArray());
     for (DownloadItem &item : m_items) {
         counted(item.state, 1);
         // A wait to try again goes on after a restart, unless retries were turned off.
@@ -283,6 +290,7 @@ void DownloadManager::insertItem(DownloadItem item)
     m_neverStarted.insert(item.id);
     counted(item.state, 1);
     m_items.push_back(std::move(item));
+    m_encoded.emplace_back();
     m_model->endInsertAtTop();
     Q_EMIT countsChanged();
 }
@@ -319,6 +327,7 @@ void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadIt
     if (contiguous) {
         m_model->beginRemove(rowOf(last), rowOf(first));
         m_items.erase(m_items.begin() + first, m_items.begin() + last + 1);
+        m_encoded.erase(m_encoded.begin() + first, m_encoded.begin() + last + 1);
         m_model->endRemove();
     } else {
         m_model->beginRebuild();
@@ -326,11 +335,14 @@ void DownloadManager::removeItemsWhere(const std::function<bool(const DownloadIt
         for (size_t i = 0; i < m_items.size(); ++i) {
             if (doomed[i])
                 continue;
-            if (kept != i)
+            if (kept != i) {
                 m_items[kept] = std::move(m_items[i]);
+                m_encoded[kept] = std::move(m_encoded[i]);
+            }
             ++kept;
         }
         m_items.erase(m_items.begin() + static_cast<qsizetype>(kept), m_items.end());
+        m_encoded.erase(m_encoded.begin() + static_cast<qsizetype>(kept), m_encoded.end());
         m_model->endRebuild();
     }
     rebuildIndex();
@@ -682,6 +694,7 @@ void DownloadManager::change(const QUuid &id, const std::function<void(DownloadI
     DownloadItem &item = m_items[static_cast<size_t>(index)];
     const DownloadState before = item.state;
     mutation(item);
+    m_encoded[static_cast<size_t>(index)].clear();
     m_model->rowChanged(rowOf(index));
     if (item.state != before) {
         counted(before, -1);
@@ -951,6 +964,7 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
             m_finishedFiles.insert(id, *file);
     }
     if (applyWorkerLine(target, line, notes != m_runNotes.end() ? &*notes : nullptr)) {
+        m_encoded[static_cast<size_t>(index)].clear();
         m_model->rowChanged(rowOf(index));
         // Rewriting the whole history every few seconds for a percentage would
         // make each line cost as much as the history is long.
@@ -1208,9 +1222,11 @@ void DownloadManager::shutdown()
     m_isClosing = true;
     Q_EMIT isClosingChanged();
     // What quitting pauses is told apart from what the user paused, for the next start.
-    for (DownloadItem &item : m_items) {
-        if (item.state == DownloadState::downloading || item.state == DownloadState::queued)
-            item.stoppedByQuit = true;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].state == DownloadState::downloading || m_items[i].state == DownloadState::queued) {
+            m_items[i].stoppedByQuit = true;
+            m_encoded[i].clear();
+        }
     }
     pauseAll();
     m_saveTimer.stop();

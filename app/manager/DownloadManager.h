@@ -293,6 +293,9 @@ private:
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
+    // Each item as the history holds it, beside it; empty when it changed
+    // since it was last encoded.
+    std::vector<QByteArray> m_encoded;
     std::array<int, allDownloadStates.size()> m_stateCounts{};
     QHash<QUuid, qsizetype> m_index;
     std::unique_ptr<DownloadListModel> m_model;

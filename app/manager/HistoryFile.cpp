@@ -13,8 +13,7 @@ const QString readyToResume = QStringLiteral("Ready to resume");
 
 } // namespace
 
-HistoryFile::HistoryFile(const QString &directory, std::function<std::vector<DownloadItem>()> snapshot,
-                         QObject *parent) :
+HistoryFile::HistoryFile(const QString &directory, std::function<std::vector<QByteArray>()> snapshot, QObject *parent) :
     QObject(parent),
     m_directory(directory),
     m_path(QDir(directory).filePath(QStringLiteral("queue.json"))),
@@ -96,14 +95,28 @@ HistoryFile::Loaded HistoryFile::read()
     return loaded;
 }
 
-std::optional<QString> HistoryFile::write(const std::vector<DownloadItem> &items) const
+QByteArray HistoryFile::encode(const DownloadItem &item)
+{
+    return QJsonDocument(item.toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QString> HistoryFile::write(const std::vector<QByteArray> &items) const
 {
     if (m_protected)
         return m_protected;
-    QJsonArray array;
-    for (auto it = items.crbegin(); it != items.crend(); ++it)
-        array.append(it->toJson());
-    const QByteArray bytes = QJsonDocument(array).toJson(QJsonDocument::Compact);
+    // A compact JSON array of the items, newest first.
+    qsizetype length = 2;
+    for (const QByteArray &item : items)
+        length += item.size() + 1;
+    QByteArray bytes;
+    bytes.reserve(length);
+    bytes.append('[');
+    for (auto it = items.crbegin(); it != items.crend(); ++it) {
+        if (it != items.crbegin())
+            bytes.append(',');
+        bytes.append(*it);
+    }
+    bytes.append(']');
 
     QDir().mkpath(m_directory);
     QSaveFile file(m_path);

@@ -17,9 +17,13 @@ class HistoryFile : public QObject {
     Q_OBJECT
 
 public:
-    // snapshot gives the list to write, oldest first, at the moment a write starts.
-    HistoryFile(const QString &directory, std::function<std::vector<DownloadItem>()> snapshot,
-                QObject *parent = nullptr);
+    // snapshot gives the items to write, each as encode() made it, oldest
+    // first, at the moment a write starts: handles to text already made, so
+    // the main thread neither copies the items nor encodes what did not change.
+    HistoryFile(const QString &directory, std::function<std::vector<QByteArray>()> snapshot, QObject *parent = nullptr);
+
+    // One item as the file holds it.
+    static QByteArray encode(const DownloadItem &item);
     ~HistoryFile() override;
 
     QString path() const { return m_path; }
@@ -44,13 +48,13 @@ Q_SIGNALS:
     void failed(const QString &error);
 
 private:
-    std::optional<QString> write(const std::vector<DownloadItem> &items) const;
+    std::optional<QString> write(const std::vector<QByteArray> &items) const;
     void backgroundWriteEnded(const std::optional<QString> &error);
     std::optional<QString> keepAside(QString &copy) const;
 
     QString m_directory;
     QString m_path;
-    std::function<std::vector<DownloadItem>()> m_snapshot;
+    std::function<std::vector<QByteArray>()> m_snapshot;
     // Set when an unreadable file could not be kept aside: it is then never replaced.
     std::optional<QString> m_protected;
     QThreadPool m_writer;

@@ -1202,6 +1202,28 @@ private Q_SLOTS:
         manager.pauseAll();
     }
 
+    void historyHoldsTheQueueAsItIs()
+    {
+        // What is written is each item as it is now, whatever changed it: a
+        // worker's lines, a change, a removal, a pause, the quit.
+        Fixture fixture(ytDlp, 50);
+        DownloadManager &manager = fixture.create();
+        manager.add(QStringList{link("ok1"), link("wait1"), link("fail1"), link("ok2")}.join(' '));
+        QTRY_COMPARE_WITH_TIMEOUT(manager.finished(), 2, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(manager, "fail1"), DownloadState::failed, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.byTitle("wait1").title, "waiting", 60000);
+        manager.writeQueue();
+        manager.change(fixture.byTitle("fail1").id, [](DownloadItem &item) { item.title = "renamed"; });
+        manager.remove(fixture.byTitle("ok2").id);
+        manager.shutdown();
+        QJsonArray expected;
+        for (const DownloadItem &item : manager.items())
+            expected.append(item.toJson());
+        QCOMPARE(fixture.history(), expected);
+        QCOMPARE(expected.size(), 3);
+        QVERIFY(fixture.byTitle("wait1").stoppedByQuit);
+    }
+
     void changesDuringAWriteAreWrittenOnceAfterIt()
     {
         // Requests while a write is under way: exactly one more write, after
@@ -1212,7 +1234,7 @@ private Q_SLOTS:
         int snapshots = 0;
         HistoryFile history(directory.path(), [&] {
             ++snapshots;
-            return items;
+            return std::vector<QByteArray>{HistoryFile::encode(items[0])};
         });
         QSignalSpy writes(&history, &HistoryFile::written);
         history.writeInBackground();
