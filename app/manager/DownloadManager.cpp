@@ -177,11 +177,22 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
     m_progressSaveTimer.setInterval(options.progressSaveDelayMs);
     connect(&m_progressSaveTimer, &QTimer::timeout, this, [this] { m_history->writeInBackground(); });
     m_history = std::make_unique<HistoryFile>(m_support, [this] {
+        HistoryFile::Snapshot snapshot;
+        snapshot.encoded.reserve(m_items.size());
         for (size_t i = 0; i < m_items.size(); ++i) {
-            if (m_encoded[i].isEmpty())
-                m_encoded[i] = HistoryFile::encode(m_items[i]);
+            snapshot.encoded.push_back(m_encoded[i].text);
+            if (m_encoded[i].text.isEmpty())
+                snapshot.toEncode.push_back({i, m_encoded[i].revision, m_items[i]});
         }
-        return m_encoded;
+        return snapshot;
+    });
+    connect(m_history.get(), &HistoryFile::encoded, this, [this](const std::vector<HistoryFile::Encoded> &items) {
+        for (const HistoryFile::Encoded &encoded : items) {
+            const qsizetype index = indexOf(encoded.id);
+            // Kept unless the item changed while it was written.
+            if (index >= 0 && m_encoded[static_cast<size_t>(index)].revision == encoded.revision)
+                m_encoded[static_cast<size_t>(index)].text = encoded.text;
+        }
     });
     connect(m_history.get(), &HistoryFile::written, this, &DownloadManager::historyWritten);
     connect(m_history.get(), &HistoryFile::failed, this, [this](const QString &error) {
@@ -228,7 +239,9 @@ void DownloadManager::loadHistory()
 {
     HistoryFile::Loaded loaded = m_history->read();
     m_items = std::move(loaded.items);
-    m_encoded.assign(m_items.size(), QByteArray());
+    m_encoded.resize(m_items.size());
+    for (size_t i = 0; i < m_items.size(); ++i)
+        markChanged(i);
     for (DownloadItem &item : m_items) {
         counted(item.state, 1);
         // A wait to try again goes on after a restart, unless retries were turned off.
@@ -290,7 +303,7 @@ void DownloadManager::insertItem(DownloadItem item)
     m_neverStarted.insert(item.id);
     counted(item.state, 1);
     m_items.push_back(std::move(item));
-    m_encoded.emplace_back();
+    m_encoded.push_back(EncodedItem{QByteArray(), ++m_revisions});
     m_model->endInsertAtTop();
     Q_EMIT countsChanged();
 }
@@ -694,7 +707,7 @@ void DownloadManager::change(const QUuid &id, const std::function<void(DownloadI
     DownloadItem &item = m_items[static_cast<size_t>(index)];
     const DownloadState before = item.state;
     mutation(item);
-    m_encoded[static_cast<size_t>(index)].clear();
+    markChanged(static_cast<size_t>(index));
     m_model->rowChanged(rowOf(index));
     if (item.state != before) {
         counted(before, -1);
@@ -964,7 +977,7 @@ void DownloadManager::consume(const QUuid &id, const QString &line)
             m_finishedFiles.insert(id, *file);
     }
     if (applyWorkerLine(target, line, notes != m_runNotes.end() ? &*notes : nullptr)) {
-        m_encoded[static_cast<size_t>(index)].clear();
+        markChanged(static_cast<size_t>(index));
         m_model->rowChanged(rowOf(index));
         // Rewriting the whole history every few seconds for a percentage would
         // make each line cost as much as the history is long.
@@ -1225,7 +1238,7 @@ void DownloadManager::shutdown()
     for (size_t i = 0; i < m_items.size(); ++i) {
         if (m_items[i].state == DownloadState::downloading || m_items[i].state == DownloadState::queued) {
             m_items[i].stoppedByQuit = true;
-            m_encoded[i].clear();
+            markChanged(i);
         }
     }
     pauseAll();

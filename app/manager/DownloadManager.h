@@ -293,9 +293,16 @@ private:
 
     // Oldest first, so new items append and the scheduler's search is a forward walk.
     std::vector<DownloadItem> m_items;
-    // Each item as the history holds it, beside it; empty when it changed
-    // since it was last encoded.
-    std::vector<QByteArray> m_encoded;
+    // Each item as the history holds it, beside it: its text, empty when it
+    // changed since it was last encoded, and a revision no other state of
+    // any item has, to tell a text made of this state from one made before.
+    struct EncodedItem {
+        QByteArray text;
+        quint64 revision = 0;
+    };
+    std::vector<EncodedItem> m_encoded;
+    quint64 m_revisions = 0;
+    void markChanged(size_t index) { m_encoded[index] = EncodedItem{QByteArray(), ++m_revisions}; }
     std::array<int, allDownloadStates.size()> m_stateCounts{};
     QHash<QUuid, qsizetype> m_index;
     std::unique_ptr<DownloadListModel> m_model;

@@ -13,7 +13,7 @@ const QString readyToResume = QStringLiteral("Ready to resume");
 
 } // namespace
 
-HistoryFile::HistoryFile(const QString &directory, std::function<std::vector<QByteArray>()> snapshot, QObject *parent) :
+HistoryFile::HistoryFile(const QString &directory, std::function<Snapshot()> snapshot, QObject *parent) :
     QObject(parent),
     m_directory(directory),
     m_path(QDir(directory).filePath(QStringLiteral("queue.json"))),
@@ -100,10 +100,15 @@ QByteArray HistoryFile::encode(const DownloadItem &item)
     return QJsonDocument(item.toJson()).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QString> HistoryFile::write(const std::vector<QByteArray> &items) const
+std::optional<QString> HistoryFile::write(Snapshot snapshot, std::vector<Encoded> &encodedNow) const
 {
     if (m_protected)
         return m_protected;
+    std::vector<QByteArray> &items = snapshot.encoded;
+    for (Snapshot::Item &pending : snapshot.toEncode) {
+        items[pending.position] = encode(pending.item);
+        encodedNow.push_back({pending.item.id, pending.revision, items[pending.position]});
+    }
     // A compact JSON array of the items, newest first.
     qsizetype length = 2;
     for (const QByteArray &item : items)
@@ -133,7 +138,10 @@ std::optional<QString> HistoryFile::writeNow()
 {
     m_writer.waitForDone();
     m_writeAgain = false;
-    return write(m_snapshot());
+    std::vector<Encoded> encodedNow;
+    const auto error = write(m_snapshot(), encodedNow);
+    Q_EMIT encoded(encodedNow);
+    return error;
 }
 
 void HistoryFile::writeInBackground()
@@ -143,10 +151,16 @@ void HistoryFile::writeInBackground()
         return;
     }
     m_writing = true;
-    m_writer.start([this, items = m_snapshot()] {
-        const auto error = write(items);
+    m_writer.start([this, snapshot = m_snapshot()]() mutable {
+        std::vector<Encoded> encodedNow;
+        const auto error = write(std::move(snapshot), encodedNow);
         QMetaObject::invokeMethod(
-            this, [this, error] { backgroundWriteEnded(error); }, Qt::QueuedConnection);
+            this,
+            [this, error, encodedNow = std::move(encodedNow)] {
+                Q_EMIT encoded(encodedNow);
+                backgroundWriteEnded(error);
+            },
+            Qt::QueuedConnection);
     });
 }
 

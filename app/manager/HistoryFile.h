@@ -17,10 +17,24 @@ class HistoryFile : public QObject {
     Q_OBJECT
 
 public:
-    // snapshot gives the items to write, each as encode() made it, oldest
-    // first, at the moment a write starts: handles to text already made, so
-    // the main thread neither copies the items nor encodes what did not change.
-    HistoryFile(const QString &directory, std::function<std::vector<QByteArray>()> snapshot, QObject *parent = nullptr);
+    // What to write, oldest first: each item as encode() made it where that
+    // text is kept, and the items it is not kept for, to be encoded by the
+    // writer. The main thread then neither copies nor encodes what did not change.
+    struct Snapshot {
+        std::vector<QByteArray> encoded; // empty where an item is among toEncode
+        struct Item {
+            size_t position;
+            quint64 revision; // handed back with its text, to tell whether the item changed since
+            DownloadItem item;
+        };
+        std::vector<Item> toEncode;
+    };
+    struct Encoded {
+        QUuid id;
+        quint64 revision;
+        QByteArray text;
+    };
+    HistoryFile(const QString &directory, std::function<Snapshot()> snapshot, QObject *parent = nullptr);
 
     // One item as the file holds it.
     static QByteArray encode(const DownloadItem &item);
@@ -45,16 +59,19 @@ public:
 
 Q_SIGNALS:
     void written();
+    // Items the writer encoded, for the snapshot to keep.
+    void encoded(const std::vector<HistoryFile::Encoded> &items);
     void failed(const QString &error);
 
 private:
-    std::optional<QString> write(const std::vector<QByteArray> &items) const;
+    // Encodes what is to be, keeping the texts in encodedNow, and writes.
+    std::optional<QString> write(Snapshot snapshot, std::vector<Encoded> &encodedNow) const;
     void backgroundWriteEnded(const std::optional<QString> &error);
     std::optional<QString> keepAside(QString &copy) const;
 
     QString m_directory;
     QString m_path;
-    std::function<std::vector<QByteArray>()> m_snapshot;
+    std::function<Snapshot()> m_snapshot;
     // Set when an unreadable file could not be kept aside: it is then never replaced.
     std::optional<QString> m_protected;
     QThreadPool m_writer;

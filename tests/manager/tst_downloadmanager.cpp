@@ -1234,7 +1234,7 @@ private Q_SLOTS:
         int snapshots = 0;
         HistoryFile history(directory.path(), [&] {
             ++snapshots;
-            return std::vector<QByteArray>{HistoryFile::encode(items[0])};
+            return HistoryFile::Snapshot{{QByteArray()}, {{0, 1, items[0]}}};
         });
         QSignalSpy writes(&history, &HistoryFile::written);
         history.writeInBackground();
