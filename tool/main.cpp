@@ -63,7 +63,14 @@ MegaResult<QByteArray> readInput(qint64 limit)
     QFile input;
     if (!input.open(stdin, QIODevice::ReadOnly))
         return megaError("Could not read standard input.");
-    QByteArray bytes = input.read(limit + 1);
+    // A pipe hands over what it holds at the moment: read until its end.
+    QByteArray bytes;
+    while (bytes.size() <= limit) {
+        const QByteArray more = input.read(limit + 1 - bytes.size());
+        if (more.isEmpty())
+            break;
+        bytes += more;
+    }
     if (bytes.size() > limit)
         return megaError("Standard input holds more than a MEGA link or file description can be.");
     return bytes;
