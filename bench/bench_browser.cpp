@@ -46,23 +46,28 @@ void BM_OpenShareOf100000Nodes(benchmark::State &state)
         return state.SkipWithError("the MEGA emulator did not start");
     const QString link = largeShare();
     double filterMs = 0;
+    double filterShownMs = 0;
     for (auto _ : state) {
         MegaFolderBrowserModel model(link, toolPath());
         model.load();
-        while (!model.tree() && model.error().isEmpty())
+        // Open until its files are shown.
+        while ((!model.tree() || model.visibleFiles().isEmpty()) && model.error().isEmpty())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!model.tree())
             return state.SkipWithError(qPrintable(model.error()));
         state.PauseTiming();
+        // How long the main thread is held by a change of filter, and how long until its files are shown.
         QElapsedTimer timer;
         timer.start();
         model.setVideosOnly(false);
         filterMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-        if (model.visibleFiles().size() != 98999)
-            return state.SkipWithError("the filter did not show every file");
+        while (model.visibleFiles().size() != 98999)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        filterShownMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         state.ResumeTiming();
     }
     state.counters["filter_change_ms"] = filterMs;
+    state.counters["filter_shown_ms"] = filterShownMs;
 }
 BENCHMARK(BM_OpenShareOf100000Nodes)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 

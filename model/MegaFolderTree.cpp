@@ -78,8 +78,8 @@ QList<MegaFolderNode> MegaFolderTree::folders(const QString &id) const
     return sortedByName(std::move(found));
 }
 
-QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, bool videosOnly,
-                                            const QString &search) const
+QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, bool videosOnly, const QString &search,
+                                            const std::atomic<bool> *cancelled) const
 {
     const TextSearch matcher(search);
     std::vector<qsizetype> found;
@@ -87,6 +87,8 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
     QList<QString> stack{id};
 
     while (!stack.isEmpty()) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed))
+            return {};
         const QString folderID = stack.takeLast();
         if (visited.contains(folderID))
             continue;
@@ -97,6 +99,8 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
         // Every file here shares one relative path, so it is matched at most once.
         std::optional<bool> pathMatches;
         for (qsizetype index : *entry) {
+            if (cancelled && (index & 4095) == 0 && cancelled->load(std::memory_order_relaxed))
+                return {};
             const MegaFolderNode &child = m_listing.nodes[index];
             if (child.isFolder) {
                 if (recursive)
@@ -115,6 +119,8 @@ QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, b
                 found.push_back(index);
         }
     }
+    if (cancelled && cancelled->load(std::memory_order_relaxed))
+        return {};
     return sortedByName(std::move(found));
 }
 

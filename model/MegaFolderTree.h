@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
+
 #include <vector>
 
 // An index over one listing for navigation and search. Immutable once built;
@@ -24,7 +26,10 @@ public:
     QList<MegaFolderNode> children(const QString &parentID) const;
 
     QList<MegaFolderNode> folders(const QString &id) const;
-    QList<MegaFolderNode> files(const QString &id, bool recursive, bool videosOnly, const QString &search) const;
+    // The files under id that pass the filters, in name order; nothing once
+    // cancelled turns true (it is read as the walk goes, from any thread).
+    QList<MegaFolderNode> files(const QString &id, bool recursive, bool videosOnly, const QString &search,
+                                const std::atomic<bool> *cancelled = nullptr) const;
     QString relativePath(const MegaFolderNode &node, const QString &fromID) const;
     QList<MegaFolderNode> breadcrumbs(const QString &toID) const;
     // The file nodes among ids (unknown ids and folders dropped), in name order.

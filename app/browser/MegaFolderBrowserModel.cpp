@@ -104,8 +104,37 @@ QList<MegaFolderNode> MegaFolderBrowserModel::breadcrumbs() const
     return m_tree ? m_tree->breadcrumbs(m_currentFolder) : QList<MegaFolderNode>();
 }
 
+void MegaFolderBrowserModel::stopSearch()
+{
+    if (m_searchCancelled)
+        m_searchCancelled->store(true);
+    m_searchCancelled.reset();
+}
+
 void MegaFolderBrowserModel::refreshFiles()
 {
+    stopSearch();
+    if (m_tree && !m_selectedOnly && m_tree->listing().nodes.size() >= backgroundSearchNodes) {
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        m_searchCancelled = cancelled;
+        QPointer<MegaFolderBrowserModel> self(this);
+        QThreadPool::globalInstance()->start([self, cancelled, tree = m_tree, folder = m_currentFolder,
+                                              recursive = m_recursive, videosOnly = m_videosOnly, search = m_search] {
+            QList<MegaFolderNode> files = tree->files(folder, recursive, videosOnly, search, cancelled.get());
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, cancelled, files = std::move(files)]() mutable {
+                    // Only the newest search is shown.
+                    if (!self || cancelled->load() || self->m_searchCancelled != cancelled)
+                        return;
+                    self->m_searchCancelled.reset();
+                    self->m_visibleFiles = std::move(files);
+                    Q_EMIT self->visibleFilesChanged();
+                },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
     if (!m_tree) {
         m_visibleFiles.clear();
     } else if (m_selectedOnly) {
@@ -124,6 +153,7 @@ void MegaFolderBrowserModel::refreshFiles()
 void MegaFolderBrowserModel::load()
 {
     cancel();
+    stopSearch();
     setError(QString());
     m_tree.reset();
     Q_EMIT treeChanged();
@@ -214,7 +244,7 @@ void MegaFolderBrowserModel::decoded(const std::shared_ptr<MegaFolderTree> &tree
         setError(QStringLiteral("Could not read the MEGA file list. Please fetch the folder again."));
         return;
     }
-    m_tree.emplace(std::move(*tree));
+    m_tree = tree;
     const std::optional<QString> initialFile = m_tree->listing().initialFileID;
     m_currentFolder = m_tree->listing().initialFolderID;
     Q_EMIT treeChanged();
@@ -249,6 +279,12 @@ void MegaFolderBrowserModel::toggle(const QString &id)
 
 void MegaFolderBrowserModel::selectVisible()
 {
+    // A search still under way is finished here: what is chosen is what it finds.
+    if (m_searchCancelled) {
+        stopSearch();
+        m_visibleFiles = m_tree->files(m_currentFolder, m_recursive, m_videosOnly, m_search);
+        Q_EMIT visibleFilesChanged();
+    }
     QSet<QString> selected = m_selected;
     for (const MegaFolderNode &node : m_visibleFiles)
         selected.insert(node.id);

@@ -29,13 +29,18 @@ class MegaFolderBrowserModel : public QObject {
 public:
     // Output beyond this is not read: the listing is refused and the tool stopped.
     static constexpr qsizetype maxListingBytes = 67108864;
+    // From this many nodes on, the files to show are found off the main
+    // thread, each search stopping the one before it: a keystroke must not
+    // wait for a walk over the whole listing.
+    static constexpr qsizetype backgroundSearchNodes = 50000;
 
     MegaFolderBrowserModel(QString sourceURL, QString executable, QObject *parent = nullptr);
     ~MegaFolderBrowserModel() override;
 
     bool isLoading() const { return m_isLoading; }
     QString error() const { return m_error; }
-    const std::optional<MegaFolderTree> &tree() const { return m_tree; }
+    // The listing's tree once it is read; null before.
+    const MegaFolderTree *tree() const { return m_tree.get(); }
     QString currentFolder() const { return m_currentFolder; }
     const QList<MegaFolderNode> &visibleFiles() const { return m_visibleFiles; }
     const QSet<QString> &selected() const { return m_selected; }
@@ -84,12 +89,15 @@ Q_SIGNALS:
 private:
     void decoded(const std::shared_ptr<MegaFolderTree> &tree, const QUuid &requestID);
     void refreshFiles();
+    void stopSearch();
     void setLoading(bool loading);
     void setError(const QString &error);
 
     bool m_isLoading = false;
     QString m_error;
-    std::optional<MegaFolderTree> m_tree;
+    std::shared_ptr<const MegaFolderTree> m_tree;
+    // Set to stop the search under way in the background, if any.
+    std::shared_ptr<std::atomic<bool>> m_searchCancelled;
     QString m_currentFolder;
     QList<MegaFolderNode> m_visibleFiles;
     QSet<QString> m_selected;

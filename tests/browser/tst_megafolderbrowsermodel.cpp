@@ -272,6 +272,36 @@ private Q_SLOTS:
         QCOMPARE(ids(model->visibleFiles()), QStringList{"making00"});
     }
 
+    void largeListingsAreSearchedInTheBackground()
+    {
+        MegaFolderListing listing = sampleListing();
+        for (int i = 0; i < MegaFolderBrowserModel::backgroundSearchNodes; ++i)
+            listing.nodes.append(
+                file(QString("f%1").arg(i, 7, 10, QChar('0')), "rootnode", QString("video %1.mp4").arg(i)));
+        writeListing(listing);
+        auto model = loaded("LISTINGS");
+        QTRY_VERIFY_WITH_TIMEOUT(model->tree() && model->visibleFiles().size() > 4, 60000);
+        QCOMPARE(model->visibleFiles().size(), MegaFolderBrowserModel::backgroundSearchNodes + 4);
+        // Keystrokes return at once; what is shown is the last search, never one it replaced.
+        QSignalSpy shown(model.get(), &MegaFolderBrowserModel::visibleFilesChanged);
+        for (const char *search : {"video 1", "video 12", "video 123", "video 1234"}) {
+            model->setSearch(search);
+            QCOMPARE(model->visibleFiles().size(), MegaFolderBrowserModel::backgroundSearchNodes + 4);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(ids(model->visibleFiles()),
+                                  QStringList({"f0001234", "f0012340", "f0012341", "f0012342", "f0012343", "f0012344",
+                                               "f0012345", "f0012346", "f0012347", "f0012348", "f0012349"}),
+                                  60000);
+        QTest::qWait(200);
+        QCOMPARE(shown.size(), 1);
+        // Chosen during a search, what is chosen is what that search finds.
+        model->setSearch("video 4999");
+        model->selectVisible();
+        QCOMPARE(model->selected(),
+                 QSet<QString>({"f0004999", "f0049990", "f0049991", "f0049992", "f0049993", "f0049994", "f0049995",
+                                "f0049996", "f0049997", "f0049998", "f0049999"}));
+    }
+
     void selectVisibleWithASearch()
     {
         auto model = loaded("LISTINGS");
