@@ -52,6 +52,18 @@ public:
     }
 };
 
+// The application shown, with the repaints of its queue counted.
+struct ShownApp {
+    explicit ShownApp(const DownloadManager::Options &options) : app(options)
+    {
+        app.show();
+        QCoreApplication::processEvents();
+        app.window().findChild<QListView *>(QStringLiteral("queue"))->viewport()->installEventFilter(&counter);
+    }
+    LarkApp app;
+    PaintCounter counter;
+};
+
 struct Setup {
     explicit Setup(int historySize = 10000)
     {
@@ -140,12 +152,9 @@ void BM_QueueRepaintsUnderLoad(benchmark::State &state)
     double framesPerSecond = 0;
     qint64 longestStall = 0;
     for (auto _ : state) {
-        LarkApp app(setup.options(settings));
-        app.show();
-        QCoreApplication::processEvents();
-        PaintCounter counter;
-        auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
-        queue->viewport()->installEventFilter(&counter);
+        ShownApp shown(setup.options(settings));
+        LarkApp &app = shown.app;
+        PaintCounter &counter = shown.counter;
         QElapsedTimer sinceTick;
         QTimer ticker;
         qint64 stall = 0;
@@ -214,12 +223,9 @@ void BM_SteadyProgress(benchmark::State &state)
     double msPerLine = 0;
     double paintsPerSecond = 0;
     for (auto _ : state) {
-        LarkApp app(setup.options(settings));
-        app.show();
-        QCoreApplication::processEvents();
-        PaintCounter counter;
-        auto *queue = app.window().findChild<QListView *>(QStringLiteral("queue"));
-        queue->viewport()->installEventFilter(&counter);
+        ShownApp shown(setup.options(settings));
+        LarkApp &app = shown.app;
+        PaintCounter &counter = shown.counter;
         DownloadManager &manager = app.manager();
         const int finishedBefore = manager.finished();
         bool written = false;
