@@ -612,6 +612,34 @@ void BM_PeakMemory1GiB(benchmark::State &state)
 }
 BENCHMARK(BM_PeakMemory1GiB)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// A share's listing: time and peak memory of the tool for 100k and 1M
+// nodes (a thousand folders, the rest files), and the size of what it prints.
+void BM_ListFolder(benchmark::State &state)
+{
+    MegaEmulator *emulator = sharedEmulator();
+    if (!emulator)
+        return state.SkipWithError("the MEGA emulator did not start");
+    const auto nodes = static_cast<int>(state.range(0));
+    const QString link = emulator->addGeneratedShare(1000, nodes - 1001, mebibyte)[QLatin1String("link")].toString();
+    QTemporaryDir dir;
+    const QString output = dir.filePath(QStringLiteral("listing.json"));
+    // The emulator serialises a listing on its first request.
+    runChild({toolPath(), QStringLiteral("--list-folder"), link}, output);
+    long peak = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        const ChildRun tool = runChild({toolPath(), QStringLiteral("--list-folder"), link}, output);
+        if (tool.status != 0)
+            return state.SkipWithError("lark-mega could not list the share");
+        peak = std::max(peak, tool.peakResidentKiB);
+        seconds += tool.seconds;
+    }
+    state.counters["peak_MiB"] = static_cast<double>(peak) / 1024.0;
+    state.counters["seconds"] = seconds / static_cast<double>(state.iterations());
+    state.counters["output_MiB"] = static_cast<double>(QFileInfo(output).size()) / mebibyte;
+}
+BENCHMARK(BM_ListFolder)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(100000)->Arg(1000000);
+
 } // namespace
 
 BENCHMARK_MAIN();

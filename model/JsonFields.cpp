@@ -100,3 +100,40 @@ std::optional<QJsonObject> JsonFields::optionalObject(QLatin1StringView key)
     }
     return value.toObject();
 }
+
+void appendJsonString(QByteArray &out, QStringView text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    const auto escaped = [&out](char16_t unit) {
+        out.append("\\u");
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out.append(hex[(unit >> shift) & 0xf]);
+    };
+    out.append('"');
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (unit == u'"' || unit == u'\\') {
+            out.append('\\').append(static_cast<char>(unit));
+        } else if (unit < 0x20) {
+            escaped(unit);
+        } else if (unit < 0x80) {
+            out.append(static_cast<char>(unit));
+        } else if (unit < 0x800) {
+            out.append(static_cast<char>(0xc0 | (unit >> 6))).append(static_cast<char>(0x80 | (unit & 0x3f)));
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+                   QChar::isLowSurrogate(text[i + 1].unicode())) {
+            const char32_t point = QChar::surrogateToUcs4(unit, text[++i].unicode());
+            out.append(static_cast<char>(0xf0 | (point >> 18)))
+                .append(static_cast<char>(0x80 | ((point >> 12) & 0x3f)))
+                .append(static_cast<char>(0x80 | ((point >> 6) & 0x3f)))
+                .append(static_cast<char>(0x80 | (point & 0x3f)));
+        } else if (QChar::isSurrogate(unit)) {
+            escaped(unit);
+        } else {
+            out.append(static_cast<char>(0xe0 | (unit >> 12)))
+                .append(static_cast<char>(0x80 | ((unit >> 6) & 0x3f)))
+                .append(static_cast<char>(0x80 | (unit & 0x3f)));
+        }
+    }
+    out.append('"');
+}

@@ -36,3 +36,7 @@ std::optional<qint64> strictInteger(const QJsonValue &value);
 
 // Parses one JSON object from bytes; nothing when the text is not one object.
 std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes);
+
+// Appends text as a JSON string, quotes included: quotes, backslashes,
+// control characters and unpaired surrogates escaped, the rest as UTF-8.
+void appendJsonString(QByteArray &out, QStringView text);

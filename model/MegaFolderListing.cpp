@@ -20,12 +20,37 @@ QJsonObject MegaFolderListing::toJson() const
     return object;
 }
 
-QByteArray MegaFolderListing::toJsonText() const
+QByteArray MegaFolderListing::headJsonText() const
 {
-    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+    QJsonObject object{
+        {QLatin1String("sourceURL"), sourceURL},
+        {QLatin1String("shareHandle"), shareHandle},
+        {QLatin1String("rootID"), rootID},
+        {QLatin1String("initialFolderID"), initialFolderID},
+        {QLatin1String("skippedNodes"), skippedNodes},
+    };
+    if (initialFileID)
+        object.insert(QLatin1String("initialFileID"), *initialFileID);
+    QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    text.chop(1);
+    return text + ",\"nodes\":[";
 }
 
-std::optional<MegaFolderListing> MegaFolderListing::fromJson(const QJsonObject &object)
+QByteArray MegaFolderListing::toJsonText() const
+{
+    QByteArray text = headJsonText();
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        if (i > 0)
+            text.append(',');
+        nodes[i].appendJsonText(text);
+    }
+    return text + "]}";
+}
+
+namespace {
+
+// The fields beside the nodes; nodes are added to what this returns.
+std::optional<MegaFolderListing> listingFields(const QJsonObject &object)
 {
     JsonFields fields(object);
     MegaFolderListing listing;
@@ -35,25 +60,62 @@ std::optional<MegaFolderListing> MegaFolderListing::fromJson(const QJsonObject &
     listing.initialFolderID = fields.string(QLatin1String("initialFolderID"));
     listing.initialFileID = fields.optionalString(QLatin1String("initialFileID"));
     listing.skippedNodes = fields.integer(QLatin1String("skippedNodes"));
-    const QJsonArray nodeArray = fields.array(QLatin1String("nodes"));
+    fields.array(QLatin1String("nodes"));
     if (!fields.ok())
         return std::nullopt;
-    listing.nodes.reserve(nodeArray.size());
+    return listing;
+}
+
+} // namespace
+
+std::optional<MegaFolderListing> MegaFolderListing::fromJson(const QJsonObject &object)
+{
+    auto listing = listingFields(object);
+    if (!listing)
+        return std::nullopt;
+    const QJsonArray nodeArray = object.value(QLatin1String("nodes")).toArray();
+    listing->nodes.reserve(nodeArray.size());
     for (const QJsonValue &value : nodeArray) {
         if (!value.isObject())
             return std::nullopt;
         auto node = MegaFolderNode::fromJson(value.toObject());
         if (!node)
             return std::nullopt;
-        listing.nodes.append(std::move(*node));
+        listing->nodes.append(std::move(*node));
     }
     return listing;
 }
 
 std::optional<MegaFolderListing> MegaFolderListing::fromJsonText(const QByteArray &text)
 {
-    const auto object = parseJsonObject(text);
-    if (!object)
+    MegaFolderListingReader reader;
+    reader.feed(text);
+    return reader.finish();
+}
+
+MegaFolderListingReader::MegaFolderListingReader() :
+    m_stream("nodes", 1, [this](QByteArrayView element) {
+        const auto object = m_nodesValid ? parseJsonObject(element.toByteArray()) : std::nullopt;
+        auto node = object ? MegaFolderNode::fromJson(*object) : std::nullopt;
+        if (node)
+            m_listing.nodes.append(std::move(*node));
+        else
+            m_nodesValid = false;
+    })
+{}
+
+bool MegaFolderListingReader::feed(QByteArrayView text)
+{
+    return m_stream.feed(text) && m_nodesValid;
+}
+
+std::optional<MegaFolderListing> MegaFolderListingReader::finish()
+{
+    const auto rest = m_stream.finish();
+    const auto object = rest ? parseJsonObject(*rest) : std::nullopt;
+    auto fields = object && m_nodesValid ? listingFields(*object) : std::nullopt;
+    if (!fields)
         return std::nullopt;
-    return fromJson(*object);
+    fields->nodes = std::move(m_listing.nodes);
+    return fields;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/JsonArrayStream.h"
 #include "model/MegaFolderNode.h"
 
 #include <QByteArray>
@@ -21,9 +22,26 @@ struct MegaFolderListing {
     QJsonObject toJson() const;
     // Compact JSON text with no trailing line break.
     QByteArray toJsonText() const;
+    // That text up to the nodes, which follow it comma-separated, then "]}".
+    QByteArray headJsonText() const;
 
     static std::optional<MegaFolderListing> fromJson(const QJsonObject &object);
     static std::optional<MegaFolderListing> fromJsonText(const QByteArray &text);
 
     bool operator==(const MegaFolderListing &) const = default;
+};
+
+// Reads a listing's text as it arrives, a node at a time, so the text of a
+// large listing is never held whole beside the nodes made from it.
+class MegaFolderListingReader {
+public:
+    MegaFolderListingReader();
+    // False once the text cannot be a listing.
+    bool feed(QByteArrayView text);
+    std::optional<MegaFolderListing> finish();
+
+private:
+    MegaFolderListing m_listing;
+    bool m_nodesValid = true;
+    JsonArrayStream m_stream;
 };

@@ -39,6 +39,23 @@ QJsonObject MegaFolderNode::toJson() const
     return object;
 }
 
+void MegaFolderNode::appendJsonText(QByteArray &out) const
+{
+    out.append("{\"id\":");
+    appendJsonString(out, id);
+    out.append(",\"name\":");
+    appendJsonString(out, name);
+    out.append(isFolder ? ",\"isFolder\":true,\"size\":" : ",\"isFolder\":false,\"size\":");
+    out.append(QByteArray::number(size));
+    out.append(",\"key\":");
+    appendJsonString(out, key);
+    if (parent) {
+        out.append(",\"parent\":");
+        appendJsonString(out, *parent);
+    }
+    out.append('}');
+}
+
 std::optional<MegaFolderNode> MegaFolderNode::fromJson(const QJsonObject &object)
 {
     JsonFields fields(object);

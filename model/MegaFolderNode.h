@@ -18,6 +18,8 @@ struct MegaFolderNode {
     QString formattedSize() const;
 
     QJsonObject toJson() const;
+    // The same object as compact JSON text, appended to out.
+    void appendJsonText(QByteArray &out) const;
     static std::optional<MegaFolderNode> fromJson(const QJsonObject &object);
 
     bool operator==(const MegaFolderNode &) const = default;

@@ -29,7 +29,10 @@ qsizetype answerLimit()
 }
 
 struct Answer {
-    QByteArray *body;
+    CURL *curl;
+    HttpClient::Response *response;
+    const HttpClient::Sink *sink = nullptr;
+    qsizetype received = 0;
     bool tooLarge = false;
 };
 
@@ -37,11 +40,20 @@ size_t appendToAnswer(char *data, size_t size, size_t count, void *target)
 {
     auto *answer = static_cast<Answer *>(target);
     const auto length = static_cast<qsizetype>(size * count);
-    if (answer->body->size() + length > answerLimit()) {
+    answer->received += length;
+    if (answer->received > answerLimit()) {
         answer->tooLarge = true;
         return 0; // ends the transfer
     }
-    answer->body->append(data, length);
+    long status = 0;
+    if (answer->sink && curl_easy_getinfo(answer->curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200) {
+        if (!(*answer->sink)(QByteArrayView(data, length))) {
+            answer->response->stopped = true;
+            return 0;
+        }
+        return size * count;
+    }
+    answer->response->body.append(data, length);
     return size * count;
 }
 
@@ -112,6 +124,11 @@ MegaError HttpClient::transportError(int code) const
 
 MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const QByteArray &body)
 {
+    return postJson(url, body, Sink());
+}
+
+MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const QByteArray &body, const Sink &sink)
+{
     CURL *curl = static_cast<CURL *>(m_curl);
     prepare(url);
     Response response;
@@ -121,7 +138,7 @@ MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const 
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    Answer answer{&response.body};
+    Answer answer{curl, &response, sink ? &sink : nullptr};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToAnswer);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     const CURLcode code = curl_easy_perform(curl);
@@ -131,7 +148,7 @@ MegaResult<HttpClient::Response> HttpClient::postJson(const QString &url, const 
         return MegaError{QStringLiteral("MEGA's answer was larger than %1, more than any folder needs, so it was not "
                                         "read.")
                              .arg(formatByteCount(answerLimit()))};
-    if (code != CURLE_OK)
+    if (code != CURLE_OK && !response.stopped)
         return transportError(code);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     return response;

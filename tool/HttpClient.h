@@ -3,9 +3,11 @@
 #include "tool/MegaError.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 // A libcurl handle set up as every request of the tool is: HTTPS only, the
 // time limits, the CA bundle of CURL_CA_BUNDLE; errors are written to errorBuffer.
@@ -27,8 +29,13 @@ public:
     struct Response {
         long status = 0;
         QByteArray body;
+        bool stopped = false; // the sink refused a piece
     };
     MegaResult<Response> postJson(const QString &url, const QByteArray &body);
+    // The same, but the body of a 200 answer goes to sink a piece at a time
+    // as it arrives instead of into the response; sink returns false to stop.
+    using Sink = std::function<bool(QByteArrayView)>;
+    MegaResult<Response> postJson(const QString &url, const QByteArray &body, const Sink &sink);
 
 private:
     MegaError transportError(int code) const;

@@ -1,5 +1,6 @@
 #include "tool/MegaApi.h"
 
+#include "model/JsonArrayStream.h"
 #include "model/JsonFields.h"
 #include "model/MegaBase64.h"
 #include "tool/Interrupt.h"
@@ -43,17 +44,31 @@ FailureKind megaErrorKind(qint64 code)
     }
 }
 
+struct Streamed {
+    const QByteArray &key;
+    const std::function<void(QByteArrayView)> &element;
+};
+
 // One request, answered or failed; a failure that may pass is tried again by the caller.
-MegaResult<QJsonObject> askOnce(HttpClient &client, const QString &url, const QByteArray &body)
+MegaResult<QJsonObject> askOnce(HttpClient &client, const QString &url, const QByteArray &body,
+                                const std::optional<Streamed> &streamed)
 {
-    const auto response = client.postJson(url, body);
+    std::optional<JsonArrayStream> stream;
+    if (streamed)
+        stream.emplace(streamed->key, 2, streamed->element);
+    const auto response =
+        stream ? client.postJson(url, body, [&stream](QByteArrayView piece) { return stream->feed(piece); })
+               : client.postJson(url, body);
     if (!response)
         return response.error();
     if (response->status != 200)
         return megaError("MEGA is unavailable. Check your connection and try again.",
                          response->status >= 500 || response->status == 429 ? FailureKind::busy : FailureKind::input);
 
-    const auto document = parseJson(response->body);
+    const std::optional<QByteArray> rest = stream ? stream->finish() : response->body;
+    if (!rest)
+        return megaError("Invalid response from MEGA.");
+    const auto document = parseJson(*rest);
     if (!document)
         return document.error();
     if (!document->isArray() || document->array().isEmpty())
@@ -87,6 +102,13 @@ QString megaErrorMessage(qint64 code)
 
 MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, const std::optional<QString> &share)
 {
+    return megaAPI(client, command, share, QByteArray(), nullptr, nullptr);
+}
+
+MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, const std::optional<QString> &share,
+                                const QByteArray &key, const std::function<void()> &begin,
+                                const std::function<void(QByteArrayView)> &element)
+{
     if (share && !validMegaHandle(*share))
         return megaError("Invalid shared folder identifier.");
 
@@ -102,7 +124,10 @@ MegaResult<QJsonObject> megaAPI(HttpClient &client, const QJsonObject &command, 
     // A busy server, a 5xx or a dropped connection is asked again after a
     // growing wait; the last failure is the run's when the tries are spent.
     for (int tries = 1;; ++tries) {
-        auto answer = askOnce(client, url, body);
+        if (begin)
+            begin();
+        auto answer =
+            askOnce(client, url, body, element ? std::optional<Streamed>(Streamed{key, element}) : std::nullopt);
         const bool passing =
             !answer && (answer.error().kind == FailureKind::busy || answer.error().kind == FailureKind::network);
         if (!passing || tries >= triesPerRequest || interruptRequested() || !sleepUnlessInterrupted(retryDelay(tries)))

@@ -6,9 +6,8 @@
 #include "tool/MegaApi.h"
 #include "tool/MegaCrypto.h"
 
-#include <QHash>
 #include <QJsonArray>
-#include <QSet>
+#include <QJsonDocument>
 
 #include <cmath>
 
@@ -56,104 +55,164 @@ std::optional<qint64> nodeSize(const QJsonValue &value)
     return static_cast<qint64>(std::trunc(number));
 }
 
+// A handle as a number: its eight characters side by side; 0 for anything else.
+quint64 handleNumber(QStringView text)
+{
+    if (!validMegaHandle(text))
+        return 0;
+    quint64 number = 0;
+    for (const QChar c : text)
+        number = (number << 8) | c.unicode();
+    return number;
+}
+
+QString handleText(quint64 number)
+{
+    QString text(8, Qt::Uninitialized);
+    for (int i = 7; i >= 0; --i, number >>= 8)
+        text[i] = QChar(static_cast<char16_t>(number & 0xff));
+    return text;
+}
+
+MegaError noFolderInformation()
+{
+    return megaError("MEGA returned no folder information. The link may have expired.");
+}
+
 } // namespace
 
-MegaResult<MegaFolderListing> fetch(const QString &url)
+Decoder::Decoder(const MegaFolderLink &link, QByteArray folderKey) : m_link(link), m_folderKey(std::move(folderKey))
+{}
+
+void Decoder::add(QByteArrayView entryText)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(entryText.toByteArray(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        m_malformed = true;
+    else
+        add(document.object());
+}
+
+void Decoder::add(const QJsonObject &entry)
+{
+    const QJsonValue handleValue = entry.value(QLatin1String("h"));
+    const auto type = strictInteger(entry.value(QLatin1String("t")));
+    const QString handle = handleValue.toString();
+    const quint64 number = handleNumber(handle);
+    if (!handleValue.isString() || number == 0 || !type || (*type != 0 && *type != 1) || m_index.contains(number)) {
+        ++m_skipped;
+        return;
+    }
+    // A handle counts once, readable or not: a later copy of it is skipped.
+    m_index.insert(number, -1);
+    const QJsonValue keyValue = entry.value(QLatin1String("k"));
+    const QJsonValue attributesValue = entry.value(QLatin1String("a"));
+    const bool isFolder = *type == 1;
+    const auto secret = keyValue.isString() && attributesValue.isString()
+                            ? nodeSecret(keyValue.toString(), attributesValue.toString(), isFolder, m_folderKey)
+                            : std::nullopt;
+    const auto size = nodeSize(entry.value(QLatin1String("s")));
+    if (!secret || !size || *size < 0) {
+        ++m_skipped;
+        return;
+    }
+    m_index[number] = static_cast<qsizetype>(m_nodes.size());
+    const QJsonValue parent = entry.value(QLatin1String("p"));
+    const MegaFolderNode node{handle,       parent.isString() ? std::optional(parent.toString()) : std::nullopt,
+                              secret->name, isFolder,
+                              *size,        isFolder ? QString() : megaKeyString(secret->key)};
+    m_nodes.push_back(Node{number, node.parent ? handleNumber(*node.parent) : 0, isFolder});
+    if (!m_text.isEmpty())
+        m_text.append(',');
+    node.appendJsonText(m_text);
+}
+
+const Decoder::Node *Decoder::find(quint64 handle) const
+{
+    const auto found = m_index.constFind(handle);
+    return handle == 0 || found == m_index.cend() || *found < 0 ? nullptr : &m_nodes[static_cast<size_t>(*found)];
+}
+
+MegaResult<ListingText> Decoder::finish()
+{
+    if (m_malformed || (m_nodes.empty() && m_skipped == 0))
+        return noFolderInformation();
+    MegaFolderListing listing;
+    listing.sourceURL = m_link.canonicalURL();
+    listing.shareHandle = m_link.handle();
+    listing.skippedNodes = m_skipped;
+    const auto root = std::find_if(m_nodes.cbegin(), m_nodes.cend(),
+                                   [this](const Node &node) { return node.isFolder && !find(node.parent); });
+    if (root == m_nodes.cend())
+        return megaError("Could not decrypt this folder. Check that the full link and key are correct.");
+    listing.rootID = handleText(root->handle);
+
+    const auto &selected = m_link.selectedHandle();
+    if (!selected) {
+        listing.initialFolderID = listing.rootID;
+    } else {
+        const Node *target = find(handleNumber(*selected));
+        if (!target)
+            return megaError("The linked subfolder or file is missing or could not be decrypted. Paste the root "
+                             "folder link to browse available files.");
+        if (m_link.selectedIsFile()) {
+            const Node *parent = find(target->parent);
+            if (target->isFolder || !parent || !parent->isFolder)
+                return megaError("The file link does not point to an available file.");
+            listing.initialFolderID = handleText(parent->handle);
+            listing.initialFileID = *selected;
+        } else {
+            if (!target->isFolder)
+                return megaError("The subfolder link points to a file instead of a folder.");
+            listing.initialFolderID = *selected;
+        }
+    }
+    return ListingText{listing.headJsonText(), std::move(m_text), QByteArrayLiteral("]}")};
+}
+
+MegaResult<ListingText> fetch(const QString &url)
 {
     const auto link = MegaFolderLink::parse(url);
     if (!link)
         return MegaError{link.error().message};
+    const auto folderKey = megaBase64Data(link->key());
+    if (!folderKey)
+        return megaError("Invalid MEGA folder key.");
     HttpClient client(std::chrono::seconds(180));
     const QJsonObject command{{QLatin1String("a"), QStringLiteral("f")},
                               {QLatin1String("c"), 1},
                               {QLatin1String("r"), 1},
                               {QLatin1String("ca"), 1}};
-    const auto response = megaAPI(client, command, link->handle());
+    // A listing of a million nodes is some 200 MB of text: each entry is
+    // decrypted as it arrives and only the node it makes is kept.
+    std::optional<Decoder> decoder;
+    const auto response = megaAPI(
+        client, command, link->handle(), "f", [&] { decoder.emplace(*link, *folderKey); },
+        [&decoder](QByteArrayView entry) { decoder->add(entry); });
     if (!response)
         return response.error();
-    return decode(*response, *link);
+    if (!response->value(QLatin1String("f")).isArray())
+        return noFolderInformation();
+    return decoder->finish();
 }
 
-MegaResult<MegaFolderListing> decode(const QJsonObject &response, const MegaFolderLink &link)
+MegaResult<ListingText> decode(const QJsonObject &response, const MegaFolderLink &link)
 {
-    const QJsonValue entriesValue = response.value(QLatin1String("f"));
-    const QJsonArray entries = entriesValue.toArray();
-    const bool allObjects =
-        std::all_of(entries.begin(), entries.end(), [](const QJsonValue &v) { return v.isObject(); });
-    if (!entriesValue.isArray() || entries.isEmpty() || !allObjects)
-        return megaError("MEGA returned no folder information. The link may have expired.");
-
+    const QJsonValue entries = response.value(QLatin1String("f"));
+    if (!entries.isArray())
+        return noFolderInformation();
     const auto folderKey = megaBase64Data(link.key());
     if (!folderKey)
         return megaError("Invalid MEGA folder key.");
-
-    MegaFolderListing listing;
-    listing.sourceURL = link.canonicalURL();
-    listing.shareHandle = link.handle();
-    QSet<QString> seen;
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        const QJsonValue handleValue = entry.value(QLatin1String("h"));
-        const auto type = strictInteger(entry.value(QLatin1String("t")));
-        const QString handle = handleValue.toString();
-        if (!handleValue.isString() || !validMegaHandle(handle) || !type || (*type != 0 && *type != 1)) {
-            ++listing.skippedNodes;
-            continue;
-        }
-        if (seen.contains(handle)) {
-            ++listing.skippedNodes;
-            continue;
-        }
-        seen.insert(handle);
-        const QJsonValue keyValue = entry.value(QLatin1String("k"));
-        const QJsonValue attributesValue = entry.value(QLatin1String("a"));
-        const bool isFolder = *type == 1;
-        const auto secret = keyValue.isString() && attributesValue.isString()
-                                ? nodeSecret(keyValue.toString(), attributesValue.toString(), isFolder, *folderKey)
-                                : std::nullopt;
-        const auto size = nodeSize(entry.value(QLatin1String("s")));
-        if (!secret || !size || *size < 0) {
-            ++listing.skippedNodes;
-            continue;
-        }
-        const QJsonValue parent = entry.value(QLatin1String("p"));
-        listing.nodes.append(MegaFolderNode{handle, parent.isString() ? std::optional(parent.toString()) : std::nullopt,
-                                            secret->name, isFolder, *size,
-                                            isFolder ? QString() : megaKeyString(secret->key)});
+    Decoder decoder(link, *folderKey);
+    for (const QJsonValue &entry : entries.toArray()) {
+        if (entry.isObject())
+            decoder.add(entry.toObject());
+        else
+            decoder.add(QByteArrayView("-"));
     }
-
-    QHash<QString, qsizetype> byID;
-    for (qsizetype i = 0; i < listing.nodes.size(); ++i)
-        byID.insert(listing.nodes[i].id, i);
-    const auto root = std::find_if(listing.nodes.cbegin(), listing.nodes.cend(), [&byID](const MegaFolderNode &node) {
-        return node.isFolder && (!node.parent || !byID.contains(*node.parent));
-    });
-    if (root == listing.nodes.cend())
-        return megaError("Could not decrypt this folder. Check that the full link and key are correct.");
-    listing.rootID = root->id;
-
-    const auto &selected = link.selectedHandle();
-    if (!selected) {
-        listing.initialFolderID = listing.rootID;
-        return listing;
-    }
-    if (!byID.contains(*selected))
-        return megaError("The linked subfolder or file is missing or could not be decrypted. Paste the root folder "
-                         "link to browse available files.");
-    const MegaFolderNode &target = listing.nodes[byID.value(*selected)];
-    if (link.selectedIsFile()) {
-        const bool parentIsFolder =
-            target.parent && byID.contains(*target.parent) && listing.nodes[byID.value(*target.parent)].isFolder;
-        if (target.isFolder || !parentIsFolder)
-            return megaError("The file link does not point to an available file.");
-        listing.initialFolderID = *target.parent;
-        listing.initialFileID = target.id;
-    } else {
-        if (!target.isFolder)
-            return megaError("The subfolder link points to a file instead of a folder.");
-        listing.initialFolderID = target.id;
-    }
-    return listing;
+    return decoder.finish();
 }
 
 } // namespace MegaFolderEngine

@@ -95,7 +95,7 @@ MegaResult<Done> listFolder(const QString &argument)
     const auto listing = MegaFolderEngine::fetch(*url);
     if (!listing)
         return listing.error();
-    if (!writeRaw(listing->toJsonText()))
+    if (!writeRaw(listing->head) || !writeRaw(listing->nodes) || !writeRaw(listing->tail))
         return megaError("Could not write the folder listing.");
     return done;
 }

@@ -191,9 +191,11 @@ void MegaFolderBrowserModel::startFailed(const QString &description, const QUuid
     setError(QStringLiteral("Could not start the MEGA folder browser: ") + description);
 }
 
-void MegaFolderBrowserModel::finish(const QByteArray &data, int status, const std::optional<QString> &readError,
-                                    const QUuid &requestID)
+void MegaFolderBrowserModel::finish(const QByteArray &head, int status, const std::optional<QString> &readError,
+                                    const QUuid &requestID, const std::shared_ptr<ListingDecode> &decode)
 {
+    if (requestID != m_generation || readError || status != 0)
+        decode->cancel();
     if (requestID != m_generation)
         return;
     m_fetch = nullptr;
@@ -204,7 +206,7 @@ void MegaFolderBrowserModel::finish(const QByteArray &data, int status, const st
     }
     if (status != 0) {
         setLoading(false);
-        const QString text = QString::fromUtf8(data).trimmed();
+        const QString text = QString::fromUtf8(head).trimmed();
         if (text.startsWith(QLatin1String("ERROR:"))) {
             QStringView message = QStringView(text).sliced(6);
             while (!message.isEmpty() && (message.front() == QLatin1Char(' ') || message.front() == QLatin1Char('\t')))
@@ -217,17 +219,13 @@ void MegaFolderBrowserModel::finish(const QByteArray &data, int status, const st
         }
         return;
     }
-    // A listing of up to 64 MiB takes a while to decode and rank, so that
-    // happens off the main thread while the panel keeps showing the loading state.
+    // The listing was read as it came; its tree is built off the main
+    // thread while the panel keeps showing the loading state.
     QPointer<MegaFolderBrowserModel> self(this);
-    QThreadPool::globalInstance()->start([self, data, requestID] {
-        auto listing = MegaFolderListing::fromJsonText(data);
-        std::shared_ptr<MegaFolderTree> tree;
-        if (listing)
-            tree = std::make_shared<MegaFolderTree>(std::move(*listing));
+    decode->finish([self, requestID](std::shared_ptr<MegaFolderTree> tree) {
         QMetaObject::invokeMethod(
             qApp,
-            [self, tree, requestID] {
+            [self, tree = std::move(tree), requestID] {
                 if (self)
                     self->decoded(tree, requestID);
             },

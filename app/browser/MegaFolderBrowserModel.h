@@ -13,6 +13,7 @@
 #include <optional>
 
 class MegaFolderFetch;
+class ListingDecode;
 
 // The state and logic of one open folder browser: fetching the listing with
 // lark-mega, navigation, filters and the file selection. Main thread only.
@@ -27,8 +28,9 @@ class MegaFolderBrowserModel : public QObject {
     Q_PROPERTY(bool selectedOnly READ selectedOnly WRITE setSelectedOnly NOTIFY selectedOnlyChanged)
 
 public:
-    // Output beyond this is not read: the listing is refused and the tool stopped.
-    static constexpr qsizetype maxListingBytes = 67108864;
+    // Output beyond this is not read: the listing is refused and the tool
+    // stopped. A million nodes take some 140 MB.
+    static constexpr qsizetype maxListingBytes = 268435456;
     // From this many nodes on, the files to show are found off the main
     // thread, each search stopping the one before it: a keystroke must not
     // wait for a walk over the whole listing.
@@ -69,8 +71,10 @@ public:
     void toggle(const QString &id);
     void selectVisible();
 
-    // The end of a fetch; results of any fetch but the newest are ignored.
-    void finish(const QByteArray &data, int status, const std::optional<QString> &readError, const QUuid &requestID);
+    // The end of a fetch, with the start of what the tool wrote and the
+    // decoding of all of it; results of any fetch but the newest are ignored.
+    void finish(const QByteArray &head, int status, const std::optional<QString> &readError, const QUuid &requestID,
+                const std::shared_ptr<ListingDecode> &decode);
     // The tool of a fetch could not be started.
     void startFailed(const QString &description, const QUuid &requestID);
 

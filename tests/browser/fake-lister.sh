@@ -2,7 +2,7 @@
 # Stands in for "lark-mega --list-folder -" in browser tests, which reads the
 # link from standard input. The folder handle in the link picks what it does;
 # $FAKE_LISTER_DIR holds the prepared listing (listing.json) and receives a
-# note of every run (runs).
+# note of every run (runs); $LISTING_CAP is the application's limit.
 set -u
 dir="$FAKE_LISTER_DIR"
 [ "$2" = "-" ] || { echo "ERROR: the link came on the command line"; exit 1; }
@@ -20,10 +20,10 @@ case "$handle" in
   EXTRAOUT) cat "$dir/listing.json"; echo "trailing words" ;;
   EXACTCAP) cat "$dir/listing.json"
             size=$(stat -c %s "$dir/listing.json")
-            head -c $((67108864 - size)) /dev/zero | tr '\0' ' ' ;;
+            head -c $((LISTING_CAP - size)) /dev/zero | tr '\0' ' ' ;;
   OVERCAPS) cat "$dir/listing.json"
             size=$(stat -c %s "$dir/listing.json")
-            head -c $((67108865 - size)) /dev/zero | tr '\0' ' '
+            head -c $((LISTING_CAP + 1 - size)) /dev/zero | tr '\0' ' '
             sleep 30 ;;
   SLEEPING) while true; do sleep 0.05; done ;;
   SLOWLIST) sleep 0.5; cat "$dir/listing.json" ;;

@@ -160,6 +160,17 @@ private Q_SLOTS:
         QTest::newRow("two documents") << listing("") + listing("") << false;
         QTest::newRow("truncated") << listing("").chopped(1) << false;
         QTest::newRow("error line") << QByteArray("ERROR: no such folder") << false;
+        const auto fields = json("'sourceURL':'u','shareHandle':'s','rootID':'r','initialFolderID':'r','skippedNodes':0");
+        QTest::newRow("nodes first") << "{\"nodes\":[" + json(node) + "," + json(node) + "]," + fields + "}" << true;
+        QTest::newRow("no nodes") << "{" + fields + ",\"nodes\":[ ]}" << true;
+        QTest::newRow("brackets and quotes in strings") << "{" + fields + ",\"nodes\":[{\"id\":\"]},{\\\"[\\\\\",\"name\":\"\\\"nodes\\\":[\",\"isFolder\":false,\"size\":1,\"key\":\"k\"}]}" << true;
+        QTest::newRow("a node holding nodes") << "{" + fields + ",\"nodes\":[" + json(node).chopped(1) + ",\"nodes\":[1,[2]]}]}" << true;
+        QTest::newRow("nodes not an array") << "{" + fields + ",\"nodes\":5}" << false;
+        QTest::newRow("missing comma") << "{" + fields + ",\"nodes\":[" + json(node) + json(node) + "]}" << false;
+        QTest::newRow("trailing comma") << "{" + fields + ",\"nodes\":[" + json(node) + ",]}" << false;
+        QTest::newRow("leading comma") << "{" + fields + ",\"nodes\":[," + json(node) + "]}" << false;
+        QTest::newRow("unclosed nodes") << "{" + fields + ",\"nodes\":[" + json(node) << false;
+        QTest::newRow("text after the end") << listing("") + " x" << false;
         // clang-format on
     }
     void listingDecoding()
@@ -181,11 +192,22 @@ private Q_SLOTS:
             {QStringLiteral("RootRoot"), {}, QStringLiteral("Share"), true, 0, {}},
             {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"),
              false, 123456789, fileKey},
+            {QStringLiteral("OddNames"), QStringLiteral("RootRoot"),
+             QStringLiteral("back\\slash\nline\x01\x1f \U0001F600 ") + QChar(0xd800) + QStringLiteral("]},{\"") +
+                 QChar(0xdc00),
+             false, 9007199254740993, fileKey},
         };
         const QByteArray text = listing.toJsonText();
         QVERIFY(!text.endsWith('\n'));
         QVERIFY(!text.contains("initialFileID"));
         QCOMPARE(MegaFolderListing::fromJsonText(text), listing);
+        // Text that arrives in pieces, split anywhere, reads the same.
+        for (const qsizetype piece : {1, 2, 3, 7, 64}) {
+            MegaFolderListingReader reader;
+            for (qsizetype at = 0; at < text.size(); at += piece)
+                QVERIFY(reader.feed(QByteArrayView(text).sliced(at, std::min(piece, text.size() - at))));
+            QCOMPARE(reader.finish(), listing);
+        }
 
         listing.initialFileID = QStringLiteral("FileFile");
         QCOMPARE(MegaFolderListing::fromJsonText(listing.toJsonText()), listing);

@@ -104,6 +104,16 @@ QJsonObject MegaEmulator::addShare(const QJsonArray &nodes, const QJsonArray &ra
     return control(QStringLiteral("share"), {{QLatin1String("nodes"), nodes}, {QLatin1String("raw"), raw}}).toObject();
 }
 
+QJsonObject MegaEmulator::addGeneratedShare(int folders, int files, qint64 fileSize)
+{
+    return control(QStringLiteral("share"),
+                   {{QLatin1String("nodes"), QJsonArray()},
+                    {QLatin1String("generate"), QJsonObject{{QLatin1String("folders"), folders},
+                                                            {QLatin1String("files"), files},
+                                                            {QLatin1String("size"), fileSize}}}})
+        .toObject();
+}
+
 void MegaEmulator::setShape(qint64 bytesPerSecond, int latencyMs, qint64 slowBytesPerSecond)
 {
     control(QStringLiteral("shape"), QJsonObject{{QStringLiteral("rate"), bytesPerSecond},

@@ -27,6 +27,8 @@ public:
     QJsonObject addFile(const QString &path, const QString &name);
     // {handle, key, link, handles, keys} of a share; see the emulator for the node fields.
     QJsonObject addShare(const QJsonArray &nodes, const QJsonArray &raw = {});
+    // {handle, key, link} of a share of folders and files made by the emulator, too large to send.
+    QJsonObject addGeneratedShare(int folders, int files, qint64 fileSize);
     void setFaults(const QJsonObject &faults);
     // Caps each storage answer at bytesPerSecond (0: no cap) after latencyMs.
     // Each storage answer at bytesPerSecond after latencyMs; one connection at slowBytesPerSecond when given.

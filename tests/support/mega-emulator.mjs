@@ -14,6 +14,7 @@
 // Control requests (JSON bodies):
 //   POST /_control/file   {path, name, handle?}                -> {handle, key, link}
 //   POST /_control/share  {nodes: [...], raw: [...], folderKey?} -> {handle, key, link, handles, keys}
+//   POST /_control/share  {generate: {folders, files, size}}     -> {handle, key, link} of a large share
 //   POST /_control/fault  {api?: {...}, range?: {...}}          -> {}
 //   POST /_control/shape  {rate?, latencyMs?, slowRate?}        -> {}
 //   POST /_control/reset  {}                                    -> {}
@@ -193,10 +194,37 @@ function addShare(spec) {
     if (node.type === 'file' && node.fault !== 'noSize') entry.s = node.fault === 'negativeSize' ? -1 : size;
     share.entries.push(entry);
   }
+  if (spec.generate) generateEntries(share, folderKey, shareHandle, spec.generate);
   // One at a time: spreading a million entries into push() overflows the stack.
   for (const entry of spec.raw ?? []) share.entries.push(entry);
   shares.set(shareHandle, share);
   return { handle: shareHandle, key: b64url(folderKey), link: `https://mega.nz/folder/${shareHandle}#${b64url(folderKey)}`, handles, keys };
+}
+
+// A large share made here rather than sent: a root, `folders` folders under it
+// and `files` files of `size` bytes spread over them, named "Folder N" and
+// "Clip N.mp4" (every third "Clip N.jpg"). Their content is not kept.
+function generateEntries(share, folderKey, shareHandle, { folders, files, size = 0 }) {
+  const root = newHandle();
+  const folderHandles = Array.from({ length: folders }, () => newHandle());
+  const entry = (handle, parent, type, name) => {
+    const key = crypto.randomBytes(type === 0 ? 32 : 16);
+    const result = {
+      h: handle,
+      p: parent,
+      u: 'emulator',
+      t: type,
+      a: encryptAttributes({ n: name }, key),
+      k: `${shareHandle}:${b64url(aes('ecb', folderKey, null, key))}`,
+      ts: 1700000000,
+    };
+    if (type === 0) result.s = size;
+    return result;
+  };
+  share.entries.push(entry(root, undefined, 1, 'Archive'));
+  folderHandles.forEach((handle, i) => share.entries.push(entry(handle, root, 1, `Folder ${i}`)));
+  for (let i = 0; i < files; i++)
+    share.entries.push(entry(newHandle(), folderHandles[i % folders] ?? root, 0, `Clip ${i}.${i % 3 ? 'mp4' : 'jpg'}`));
 }
 
 // A fault applies to `count` matching requests (default: all), after skipping `after` of them,
@@ -250,6 +278,14 @@ function handleApi(request, response, body, url, port) {
   const fault = takeFault('api');
   if (fault?.status) return reply(response, fault.status, '[]');
   if (fault?.drop) return request.socket.destroy();
+  // cut: the answer's first `cut` bytes, then the connection drops.
+  if (fault?.cut !== undefined) {
+    const found = shares.get(url.searchParams.get('n') ?? undefined);
+    const text = Buffer.from(`[${JSON.stringify({ f: found?.entries ?? [], ok: [], noc: 1 })}]`);
+    response.writeHead(200, { 'Content-Type': 'application/json', 'Content-Length': text.length });
+    response.write(text.subarray(0, fault.cut));
+    return setTimeout(() => request.socket.destroy(), 50);
+  }
   if (fault?.endless) {
     // An answer that never ends, as fast as it is read.
     response.writeHead(200, { 'Content-Type': 'application/json' });

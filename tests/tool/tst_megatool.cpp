@@ -1238,13 +1238,19 @@ private Q_SLOTS:
                 QJsonObject{
                     {"id", "dup1"}, {"type", "file"}, {"name", "dup"}, {"fault", "unreadable"}, {"handle", "DUPhandl"}},
                 QJsonObject{{"id", "dup2"}, {"type", "file"}, {"name", "dup"}, {"handle", "DUPhandl"}},
+                node("odd", "file", "say \"hi\" \\ ]},{\"nodes\":[\nnext line", "root"),
             },
-            {QJsonObject{{"h", "bad"}, {"t", 0}}});
+            // Brackets and escaped quotes inside strings do not end an entry.
+            {QJsonObject{{"h", "bad"}, {"t", 0}}, QJsonObject{{"h", "x\"]},{\"h\":[\\"}, {"a", "}]"}, {"t", 0}}});
         const ToolRun run = runTool({"--list-folder", share["link"].toString()});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.output.endsWith('}'));
         // The application gives the link, key and all, on standard input instead.
         QCOMPARE(runTool({"--list-folder", "-"}, share["link"].toString().toUtf8() + "\n").output, run.output);
+        // An answer that breaks off is asked for again and read afresh, not added to what came before.
+        m_emulator.setFaults({{"api", QJsonObject{{"cut", 600}, {"count", 1}}}});
+        QCOMPARE(runTool({"--list-folder", share["link"].toString()}).output, run.output);
+        m_emulator.setFaults({});
         const auto listing = MegaFolderListing::fromJsonText(run.output);
         QVERIFY(listing);
         const QJsonObject handles = share["handles"].toObject();
@@ -1253,12 +1259,12 @@ private Q_SLOTS:
         QCOMPARE(listing->rootID, handles["root"].toString());
         QCOMPARE(listing->initialFolderID, listing->rootID);
         QVERIFY(!listing->initialFileID);
-        QCOMPARE(listing->skippedNodes, 8);
+        QCOMPARE(listing->skippedNodes, 9);
         QStringList names;
         for (const MegaFolderNode &n : listing->nodes)
             names.append(n.name);
-        QCOMPARE(names,
-                 QStringList({"Season 2", "Clip 1.mp4", "Shared \u00e9", "two parts.mkv", "no colon", "no size"}));
+        QCOMPARE(names, QStringList({"Season 2", "Clip 1.mp4", "Shared \u00e9", "two parts.mkv", "no colon", "no size",
+                                     "say \"hi\" \\ ]},{\"nodes\":[\nnext line"}));
         const MegaFolderNode &clip = listing->nodes[1];
         QCOMPARE(clip.id, handles["clip"].toString());
         QCOMPARE(clip.parent, handles["sub"].toString());
@@ -1291,6 +1297,11 @@ private Q_SLOTS:
         QTest::newRow("no f array") << "" << QJsonObject{{"body", "[{\"x\":1}]"}} << "MEGA returned no folder information. The link may have expired.";
         QTest::newRow("empty f array") << "" << QJsonObject{{"body", "[{\"f\":[]}]"}} << "MEGA returned no folder information. The link may have expired.";
         QTest::newRow("f holds a number") << "" << QJsonObject{{"body", "[{\"f\":[{},1]}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("f not an array") << "" << QJsonObject{{"body", "[{\"f\":{\"h\":[]}}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("answer cut short") << "" << QJsonObject{{"body", "[{\"f\":[{\"h\":\"a\"},"}} << "Invalid response from MEGA.";
+        QTest::newRow("entries without a comma") << "" << QJsonObject{{"body", "[{\"f\":[{}{}]}]"}} << "Invalid response from MEGA.";
+        QTest::newRow("a key without a colon") << "" << QJsonObject{{"body", "[{\"f\":[{\"h\" \"a\"}]}]"}} << "Invalid response from MEGA.";
+        QTest::newRow("an entry that is not JSON") << "" << QJsonObject{{"body", "[{\"f\":[{\"h\":tru}]}]"}} << "MEGA returned no folder information. The link may have expired.";
         QTest::newRow("bad key") << "!wrongkey" << QJsonObject{} << "The MEGA folder key is missing or invalid. Paste the full link including everything after #.";
         // clang-format on
     }
