@@ -28,7 +28,10 @@ JsonArrayStream::JsonArrayStream(QByteArray key, int objectDepth, Element elemen
 bool JsonArrayStream::keep(QByteArrayView text)
 {
     QByteArray &target = m_inElement ? m_elementText : m_rest;
-    target.append(text);
+    if (text.size() == 1)
+        target.append(text.front());
+    else
+        target.append(text.data(), text.size());
     if (target.size() > (m_inElement ? m_maxElementBytes : m_maxRestBytes))
         m_failed = true;
     return !m_failed;

@@ -22,18 +22,18 @@ MegaError cryptoFailure()
     return MegaError{QStringLiteral("MEGA cryptography failed (%1).").arg(status)};
 }
 
+// Fetched once: looking a cipher up on each call cost as much as the
+// decryption of a listing entry's key and attributes.
 const EVP_CIPHER *aesCipher(qsizetype keySize, bool ecb)
 {
-    switch (keySize) {
-    case 16:
-        return ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc();
-    case 24:
-        return ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc();
-    case 32:
-        return ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc();
-    default:
+    static EVP_CIPHER *const ciphers[6] = {
+        EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr), EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr),
+        EVP_CIPHER_fetch(nullptr, "AES-192-ECB", nullptr), EVP_CIPHER_fetch(nullptr, "AES-192-CBC", nullptr),
+        EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr), EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr),
+    };
+    if (keySize != 16 && keySize != 24 && keySize != 32)
         return nullptr;
-    }
+    return ciphers[(keySize - 16) / 8 * 2 + (ecb ? 0 : 1)];
 }
 
 const unsigned char *bytes(const QByteArray &data)
