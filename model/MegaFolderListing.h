@@ -38,6 +38,7 @@ public:
     MegaFolderListingReader();
     // False once the text cannot be a listing.
     bool feed(QByteArrayView text);
+    qsizetype nodesRead() const { return m_listing.nodes.size(); }
     std::optional<MegaFolderListing> finish();
 
 private:

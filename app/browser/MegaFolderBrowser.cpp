@@ -17,6 +17,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -172,8 +173,12 @@ QWidget *MegaFolderBrowser::buildLoadingPage()
     spinner->setStyleSheet(QStringLiteral("QProgressBar { %1 border: none; } QProgressBar::chunk { %2 }")
                                .arg(Theme::roundedStyle(Theme::card, 3), Theme::roundedStyle(Theme::mint, 3)));
     column->addWidget(spinner, 0, Qt::AlignHCenter);
-    column->addWidget(Theme::label(QStringLiteral("Fetching folder contents\u2026"), 15, QFont::DemiBold), 0,
-                      Qt::AlignHCenter);
+    m_loadingTitle = Theme::label(QStringLiteral("Fetching folder contents\u2026"), 15, QFont::DemiBold);
+    column->addWidget(m_loadingTitle, 0, Qt::AlignHCenter);
+    // Once the listing arrives, how much of it has been read.
+    m_readingTick = new QTimer(page);
+    m_readingTick->setInterval(250);
+    connect(m_readingTick, &QTimer::timeout, this, &MegaFolderBrowser::updateReading);
     column->addWidget(
         Theme::label(QStringLiteral("Large shares can take a moment. No video files are being downloaded."), 12,
                      QFont::Normal, Theme::white(0.55)),
@@ -380,8 +385,20 @@ QWidget *MegaFolderBrowser::buildFooter()
     return footer;
 }
 
+void MegaFolderBrowser::updateReading()
+{
+    const qint64 read = m_model->itemsRead();
+    m_loadingTitle->setText(read > 0 ? QStringLiteral("Reading %L1 items\u2026").arg(read)
+                                     : QStringLiteral("Fetching folder contents\u2026"));
+}
+
 void MegaFolderBrowser::updateBody()
 {
+    updateReading();
+    if (m_model->isLoading())
+        m_readingTick->start();
+    else
+        m_readingTick->stop();
     if (m_model->isLoading())
         m_body->setCurrentWidget(m_loadingPage);
     else if (!m_model->error().isEmpty())

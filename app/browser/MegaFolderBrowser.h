@@ -42,6 +42,7 @@ private:
     QWidget *buildBrowserPage();
     QWidget *buildFooter();
     void updateBody();
+    void updateReading();
     void updateNavigation();
     void updateFilters();
     void updateSelection();
@@ -55,6 +56,8 @@ private:
 
     QStackedWidget *m_body = nullptr;
     QWidget *m_loadingPage = nullptr;
+    QLabel *m_loadingTitle = nullptr;
+    QTimer *m_readingTick = nullptr;
     QWidget *m_errorPage = nullptr;
     QWidget *m_browserPage = nullptr;
     QLabel *m_errorText = nullptr;

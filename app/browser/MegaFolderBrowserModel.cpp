@@ -169,6 +169,7 @@ void MegaFolderBrowserModel::load()
     m_generation = QUuid::createUuid();
     auto *fetch = new MegaFolderFetch(this, m_generation);
     m_fetch = fetch;
+    m_decode = fetch->decode();
     setLoading(true);
     fetch->start(m_executable, m_sourceURL);
 }
@@ -178,7 +179,10 @@ void MegaFolderBrowserModel::cancel()
     m_generation = QUuid::createUuid();
     if (m_fetch)
         m_fetch->abandon();
+    if (m_decode)
+        m_decode->cancel();
     m_fetch = nullptr;
+    m_decode = nullptr;
     setLoading(false);
 }
 
@@ -233,10 +237,16 @@ void MegaFolderBrowserModel::finish(const QByteArray &head, int status, const st
     });
 }
 
+qint64 MegaFolderBrowserModel::itemsRead() const
+{
+    return m_isLoading && m_decode ? m_decode->nodesRead() : 0;
+}
+
 void MegaFolderBrowserModel::decoded(const std::shared_ptr<MegaFolderTree> &tree, const QUuid &requestID)
 {
     if (requestID != m_generation)
         return;
+    m_decode = nullptr;
     setLoading(false);
     if (!tree) {
         setError(QStringLiteral("Could not read the MEGA file list. Please fetch the folder again."));

@@ -40,6 +40,8 @@ public:
     ~MegaFolderBrowserModel() override;
 
     bool isLoading() const { return m_isLoading; }
+    // Nodes of the listing read so far while loading; 0 until the tool's answer comes.
+    qint64 itemsRead() const;
     QString error() const { return m_error; }
     // The listing's tree once it is read; null before.
     const MegaFolderTree *tree() const { return m_tree.get(); }
@@ -111,6 +113,7 @@ private:
     bool m_selectedOnly = false;
 
     QPointer<MegaFolderFetch> m_fetch;
+    std::shared_ptr<ListingDecode> m_decode;
     QUuid m_generation;
     QString m_sourceURL;
     QString m_executable;

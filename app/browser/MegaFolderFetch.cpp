@@ -9,7 +9,7 @@ namespace {
 
 constexpr qint64 blockBytes = 65536;
 // Text is handed to the decoding thread in pieces of this size.
-constexpr qsizetype pieceBytes = 1048576;
+constexpr qsizetype pieceBytes = 262144;
 constexpr qsizetype headBytes = 65536;
 
 } // namespace
@@ -61,6 +61,7 @@ void ListingDecode::drain()
         }
         if (!piece.isEmpty()) {
             m_readable = m_readable && m_reader.feed(piece);
+            m_nodesRead.store(m_reader.nodesRead(), std::memory_order_relaxed);
             continue;
         }
         auto listing = m_readable ? m_reader.finish() : std::nullopt;

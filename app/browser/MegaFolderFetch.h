@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QUuid>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -29,6 +30,8 @@ public:
     void finish(Done done);
     // What is still queued is dropped and done is never called.
     void cancel();
+    // How many nodes have been read so far; from any thread.
+    qint64 nodesRead() const { return m_nodesRead.load(std::memory_order_relaxed); }
 
 private:
     void startIfIdle();
@@ -41,6 +44,7 @@ private:
     std::optional<Done> m_done;
     MegaFolderListingReader m_reader;
     bool m_readable = true;
+    std::atomic<qint64> m_nodesRead = 0;
 };
 
 // One run of "lark-mega --list-folder": hands what the tool writes to a
@@ -57,6 +61,7 @@ public:
     void start(const QString &executable, const QString &sourceURL);
     // Stops the tool; the model hears nothing more from this fetch.
     void abandon();
+    const std::shared_ptr<ListingDecode> &decode() const { return m_decode; }
 
 private:
     void readAvailable();

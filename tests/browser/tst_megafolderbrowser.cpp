@@ -314,6 +314,21 @@ private Q_SLOTS:
         list->scrollToBottom();
         QTest::qWait(50);
         QVERIFY(childWithText<QLabel>(*browser, "50004 files shown"));
+
+        // While a long listing is read, the panel says how far it has got, and Cancel stops it.
+        QFile::remove(m_dir.filePath("terminated"));
+        auto reading = opened("HALFSENT");
+        QLabel *title = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (title = childWithText<QLabel>(
+                 *reading, QLocale().toString(reading->model().itemsRead()).prepend("Reading ") + " items\u2026")) &&
+                reading->model().itemsRead() > 1000 && title->isVisible(),
+            60000);
+        screenshot(*reading, "browser-reading");
+        childWithText<QPushButton>(*reading, "Cancel")->click();
+        QVERIFY(!reading->model().isLoading());
+        QCOMPARE(reading->model().itemsRead(), 0);
+        QTRY_VERIFY(QFile::exists(m_dir.filePath("terminated")));
     }
 };
 
