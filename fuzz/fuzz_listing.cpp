@@ -1,3 +1,4 @@
+#include "model/JsonFields.h"
 #include "model/MegaFolderTree.h"
 
 #include <cstdlib>
@@ -5,6 +6,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    // A node's own reader and the full JSON parser agree on every text.
+    const auto object = parseJsonObject(text);
+    if (MegaFolderNode::fromJsonText(text) != (object ? MegaFolderNode::fromJson(*object) : std::nullopt))
+        std::abort();
     const auto listing = MegaFolderListing::fromJsonText(text);
     if (!listing)
         return 0;

@@ -95,8 +95,15 @@ std::optional<MegaFolderListing> MegaFolderListing::fromJsonText(const QByteArra
 
 MegaFolderListingReader::MegaFolderListingReader() :
     m_stream("nodes", 1, [this](QByteArrayView element) {
-        const auto object = m_nodesValid ? parseJsonObject(element.toByteArray()) : std::nullopt;
-        auto node = object ? MegaFolderNode::fromJson(*object) : std::nullopt;
+        auto node = m_nodesValid ? MegaFolderNode::fromJsonText(element) : std::nullopt;
+        if (node && node->parent) {
+            // Siblings share one copy of their parent's id.
+            const auto known = m_parents.constFind(*node->parent);
+            if (known != m_parents.cend())
+                node->parent = *known;
+            else
+                m_parents.insert(*node->parent);
+        }
         if (node)
             m_listing.nodes.append(std::move(*node));
         else

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -43,6 +44,7 @@ public:
 
 private:
     MegaFolderListing m_listing;
+    QSet<QString> m_parents;
     bool m_nodesValid = true;
     JsonArrayStream m_stream;
 };

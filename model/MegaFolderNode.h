@@ -21,6 +21,8 @@ struct MegaFolderNode {
     // The same object as compact JSON text, appended to out.
     void appendJsonText(QByteArray &out) const;
     static std::optional<MegaFolderNode> fromJson(const QJsonObject &object);
+    // The same from one object's text; a listing holds millions of them.
+    static std::optional<MegaFolderNode> fromJsonText(QByteArrayView text);
 
     bool operator==(const MegaFolderNode &) const = default;
 };
