@@ -1,3 +1,4 @@
+#include "model/JsonArrayStream.h"
 #include "model/MegaFolderListing.h"
 #include "model/MegaFolderRequest.h"
 #include "model/MegaNodeDownload.h"
@@ -49,6 +50,22 @@ private Q_SLOTS:
         QTest::newRow("missing key") << json("{'id':'a','name':'n','isFolder':true,'size':0}") << false << false;
         QTest::newRow("null name") << json("{'id':'a','name':null,'isFolder':true,'size':0,'key':''}") << false
                                    << false;
+        // What the text reader leaves to the full parser, which must then decide alike.
+        QTest::newRow("escapes") << json("{'id':'a','name':'\\'q\\' \\\\ \\u00e9\\ud83d\\ude00\\n','isFolder':true,'size':0,'key':''}")
+                                 << true << false;
+        QTest::newRow("UTF-8") << QByteArray("{\"id\":\"a\",\"name\":\"R\xc3\xa9sum\xc3\xa9\",\"isFolder\":true,\"size\":0,\"key\":\"\"}")
+                               << true << false;
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"id\":\"a\",\"name\":\"\xc3\x28\",\"isFolder\":true,\"size\":0,\"key\":\"\"}")
+                                       << false << false;
+        QTest::newRow("raw control character") << QByteArray("{\"id\":\"a\",\"name\":\"a\x01\",\"isFolder\":true,\"size\":0,\"key\":\"\"}")
+                                               << true << false;
+        QTest::newRow("repeated key") << json("{'id':'a','name':'n','isFolder':true,'size':0,'key':'','id':'b'}") << true << false;
+        QTest::newRow("largest size") << json("{'id':'a','name':'n','isFolder':false,'size':9223372036854775807,'key':''}") << true << false;
+        QTest::newRow("negative zero") << json("{'id':'a','name':'n','isFolder':false,'size':-0,'key':''}") << true << false;
+        QTest::newRow("leading zero") << json("{'id':'a','name':'n','isFolder':false,'size':012,'key':''}") << false << false;
+        QTest::newRow("spaces") << json(" { 'id' : 'a' , 'name':'n','isFolder' : false,'size': 3 ,'key':'', 'parent' : 'p' } ") << true << true;
+        QTest::newRow("text after it") << json("{'id':'a','name':'n','isFolder':true,'size':0,'key':''} x") << false << false;
+        QTest::newRow("unclosed name") << json("{'id':'a','name':'n") << false << false;
         // clang-format on
     }
     void nodeDecoding()
@@ -57,9 +74,49 @@ private Q_SLOTS:
         QFETCH(bool, readable);
         QFETCH(bool, hasParent);
         const auto node = MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object());
-        QCOMPARE(node.has_value(), readable);
+        QCOMPARE(node.has_value() && QJsonDocument::fromJson(text).isObject(), readable);
         if (readable)
             QCOMPARE(node->parent.has_value(), hasParent);
+        // The reader of a listing's node texts agrees with the JSON parser.
+        QCOMPARE(MegaFolderNode::fromJsonText(text), readable ? node : std::nullopt);
+    }
+
+    void arraysAreStreamedFromWhereTheyStand_data()
+    {
+        // clang-format off
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<QByteArray>>("elements");
+        QTest::addColumn<QByteArray>("rest"); // "-" when the text is refused
+        QTest::newRow("answer") << json("[{'ok':[],'f':[{'h':'a'}, {'h':'b'} ],'noc':1}]") << QList<QByteArray>{json("{'h':'a'}"), json("{'h':'b'}")} << json("[{'ok':[],'f':[],'noc':1}]");
+        QTest::newRow("error code") << json("[-9]") << QList<QByteArray>{} << json("[-9]");
+        QTest::newRow("scalars and arrays") << json("[{'f':[1, 'two', [3,{'f':[4]}], null]}]") << QList<QByteArray>{"1", json("'two'"), json("[3,{'f':[4]}]"), "null"} << json("[{'f':[]}]");
+        QTest::newRow("key deeper down") << json("[{'x':{'f':[1]}}]") << QList<QByteArray>{} << json("[{'x':{'f':[1]}}]");
+        QTest::newRow("f as a value") << json("[{'a':'f','b':[1]}]") << QList<QByteArray>{} << json("[{'a':'f','b':[1]}]");
+        QTest::newRow("key that starts alike") << json("[{'ff':[1],'f':[2]}]") << QList<QByteArray>{"2"} << json("[{'ff':[1],'f':[]}]");
+        QTest::newRow("escaped key") << json("[{'\\u0066':[1]}]") << QList<QByteArray>{} << json("[{'\\u0066':[1]}]");
+        QTest::newRow("element over its limit") << json("[{'f':['0123456789abcdefg']}]") << QList<QByteArray>{} << QByteArray("-");
+        QTest::newRow("two values") << json("[1] [2]") << QList<QByteArray>{} << QByteArray("-");
+        QTest::newRow("unbalanced") << json("[{'f':[1}]") << QList<QByteArray>{} << QByteArray("-");
+        QTest::newRow("comma after a key") << json("[{'f',[1]}]") << QList<QByteArray>{} << QByteArray("-");
+        // clang-format on
+    }
+    void arraysAreStreamedFromWhereTheyStand()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<QByteArray>, elements);
+        QFETCH(QByteArray, rest);
+        // Whole, and a byte at a time.
+        for (const qsizetype piece : {text.size(), qsizetype(1)}) {
+            QList<QByteArray> seen;
+            JsonArrayStream stream(
+                "f", 2, [&seen](QByteArrayView element) { seen.append(element.toByteArray()); }, 16, 64);
+            for (qsizetype at = 0; at < text.size(); at += piece)
+                stream.feed(QByteArrayView(text).sliced(at, std::min(piece, text.size() - at)));
+            const auto kept = stream.finish();
+            QCOMPARE(kept.value_or("-"), rest);
+            if (kept)
+                QCOMPARE(seen, elements);
+        }
     }
 
     void nodeWithoutParentWritesNoParentKey()
@@ -77,6 +134,9 @@ private Q_SLOTS:
         const QByteArray text = QJsonDocument(node.toJson()).toJson(QJsonDocument::Compact);
         QVERIFY(text.contains("9223372036854775807"));
         QCOMPARE(MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object()), node);
+        QByteArray written;
+        node.appendJsonText(written);
+        QCOMPARE(MegaFolderNode::fromJsonText(written), node);
     }
 
     void isVideo_data()
