@@ -40,7 +40,7 @@ bool JsonArrayStream::keep(QByteArrayView text)
 void JsonArrayStream::endElement()
 {
     m_element(m_elementText);
-    m_elementText.clear();
+    m_elementText.resize(0); // keeps its buffer for the next element
     m_inElement = false;
 }
 
