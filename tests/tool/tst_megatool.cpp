@@ -1302,6 +1302,7 @@ private Q_SLOTS:
         QTest::newRow("empty f array") << "" << QJsonObject{{"body", "[{\"f\":[]}]"}} << "MEGA returned no folder information. The link may have expired.";
         QTest::newRow("f holds a number") << "" << QJsonObject{{"body", "[{\"f\":[{},1]}]"}} << "MEGA returned no folder information. The link may have expired.";
         QTest::newRow("f not an array") << "" << QJsonObject{{"body", "[{\"f\":{\"h\":[]}}]"}} << "MEGA returned no folder information. The link may have expired.";
+        QTest::newRow("answer that never ends") << "" << QJsonObject{{"endless", true}} << "Invalid response from MEGA.";
         QTest::newRow("answer cut short") << "" << QJsonObject{{"body", "[{\"f\":[{\"h\":\"a\"},"}} << "Invalid response from MEGA.";
         QTest::newRow("entries without a comma") << "" << QJsonObject{{"body", "[{\"f\":[{}{}]}]"}} << "Invalid response from MEGA.";
         QTest::newRow("a key without a colon") << "" << QJsonObject{{"body", "[{\"f\":[{\"h\" \"a\"}]}]"}} << "Invalid response from MEGA.";
