@@ -5,21 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-QJsonObject MegaFolderListing::toJson() const
-{
-    QJsonArray nodeArray;
-    for (const MegaFolderNode &node : nodes)
-        nodeArray.append(node.toJson());
-    QJsonObject object{
-        {QLatin1String("sourceURL"), sourceURL}, {QLatin1String("shareHandle"), shareHandle},
-        {QLatin1String("rootID"), rootID},       {QLatin1String("initialFolderID"), initialFolderID},
-        {QLatin1String("nodes"), nodeArray},     {QLatin1String("skippedNodes"), skippedNodes},
-    };
-    if (initialFileID)
-        object.insert(QLatin1String("initialFileID"), *initialFileID);
-    return object;
-}
-
 QByteArray MegaFolderListing::headJsonText() const
 {
     QJsonObject object{
@@ -67,24 +52,6 @@ std::optional<MegaFolderListing> listingFields(const QJsonObject &object)
 }
 
 } // namespace
-
-std::optional<MegaFolderListing> MegaFolderListing::fromJson(const QJsonObject &object)
-{
-    auto listing = listingFields(object);
-    if (!listing)
-        return std::nullopt;
-    const QJsonArray nodeArray = object.value(QLatin1String("nodes")).toArray();
-    listing->nodes.reserve(nodeArray.size());
-    for (const QJsonValue &value : nodeArray) {
-        if (!value.isObject())
-            return std::nullopt;
-        auto node = MegaFolderNode::fromJson(value.toObject());
-        if (!node)
-            return std::nullopt;
-        listing->nodes.append(std::move(*node));
-    }
-    return listing;
-}
 
 std::optional<MegaFolderListing> MegaFolderListing::fromJsonText(const QByteArray &text)
 {

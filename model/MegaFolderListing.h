@@ -20,13 +20,11 @@ struct MegaFolderListing {
     QList<MegaFolderNode> nodes;
     qint64 skippedNodes = 0;
 
-    QJsonObject toJson() const;
     // Compact JSON text with no trailing line break.
     QByteArray toJsonText() const;
     // That text up to the nodes, which follow it comma-separated, then "]}".
     QByteArray headJsonText() const;
 
-    static std::optional<MegaFolderListing> fromJson(const QJsonObject &object);
     static std::optional<MegaFolderListing> fromJsonText(const QByteArray &text);
 
     bool operator==(const MegaFolderListing &) const = default;

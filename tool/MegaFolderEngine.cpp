@@ -7,7 +7,6 @@
 #include "tool/MegaCrypto.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 #include <cmath>
 
@@ -86,16 +85,18 @@ Decoder::Decoder(const MegaFolderLink &link, QByteArray folderKey) : m_link(link
 
 void Decoder::add(QByteArrayView entryText)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(entryText.toByteArray(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        m_malformed = true;
-    else
-        add(document.object());
+    const auto object = parseJsonObject(entryText.toByteArray());
+    add(object ? QJsonValue(*object) : QJsonValue());
 }
 
-void Decoder::add(const QJsonObject &entry)
+void Decoder::add(const QJsonValue &entryValue)
 {
+    // One entry that is not an object spoils the answer.
+    if (!entryValue.isObject()) {
+        m_malformed = true;
+        return;
+    }
+    const QJsonObject entry = entryValue.toObject();
     const QJsonValue handleValue = entry.value(QLatin1String("h"));
     const auto type = strictInteger(entry.value(QLatin1String("t")));
     const QString handle = handleValue.toString();
@@ -206,12 +207,8 @@ MegaResult<ListingText> decode(const QJsonObject &response, const MegaFolderLink
     if (!folderKey)
         return megaError("Invalid MEGA folder key.");
     Decoder decoder(link, *folderKey);
-    for (const QJsonValue &entry : entries.toArray()) {
-        if (entry.isObject())
-            decoder.add(entry.toObject());
-        else
-            decoder.add(QByteArrayView("-"));
-    }
+    for (const QJsonValue &entry : entries.toArray())
+        decoder.add(entry);
     return decoder.finish();
 }
 

@@ -26,7 +26,7 @@ public:
     Decoder(const MegaFolderLink &link, QByteArray folderKey);
 
     void add(QByteArrayView entryText);
-    void add(const QJsonObject &entry);
+    void add(const QJsonValue &entry);
     MegaResult<ListingText> finish();
 
 private:
