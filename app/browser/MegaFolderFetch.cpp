@@ -3,6 +3,7 @@
 #include "app/browser/MegaFolderBrowserModel.h"
 #include "app/manager/ChildProcess.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 
 namespace {
@@ -80,7 +81,9 @@ void ListingDecode::drain()
     }
 }
 
+// Owned by the application, so a tool still ending when it quits is stopped and reaped.
 MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID) :
+    QObject(QCoreApplication::instance()),
     m_model(model),
     m_requestID(requestID)
 {
