@@ -100,6 +100,16 @@ MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID)
     });
 }
 
+MegaFolderFetch::~MegaFolderFetch()
+{
+    // A tool still running when the application quits is stopped with nothing more read.
+    m_process.disconnect(this);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
 void MegaFolderFetch::start(const QString &executable, const QString &sourceURL)
 {
     // The link carries the folder's key: on standard input, not the command line every local user can read.

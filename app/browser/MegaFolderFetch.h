@@ -56,6 +56,7 @@ class MegaFolderFetch : public QObject {
 
 public:
     MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID);
+    ~MegaFolderFetch() override;
 
     // A start that fails is reported to the model through startFailed.
     void start(const QString &executable, const QString &sourceURL);
