@@ -18,6 +18,9 @@ inline constexpr const char *failure = "LARK_FAILURE|";
 inline constexpr const char *streams = "LARK_STREAMS|";
 // The height of the video yt-dlp is about to fetch, "NA" when the source does not say.
 inline constexpr const char *height = "LARK_HEIGHT|";
+// The end of one file of a tool run that fetches several, with the exit
+// status a run of its own would have had: "LARK_END|0".
+inline constexpr const char *end = "LARK_END|";
 } // namespace WorkerProtocol
 
 #include <QByteArrayView>

@@ -68,12 +68,29 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
+// Every handle of the run shares one cache of connections, TLS sessions and
+// names: the API's answer and the storage ranges, and each file after the
+// first, go over connections already open instead of a handshake each. The
+// tool drives libcurl from one thread only, which such sharing needs.
+CURLSH *runShare()
+{
+    static CURLSH *share = [] {
+        CURLSH *made = curl_share_init();
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        return made;
+    }(); // never cleaned up: handles may outlive static teardown
+    return share;
+}
+
 } // namespace
 
 void *newCurlHandle(std::chrono::seconds totalLimit, char *errorBuffer)
 {
     static CurlGlobal global;
     CURL *curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_SHARE, runShare());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");

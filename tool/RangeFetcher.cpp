@@ -167,10 +167,6 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
 {
     m_rate = static_cast<double>(environmentNumber("LARK_MEGA_RATE_LIMIT", 1024, 1LL << 40, 0));
     m_multi = curl_multi_init();
-    m_share = curl_share_init();
-    // One TLS handshake is enough for all the connections to one server.
-    curl_share_setopt(static_cast<CURLSH *>(m_share), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    curl_share_setopt(static_cast<CURLSH *>(m_share), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     // Twice the connections: a next request opens its own while the one before it ends.
     curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, 2L * connections);
     curl_multi_setopt(static_cast<CURLM *>(m_multi), CURLMOPT_MAXCONNECTS, 2L * connections);
@@ -178,7 +174,6 @@ RangeFetcher::RangeFetcher(const QString &base, qint64 offset, qint64 size, qint
         auto slot = std::make_unique<Slot>();
         slot->owner = this;
         slot->easy = static_cast<CURL *>(newCurlHandle(std::chrono::seconds(3600), slot->errorBuffer));
-        curl_easy_setopt(slot->easy, CURLOPT_SHARE, m_share);
         curl_easy_setopt(slot->easy, CURLOPT_LOW_SPEED_LIMIT, slowestBytesPerSecond);
         curl_easy_setopt(slot->easy, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(slot->easy, CURLOPT_WRITEFUNCTION, collect);
@@ -197,7 +192,6 @@ RangeFetcher::~RangeFetcher()
         curl_easy_cleanup(slot->easy);
     }
     curl_multi_cleanup(static_cast<CURLM *>(m_multi));
-    curl_share_cleanup(static_cast<CURLSH *>(m_share));
 }
 
 qint64 RangeFetcher::arrivedAhead() const

@@ -92,7 +92,6 @@ private:
     qint64 m_lastArrived = -1;
     std::chrono::steady_clock::time_point m_lastByteAt;
     void *m_multi = nullptr;
-    void *m_share = nullptr;
     int m_connections = 1;
     // How long an answer takes to begin, measured; the lead a next request is sent with.
     double m_latency = 0;

@@ -2,6 +2,7 @@
 //   lark-mega --self-test
 //   lark-mega --list-folder URL
 //   lark-mega --folder-file FOLDER JOB   (node description as JSON on standard input)
+//   lark-mega --folder-files             (one job a line on standard input, see folderFiles)
 //   lark-mega URL FOLDER JOB_ID
 // A URL of "-" is read from standard input, so a link and its key need not
 // stand on the command line, where every local user can read them.
@@ -20,6 +21,7 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QStringList>
 
 #include <cstdio>
@@ -100,20 +102,82 @@ MegaResult<Done> listFolder(const QString &argument)
     return done;
 }
 
+constexpr qint64 descriptionLimit = 16 * 1048576;
+
+MegaResult<Done> downloadNode(const QJsonValue &description, const QString &folder, const QString &job)
+{
+    const auto node = MegaNodeDownload::fromJson(description.toObject());
+    if (!description.isObject() || !node)
+        return megaError("The MEGA file information is missing a required value or has one of the wrong type.");
+    if (const auto invalid = node->validate())
+        return MegaError{invalid->message};
+    return MegaDownload::download(QString(), folder, job, *node);
+}
+
 MegaResult<Done> folderFile(const QString &folder, const QString &job)
 {
-    const auto input = readInput(16 * 1048576);
+    const auto input = readInput(descriptionLimit);
     if (!input)
         return input.error();
     const auto document = parseJson(*input);
     if (!document)
         return document.error();
-    const auto node = MegaNodeDownload::fromJson(document->object());
-    if (!document->isObject() || !node)
-        return megaError("The MEGA file information is missing a required value or has one of the wrong type.");
-    if (const auto invalid = node->validate())
-        return MegaError{invalid->message};
-    return MegaDownload::download(QString(), folder, job, *node);
+    return downloadNode(document->object(), folder, job);
+}
+
+// The next line of standard input without its line break; none at its end.
+MegaResult<std::optional<QByteArray>> readJobLine()
+{
+    QByteArray line;
+    for (int c = std::getc(stdin); c != '\n'; c = std::getc(stdin)) {
+        if (c == EOF) {
+            // A pause while waiting for the next job ends the run as it would any other.
+            if (interruptRequested())
+                endInterrupted();
+            if (std::ferror(stdin))
+                return megaError("Could not read standard input.");
+            return line.isEmpty() ? std::nullopt : std::optional<QByteArray>(line);
+        }
+        if (line.size() > descriptionLimit + 65536)
+            return megaError("Standard input holds more than a MEGA link or file description can be.");
+        line.append(static_cast<char>(c));
+    }
+    return std::optional<QByteArray>(line);
+}
+
+// Files of folder listings one after another in one run, so each after the
+// first costs no start-up and goes over connections already open. Each line
+// of standard input is a job: {"folder", "job", "node": description as for
+// --folder-file}. Each job ends with a "LARK_END|" line carrying the status a
+// run of its own would have ended with, after its failure lines if it
+// failed. The run ends with standard input.
+MegaResult<Done> folderFiles()
+{
+    for (;;) {
+        const auto line = readJobLine();
+        if (!line)
+            return line.error();
+        if (!*line)
+            return done;
+        const auto document = parseJson(**line);
+        MegaResult<Done> result = document ? MegaResult<Done>(done) : MegaResult<Done>(document.error());
+        if (document) {
+            const QJsonObject job = document->object();
+            const QJsonValue folder = job.value(QLatin1String("folder"));
+            const QJsonValue name = job.value(QLatin1String("job"));
+            if (!document->isObject() || !folder.isString() || !name.isString())
+                result = megaError("A job needs a folder, a job name and a MEGA file description.");
+            else
+                result = downloadNode(job.value(QLatin1String("node")), folder.toString(), name.toString());
+        }
+        if (interruptRequested())
+            endInterrupted();
+        if (!result) {
+            emitLine(failureLine({result.error().kind, result.error().waitSeconds}));
+            emitLine(QStringLiteral("ERROR: ") + result.error().description());
+        }
+        emitLine(QLatin1String(WorkerProtocol::end) + QLatin1Char(result ? '0' : '1'));
+    }
 }
 
 MegaResult<Done> run(const QStringList &arguments)
@@ -127,6 +191,10 @@ MegaResult<Done> run(const QStringList &arguments)
                  "                                        description comes as JSON on standard input:\n"
                  "                                        {\"shareHandle\", \"nodeHandle\", \"fileKey\", \"name\", "
                  "\"size\"}\n"
+                 "  lark-mega --folder-files              download files of folder listings one after\n"
+                 "                                        another, one job a line on standard input:\n"
+                 "                                        {\"folder\", \"job\", \"node\": description}; each\n"
+                 "                                        ends with a line \"LARK_END|STATUS\"\n"
                  "  lark-mega --list-folder URL           print the decrypted listing of a folder link as JSON\n"
                  "  lark-mega --self-test                 check the cryptography and link parsing\n"
                  "A URL of \"-\" is read from standard input. JOB_ID names the job's working files\n"
@@ -136,6 +204,8 @@ MegaResult<Done> run(const QStringList &arguments)
     }
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--list-folder"))
         return listFolder(arguments[1]);
+    if (arguments.size() == 1 && arguments[0] == QLatin1String("--folder-files"))
+        return folderFiles();
     if (arguments.size() == 3 && arguments[0] == QLatin1String("--folder-file"))
         return folderFile(arguments[1], arguments[2]);
     if (arguments.size() == 3) {

@@ -18,7 +18,7 @@
 //   POST /_control/fault  {api?: {...}, range?: {...}}          -> {}
 //   POST /_control/shape  {rate?, latencyMs?, slowRate?}        -> {}
 //   POST /_control/reset  {}                                    -> {}
-//   GET  /_control/log                                          -> [{method, path, query, body}]
+//   GET  /_control/log                                          -> [{method, path, query, body, connection}]
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import https from 'node:https';
@@ -396,7 +396,7 @@ const server = https.createServer({ cert: fs.readFileSync(args.cert), key: fs.re
         default: return reply(response, 404, {});
       }
     }
-    log.push({ method: request.method, path: url.pathname, query: Object.fromEntries(url.searchParams), body });
+    log.push({ method: request.method, path: url.pathname, query: Object.fromEntries(url.searchParams), body, connection: request.socket.remotePort });
     if (url.pathname === '/cs' && request.method === 'POST') return handleApi(request, response, body, url, port);
     if (url.pathname.startsWith('/dl/') && request.method === 'GET') return handleRange(request, response, url);
     return reply(response, 404, 'not found', 'text/plain');

@@ -1141,6 +1141,54 @@ private Q_SLOTS:
         const ToolRun run = runTool({"--folder-file", folder.path(), newJob()}, download.toJsonText());
         QCOMPARE(run.lines().first(), "LARK_TITLE|saved name.txt");
         QCOMPARE(run.lines().last(), "LARK_FILE|" + folder.filePath("saved name.txt"));
+        m_emulator.setFaults({{"omitAttributes", false}});
+
+        // One run for several files: each job ends with its own status, a job
+        // that fails leaves the next alone, and every file after the first
+        // goes over the connection already open.
+        QTemporaryDir several;
+        const auto job = [&](const QJsonValue &node, const QString &name) {
+            return QJsonDocument(QJsonObject{{"folder", several.path()}, {"job", name}, {"node", node}})
+                .toJson(QJsonDocument::Compact);
+        };
+        const auto described = [&](const char *id, const char *name, qint64 size) {
+            return MegaNodeDownload{share["handle"].toString(),
+                                    share["handles"][id].toString(),
+                                    share["keys"][id].toString(),
+                                    name,
+                                    size,
+                                    {}}
+                .toJson();
+        };
+        const QByteArray jobs = job(described("movie", "movie.mkv", movie.size()), newJob()) + '\n' +
+                                job(QJsonObject{{"name", "no key.mkv"}}, newJob()) + "\n[1]\n" +
+                                job(described("notes", "notes", notes.size()), "../escape") + '\n' +
+                                job(described("notes", "notes", notes.size()), newJob()) + '\n';
+        const qsizetype logged = m_emulator.requestLog().size();
+        const ToolRun both = runTool({"--folder-files"}, jobs);
+        QCOMPARE(both.exitCode, 0);
+        QStringList reported;
+        for (const QString &line : both.lines()) {
+            if (line.startsWith("LARK_FILE|") || line.startsWith("LARK_END|") || line.startsWith("LARK_FAILURE|") ||
+                line.startsWith("ERROR:"))
+                reported.append(line);
+        }
+        QCOMPARE(reported,
+                 QStringList({"LARK_FILE|" + several.filePath("movie.mkv"), "LARK_END|0", "LARK_FAILURE|input",
+                              "ERROR: The MEGA file information is missing a required value or has one of the wrong "
+                              "type.",
+                              "LARK_END|1", "LARK_FAILURE|input",
+                              "ERROR: A job needs a folder, a job name and a MEGA file description.", "LARK_END|1",
+                              "LARK_FAILURE|input", "ERROR: Invalid job identifier.", "LARK_END|1",
+                              "LARK_FILE|" + several.filePath("notes"), "LARK_END|0"}));
+        QCOMPARE(readFile(several.filePath("movie.mkv")), movie);
+        QCOMPARE(readFile(several.filePath("notes")), notes);
+        const QJsonArray requests = m_emulator.requestLog();
+        QSet<int> connections;
+        for (qsizetype i = logged; i < requests.size(); ++i)
+            connections.insert(requests[i].toObject()["connection"].toInt());
+        QCOMPARE(requests.size() - logged, 4); // an API request and a range for each file
+        QCOMPARE(connections.size(), 1);
     }
 
     void folderFilesKeepTheirFolders_data()
