@@ -1,11 +1,15 @@
-// The manager under load: many chatty workers, and a large history.
+// The manager under load: many chatty workers, a large history, and a folder
+// pick of many small files against aria2c on the same storage addresses.
 #include "app/manager/DownloadListModel.h"
 #include "app/manager/DownloadManager.h"
 #include "bench/BenchMain.h"
+#include "tests/support/MegaEmulator.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
@@ -13,6 +17,8 @@
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
+
+#include <set>
 
 namespace {
 
@@ -155,6 +161,104 @@ void BM_AddPastedListOf10000(benchmark::State &state)
     }
 }
 BENCHMARK(BM_AddPastedListOf10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// 200 files of 1 MiB picked from one MEGA folder, three at a time: the
+// manager with the real tool, to verified files, against aria2c fetching the
+// same storage addresses with the same concurrency in the same run.
+void BM_SmallFilesOfAFolderAgainstAria2(benchmark::State &state)
+{
+    constexpr int files = 200;
+    constexpr int concurrency = 3;
+    if (!QFile::exists(QStringLiteral("/usr/bin/aria2c")))
+        return state.SkipWithError("aria2c is missing (Debian package aria2)");
+    MegaEmulator emulator;
+    if (!emulator.start().isEmpty())
+        return state.SkipWithError("the MEGA emulator did not start");
+    QTemporaryDir dir;
+    QFile source(dir.filePath(QStringLiteral("source")));
+    source.open(QIODevice::WriteOnly);
+    source.write(QByteArray(1048576, 'x'));
+    source.close();
+    QJsonArray nodes{QJsonObject{{"id", "root"}, {"type", "folder"}, {"name", "Photos"}}};
+    for (int i = 0; i < files; ++i)
+        nodes.append(QJsonObject{{"id", QStringLiteral("f%1").arg(i)},
+                                 {"type", "file"},
+                                 {"name", QStringLiteral("IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0'))},
+                                 {"parent", "root"},
+                                 {"path", source.fileName()}});
+    const QJsonObject share = emulator.addShare(nodes);
+    const ToolRun listed = runTool({QStringLiteral("--list-folder"), share[QLatin1String("link")].toString()});
+    const auto listing = MegaFolderListing::fromJsonText(listed.output);
+    if (!listing)
+        return state.SkipWithError("the folder could not be listed");
+    QList<MegaFolderNode> picked;
+    for (const MegaFolderNode &node : listing->nodes) {
+        if (!node.isFolder)
+            picked.append(node);
+    }
+
+    QDir(dir.path()).mkpath(QStringLiteral("storage"));
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    double larkSeconds = 0;
+    double ariaSeconds = 0;
+    int round = 0;
+    qsizetype logged = emulator.requestLog().size();
+    for (auto _ : state) {
+        QFile::remove(dir.filePath(QStringLiteral("storage/queue.json")));
+        DownloadManager::Options options;
+        options.storageDirectory = dir.filePath(QStringLiteral("storage"));
+        options.settings = &settings;
+        options.toolDirectory = QFileInfo(toolPath()).absolutePath();
+        options.searchDirectories = QStringList{options.toolDirectory};
+        DownloadManager manager(options);
+        const QString folder = dir.filePath(QStringLiteral("lark-%1").arg(round));
+        manager.setFolder(folder);
+        manager.setConcurrency(concurrency);
+        QElapsedTimer timer;
+        timer.start();
+        manager.addMegaFiles(picked, *listing);
+        while (manager.finished() < files && manager.count(DownloadState::failed) == 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        larkSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        if (manager.count(DownloadState::completed) != files)
+            return state.SkipWithError("not every file was completed");
+        manager.shutdown();
+
+        // The storage addresses the tool was given this round, whole-file form.
+        std::set<QString> addresses;
+        const QJsonArray log = emulator.requestLog();
+        for (qsizetype i = logged; i < log.size(); ++i) {
+            const QString path = log[i].toObject().value(QLatin1String("path")).toString();
+            if (path.startsWith(QLatin1String("/dl/")))
+                addresses.insert(emulator.apiUrl() + path.section(QLatin1Char('/'), 0, 2));
+        }
+        QFile list(dir.filePath(QStringLiteral("aria-input.txt")));
+        list.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        int index = 0;
+        for (const QString &address : addresses)
+            list.write(QStringLiteral("%1\n  out=file-%2\n").arg(address).arg(index++).toUtf8());
+        list.close();
+        QProcess aria;
+        aria.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        timer.restart();
+        aria.start(QStringLiteral("/usr/bin/aria2c"),
+                   {QStringLiteral("-q"), QStringLiteral("-j%1").arg(concurrency), QStringLiteral("-x1"),
+                    QStringLiteral("--ca-certificate=") + emulator.caFile(), QStringLiteral("--file-allocation=none"),
+                    QStringLiteral("-d"), dir.filePath(QStringLiteral("aria-%1").arg(round)), QStringLiteral("-i"),
+                    list.fileName()});
+        aria.waitForFinished(600000);
+        ariaSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        if (aria.exitCode() != 0 || index < files)
+            return state.SkipWithError("aria2c failed");
+        logged = emulator.requestLog().size();
+        ++round;
+    }
+    const double fetched = files * static_cast<double>(state.iterations());
+    state.counters["lark_files_per_s"] = fetched / larkSeconds;
+    state.counters["aria2c_files_per_s"] = fetched / ariaSeconds;
+    state.counters["ratio_to_aria2c"] = ariaSeconds / larkSeconds;
+}
+BENCHMARK(BM_SmallFilesOfAFolderAgainstAria2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 } // namespace
 

@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
 #include <QSaveFile>
@@ -52,6 +53,8 @@ const QString ytDlpUpdatedKey = QStringLiteral("ytDlpUpdatedAt");
 constexpr qint64 ytDlpUpdateDays = 7;
 // No download is held below this, whatever share of the limit it gets.
 constexpr qint64 slowestShare = 16 * 1024;
+// How long a run between files of folders waits for the next before it ends.
+constexpr int spareWorkerMs = 3000;
 // A listing or a format list larger than this is no answer anyone waits for.
 constexpr qsizetype maxListingBytes = 64 * 1048576;
 constexpr int listingTimeoutMs = 10 * 60 * 1000;
@@ -173,6 +176,9 @@ DownloadManager::DownloadManager(Options options, QObject *parent) :
             m_history->writeInBackground();
         }
     });
+    m_spareTimer.setSingleShot(true);
+    m_spareTimer.setInterval(spareWorkerMs);
+    connect(&m_spareTimer, &QTimer::timeout, this, &DownloadManager::releaseSpareWorkers);
     m_progressSaveTimer.setSingleShot(true);
     m_progressSaveTimer.setInterval(options.progressSaveDelayMs);
     connect(&m_progressSaveTimer, &QTimer::timeout, this, [this] { m_history->writeInBackground(); });
@@ -228,6 +234,12 @@ DownloadManager::~DownloadManager()
     for (Worker *worker : std::as_const(m_workers))
         worker->abandon();
     qDeleteAll(m_workers);
+    // Between files: with standard input closed they end by themselves.
+    for (Worker *worker : std::as_const(m_spareWorkers)) {
+        worker->release();
+        worker->abandon();
+    }
+    qDeleteAll(m_spareWorkers);
 }
 
 QString DownloadManager::storagePath() const
@@ -837,6 +849,7 @@ void DownloadManager::start(const DownloadItem &queued)
     QString program;
     QStringList arguments;
     std::optional<QByteArray> input;
+    std::optional<QByteArray> job; // for a serving worker
     QProcessEnvironment environment = m_tools.environment();
     const std::optional<qint64> rate = rateShare();
     if (item.platform() == QLatin1String("MEGA")) {
@@ -848,8 +861,18 @@ void DownloadManager::start(const DownloadItem &queued)
                 fail(item.id, invalid->message);
                 return;
             }
-            input = item.megaNode->toJsonText();
-            arguments = {QStringLiteral("--folder-file"), item.folder, item.jobID()};
+            // Without a speed limit, which each run is given for itself, files
+            // of folders go one after another through runs that stay.
+            if (!rate) {
+                job = QJsonDocument(QJsonObject{{QStringLiteral("folder"), item.folder},
+                                                {QStringLiteral("job"), item.jobID()},
+                                                {QStringLiteral("node"), item.megaNode->toJson()}})
+                          .toJson(QJsonDocument::Compact);
+                arguments = {QStringLiteral("--folder-files")};
+            } else {
+                input = item.megaNode->toJsonText();
+                arguments = {QStringLiteral("--folder-file"), item.folder, item.jobID()};
+            }
         } else {
             // The link holds the file's key: on the command line every local user could read it.
             input = item.url.toUtf8() + '\n';
@@ -885,10 +908,18 @@ void DownloadManager::start(const DownloadItem &queued)
             WorkingFiles::removeUnfinishedOutputs(item);
     }
 
-    auto *worker = new Worker(item.id, m_stopGraceMs);
-    connect(worker, &Worker::lineRead, this, &DownloadManager::consume);
-    connect(worker, &Worker::exited, this, &DownloadManager::ended);
-    connect(worker, &Worker::launchFailed, this, &DownloadManager::launchFailed);
+    Worker *worker = job ? takeSpareWorker() : nullptr;
+    const bool fresh = !worker;
+    if (fresh) {
+        worker = new Worker(item.id, m_stopGraceMs);
+        connect(worker, &Worker::lineRead, this, &DownloadManager::consume);
+        connect(worker, &Worker::exited, this, &DownloadManager::ended);
+        connect(worker, &Worker::launchFailed, this, &DownloadManager::launchFailed);
+        connect(worker, &Worker::idleEnded, this, [this, worker] {
+            m_spareWorkers.removeOne(worker);
+            worker->deleteLater();
+        });
+    }
     m_workers.insert(item.id, worker);
     m_runNotes.insert(item.id, RunNotes());
     change(item.id, [](DownloadItem &started) {
@@ -900,7 +931,44 @@ void DownloadManager::start(const DownloadItem &queued)
         // Only this run can say which file is finished.
         started.file.reset();
     });
-    worker->launch(program, arguments, environment, input);
+    if (!job) {
+        worker->launch(program, arguments, environment, input);
+        return;
+    }
+    if (fresh)
+        worker->serve(program, arguments, environment);
+    worker->hand(item.id, *job);
+}
+
+Worker *DownloadManager::takeSpareWorker()
+{
+    for (qsizetype i = 0; i < m_spareWorkers.size(); ++i) {
+        if (m_spareWorkers[i]->isIdle())
+            return m_spareWorkers.takeAt(i);
+    }
+    return nullptr;
+}
+
+void DownloadManager::retire(Worker *worker)
+{
+    if (!worker)
+        return;
+    if (!worker->isIdle()) {
+        worker->deleteLater();
+        return;
+    }
+    m_spareWorkers.append(worker);
+    if (m_isClosing)
+        releaseSpareWorkers();
+    else
+        m_spareTimer.start();
+}
+
+void DownloadManager::releaseSpareWorkers()
+{
+    // Each ends once its standard input is closed, and is deleted then.
+    for (Worker *worker : std::as_const(m_spareWorkers))
+        worker->release();
 }
 
 std::optional<QString> DownloadManager::copyCookies(const QUuid &run) const
@@ -1004,8 +1072,7 @@ void DownloadManager::ended(const QUuid &id, int status)
     if (status == 0 && current && current->state == DownloadState::downloading && notes.entries() > 1 &&
         !current->playlistItem && !(current->file && QFileInfo(current->file.value()).isFile())) {
         const DownloadItem listed = *current;
-        if (Worker *worker = m_workers.take(id))
-            worker->deleteLater();
+        retire(m_workers.take(id));
         m_pendingResume.remove(id);
         removeItemsWhere([&id](const DownloadItem &candidate) { return candidate.id == id; });
         save();
@@ -1019,8 +1086,7 @@ void DownloadManager::ended(const QUuid &id, int status)
     const bool saved = current && (finishedAnyway || (current->file && QFileInfo(*current->file).isFile()));
     const bool notify = status == 0 && saved && (current->state == DownloadState::downloading || finishedAnyway) &&
                         !m_isClosing && m_notificationsEnabled;
-    if (Worker *worker = m_workers.take(id))
-        worker->deleteLater();
+    retire(m_workers.take(id));
     if (finishedAnyway)
         m_pendingResume.remove(id);
     if (const auto removed = m_removedWhileRunning.constFind(id); removed != m_removedWhileRunning.cend()) {
@@ -1242,6 +1308,7 @@ void DownloadManager::shutdown()
         }
     }
     pauseAll();
+    releaseSpareWorkers();
     m_saveTimer.stop();
     writeQueue();
 }

@@ -234,6 +234,11 @@ public:
     void ended(const QUuid &id, int status);
     // A worker whose program could not be started.
     void launchFailed(const QUuid &id, const QString &description);
+    // What becomes of a worker whose item has ended: kept for the next file
+    // of a folder while it serves and the next may come, ended otherwise.
+    void retire(Worker *worker);
+    Worker *takeSpareWorker();
+    void releaseSpareWorkers();
 
 Q_SIGNALS:
     void folderChanged();
@@ -331,6 +336,9 @@ private:
     QString m_noticeBeforeFolders;
 
     QHash<QUuid, Worker *> m_workers;
+    // Serving workers between files of folders, and those released and ending.
+    QList<Worker *> m_spareWorkers;
+    QTimer m_spareTimer;
     QSet<QUuid> m_pendingResume;
     // Files reported by workers whose item was paused meanwhile.
     QHash<QUuid, QString> m_finishedFiles;

@@ -1,6 +1,7 @@
 #include "app/manager/Worker.h"
 
 #include "app/manager/ChildProcess.h"
+#include "model/WorkerProtocol.h"
 
 #include <QSet>
 
@@ -62,6 +63,31 @@ void Worker::launch(const QString &program, const QStringList &arguments, const 
         m_process->write(*input);
         m_process->closeWriteChannel();
     }
+}
+
+void Worker::serve(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    m_serving = true;
+    m_idle = true;
+    m_process->setProcessEnvironment(environment);
+    m_process->start(program, arguments);
+}
+
+void Worker::hand(const QUuid &id, const QByteArray &job)
+{
+    m_id = id;
+    m_idle = false;
+    m_interruptPending = false;
+    m_escalations = 0;
+    if (m_stopTimer)
+        m_stopTimer->stop();
+    m_process->write(job + '\n');
+}
+
+void Worker::release()
+{
+    m_released = true;
+    m_process->closeWriteChannel();
 }
 
 bool Worker::isRunning() const
@@ -142,6 +168,18 @@ void Worker::readSome()
          skipped += sliceBytes)
         lines = m_framer.append(m_process->read(sliceBytes));
     for (const QString &line : std::as_const(lines)) {
+        // Between jobs a serving worker has nothing to say for any item.
+        if (m_idle)
+            continue;
+        if (m_serving && line.startsWith(QLatin1String(WorkerProtocol::end))) {
+            bool read = false;
+            const int status = QStringView(line).sliced(qstrlen(WorkerProtocol::end)).toInt(&read);
+            m_idle = true;
+            // The item's end may hand this worker its next job at once.
+            if (m_watched)
+                Q_EMIT exited(m_id, read ? status : 1);
+            break;
+        }
         if (m_watched)
             Q_EMIT lineRead(m_id, line);
     }
@@ -151,9 +189,15 @@ void Worker::readSome()
     }
     if (!m_exited)
         return;
-    if (const auto last = m_framer.finish(); last && m_watched)
-        Q_EMIT lineRead(m_id, *last);
+    const auto last = m_framer.finish();
     m_reported = true;
+    if (m_idle) {
+        if (m_watched)
+            Q_EMIT idleEnded();
+        return;
+    }
+    if (last && m_watched)
+        Q_EMIT lineRead(m_id, *last);
     if (m_watched)
         Q_EMIT exited(m_id, m_status);
 }

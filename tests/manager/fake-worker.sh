@@ -17,6 +17,10 @@
 #   finish* runs until SIGINT, then finishes its file anyway and exits 0
 #   list*   holds three videos: says so when asked to download, lists them when asked to list
 #           (listendless* lists without end)
+# As lark-mega --folder-files it takes one job a line until standard input
+# ends, notes its pid in serving.pids and, once ended, serving-<pid>.ended;
+# each job is recorded as folder-<job> and behaves as its file's name asks:
+# fail* fails, wait* runs until SIGINT, anything else saves the file.
 # Asked for the formats of any link, it names three.
 set -u
 dir="$FAKE_WORKER_DIR"
@@ -38,6 +42,21 @@ on_interrupt() {
 # that wrote into one while it was removed would otherwise keep it alive.
 test_running() { [ -d "$dir" ] && [ -e "$0" ]; }
 trap on_interrupt INT
+if [ "${0##*/}" = "lark-mega" ] && [ "${1:-}" = "--folder-files" ]; then
+  echo "$$" >> "$dir/serving.pids"
+  value() { printf '%s' "$job" | sed -n "s/.*\"$1\":\"\([^\"]*\)\".*/\1/p"; }
+  while IFS= read -r job; do
+    folder=$(value folder); name="folder-$(value job)"; file=$(value name)
+    printf '%s\n' "$job" > "$dir/$name.stdin"
+    case "$file" in
+      fail*) echo "LARK_FAILURE|input"; echo "ERROR: boom for $file"; echo "LARK_END|1" ;;
+      wait*) echo "LARK_TITLE|waiting"; while test_running; do sleep 0.02; done ;;
+      *) mkdir -p "$folder"; touch "$folder/$file"; echo "LARK_FILE|$folder/$file"; echo "LARK_END|0" ;;
+    esac
+  done
+  touch "$dir/serving-$$.ended"
+  exit 0
+fi
 input=$(cat)
 if [ "${0##*/}" = "lark-mega" ]; then
   mega=1

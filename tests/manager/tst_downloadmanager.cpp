@@ -575,6 +575,8 @@ private Q_SLOTS:
                  QStringList({"-", manager.itemAt(0).folder, manager.itemAt(0).jobID()}));
         QCOMPARE(fixture.recorded("okMEGAAA#key", "stdin"), QStringList{"https://mega.nz/file/okMEGAAA#key"});
 
+        // Under a speed limit, which each run is given for itself, a file of a folder has a run of its own.
+        manager.setSpeedLimit(1048576);
         MegaFolderListing listing;
         listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
         listing.shareHandle = "AbCdEfGh";
@@ -584,6 +586,47 @@ private Q_SLOTS:
         QCOMPARE(fixture.recorded("folder-" + item.jobID()), QStringList({"--folder-file", item.folder, item.jobID()}));
         const QByteArray input = fixture.recorded("folder-" + item.jobID(), "stdin").join('\n').toUtf8();
         QCOMPARE(MegaNodeDownload::fromJsonText(input), item.megaNode);
+    }
+
+    // Files of folders go one after another through a run of the tool that
+    // stays while more come: each ends on its own line, a failure is its
+    // file's alone, a pause ends the run, and a run left idle ends by itself.
+    void megaFolderFilesShareARun()
+    {
+        Fixture fixture;
+        DownloadManager &manager = fixture.create();
+        manager.setConcurrency(1);
+        MegaFolderListing listing;
+        listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
+        listing.shareHandle = "AbCdEfGh";
+        const auto file = [](const char *id, const char *name) {
+            return MegaFolderNode{id, "root", name, false, 1000, fileKey};
+        };
+        manager.addMegaFiles(
+            {file("0aB1cD2e", "ok-a.jpg"), file("1aB1cD2e", "fail-b.jpg"), file("2aB1cD2e", "ok-c.jpg")}, listing);
+        QTRY_COMPARE(manager.finished() + manager.count(DownloadState::failed), 3);
+        QCOMPARE(fixture.recorded("serving", "pids").size(), 1);
+        for (int row = 0; row < 3; ++row) {
+            const DownloadItem &item = manager.itemAt(row);
+            const bool fails = item.title.startsWith("fail");
+            QCOMPARE(item.state, fails ? DownloadState::failed : DownloadState::completed);
+            QCOMPARE(item.detail, fails ? "ERROR: boom for fail-b.jpg" : "Saved to your computer");
+            const QJsonObject job =
+                QJsonDocument::fromJson(fixture.recorded("folder-" + item.jobID(), "stdin").join('\n').toUtf8())
+                    .object();
+            QCOMPARE(job["folder"].toString(), item.folder);
+            QCOMPARE(MegaNodeDownload::fromJson(job["node"].toObject()), item.megaNode);
+        }
+        QCOMPARE(manager.workerCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(fixture.recordDirectory()).entryList({"serving-*.ended"}).size(), 1, 15000);
+
+        manager.addMegaFiles({file("3aB1cD2e", "wait-d.jpg"), file("4aB1cD2e", "ok-e.jpg")}, listing);
+        const QUuid waiting = fixture.byTitle("3aB1cD2e").id;
+        QTRY_COMPARE(manager.item(waiting)->title, "waiting");
+        manager.pause(waiting);
+        QTRY_COMPARE(fixture.byTitle("4aB1cD2e").state, DownloadState::completed);
+        QCOMPARE(manager.item(waiting)->state, DownloadState::paused);
+        QCOMPARE(fixture.recorded("serving", "pids").size(), 3);
     }
 
     void pausingAndResuming()
