@@ -220,8 +220,15 @@ void BM_SmallFilesOfAFolderAgainstAria2(benchmark::State &state)
         while (manager.finished() < files && manager.count(DownloadState::failed) == 0)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         larkSeconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        if (manager.count(DownloadState::completed) != files)
-            return state.SkipWithError("not every file was completed");
+        if (manager.count(DownloadState::completed) != files) {
+            static std::string message;
+            message = "not every file was completed";
+            for (int row = 0; row < manager.count(); ++row) {
+                if (manager.itemAt(row).state != DownloadState::completed)
+                    message += ": " + manager.itemAt(row).detail.toStdString();
+            }
+            return state.SkipWithError(message.c_str());
+        }
         manager.shutdown();
 
         // The storage addresses the tool was given this round, whole-file form.
@@ -258,7 +265,7 @@ void BM_SmallFilesOfAFolderAgainstAria2(benchmark::State &state)
     state.counters["aria2c_files_per_s"] = fetched / ariaSeconds;
     state.counters["ratio_to_aria2c"] = ariaSeconds / larkSeconds;
 }
-BENCHMARK(BM_SmallFilesOfAFolderAgainstAria2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_SmallFilesOfAFolderAgainstAria2)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 } // namespace
 

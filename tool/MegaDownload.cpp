@@ -477,7 +477,8 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     QDir into = directory;
     for (const QString &folder : node ? node->folders : QStringList()) {
         const QString safe = safeFileName(folder);
-        if (!QFileInfo(into.filePath(safe)).isDir() && !into.mkdir(safe))
+        // Another run may make the same folder at the same moment: one made meanwhile is as good.
+        if (!QFileInfo(into.filePath(safe)).isDir() && !into.mkdir(safe) && !QFileInfo(into.filePath(safe)).isDir())
             return MegaError{QStringLiteral("Could not create the folder %1.").arg(into.filePath(safe)),
                              FailureKind::disk};
         into.setPath(into.filePath(safe));
