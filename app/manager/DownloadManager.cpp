@@ -235,10 +235,8 @@ DownloadManager::~DownloadManager()
         worker->abandon();
     qDeleteAll(m_workers);
     // Between files: with standard input closed they end by themselves.
-    for (Worker *worker : std::as_const(m_spareWorkers)) {
-        worker->release();
+    for (Worker *worker : std::as_const(m_spareWorkers))
         worker->abandon();
-    }
     qDeleteAll(m_spareWorkers);
 }
 

@@ -138,6 +138,9 @@ void Worker::abandon()
     if (m_interruptPending && m_process->state() == QProcess::Starting)
         m_process->waitForStarted(2000); // its started handler sends the SIGINT
     m_process->disconnect(this);
+    // A serving worker gets no next job: it ends once its file is done.
+    if (m_serving)
+        m_process->closeWriteChannel();
     if (m_process->state() != QProcess::NotRunning) {
         // QProcess's destructor would kill the worker; leave it to finish after its SIGINT.
         QProcess *orphan = m_process;
