@@ -171,7 +171,7 @@ private Q_SLOTS:
         const ToolRun run = runTool({"--help"});
         QCOMPARE(run.exitCode, 0);
         for (const char *mode : {"lark-mega URL FOLDER JOB_ID", "lark-mega --folder-file FOLDER JOB_ID",
-                                 "lark-mega --list-folder URL", "lark-mega --self-test"})
+                                 "lark-mega --folder-files", "lark-mega --list-folder URL", "lark-mega --self-test"})
             QVERIFY2(run.output.contains(mode), mode);
     }
 
