@@ -478,7 +478,7 @@ MegaResult<Done> download(const QString &linkText, const QString &folder, const 
     for (const QString &folder : node ? node->folders : QStringList()) {
         const QString safe = safeFileName(folder);
         // Another run may make the same folder at the same moment: one made meanwhile is as good.
-        if (!QFileInfo(into.filePath(safe)).isDir() && !into.mkdir(safe) && !QFileInfo(into.filePath(safe)).isDir())
+        if (!into.mkdir(safe) && !QFileInfo(into.filePath(safe)).isDir())
             return MegaError{QStringLiteral("Could not create the folder %1.").arg(into.filePath(safe)),
                              FailureKind::disk};
         into.setPath(into.filePath(safe));
