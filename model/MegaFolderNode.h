@@ -27,5 +27,9 @@ struct MegaFolderNode {
     bool operator==(const MegaFolderNode &) const = default;
 };
 
+// Nothing in a node points into itself, so a list of a million grows by
+// moving its block instead of copying every node into a new one.
+Q_DECLARE_TYPEINFO(MegaFolderNode, Q_RELOCATABLE_TYPE);
+
 // True when the text after the last "." of name, lower-cased, is a video extension.
 bool hasVideoExtension(const QString &name);

@@ -46,9 +46,9 @@ QList<MegaFolderNode> MegaFolderTree::children(const QString &parentID) const
     return result;
 }
 
-QList<MegaFolderNode> MegaFolderTree::filesAmong(const QSet<QString> &ids) const
+MegaFolderNodeList MegaFolderTree::filesAmong(const QSet<QString> &ids) const
 {
-    std::vector<qsizetype> found;
+    QList<qsizetype> found;
     for (const QString &id : ids) {
         const auto entry = m_byID.constFind(id);
         if (entry != m_byID.cend() && !m_listing.nodes[*entry].isFolder)
@@ -59,21 +59,17 @@ QList<MegaFolderNode> MegaFolderTree::filesAmong(const QSet<QString> &ids) const
     return sortedByName(std::move(found));
 }
 
-QList<MegaFolderNode> MegaFolderTree::sortedByName(std::vector<qsizetype> indexes) const
+MegaFolderNodeList MegaFolderTree::sortedByName(QList<qsizetype> positions) const
 {
-    std::stable_sort(indexes.begin(), indexes.end(), [this](qsizetype a, qsizetype b) {
+    std::stable_sort(positions.begin(), positions.end(), [this](qsizetype a, qsizetype b) {
         return m_nameRank[static_cast<size_t>(a)] < m_nameRank[static_cast<size_t>(b)];
     });
-    QList<MegaFolderNode> result;
-    result.reserve(static_cast<qsizetype>(indexes.size()));
-    for (qsizetype index : indexes)
-        result.append(m_listing.nodes[index]);
-    return result;
+    return {m_listing.nodes, std::move(positions)};
 }
 
 QList<MegaFolderNode> MegaFolderTree::folders(const QString &id) const
 {
-    std::vector<qsizetype> found;
+    QList<qsizetype> found;
     const auto entry = m_children.constFind(id);
     if (entry != m_children.cend()) {
         for (qsizetype index : *entry) {
@@ -81,14 +77,14 @@ QList<MegaFolderNode> MegaFolderTree::folders(const QString &id) const
                 found.push_back(index);
         }
     }
-    return sortedByName(std::move(found));
+    return sortedByName(std::move(found)).toList();
 }
 
-QList<MegaFolderNode> MegaFolderTree::files(const QString &id, bool recursive, bool videosOnly, const QString &search,
-                                            const std::atomic<bool> *cancelled) const
+MegaFolderNodeList MegaFolderTree::files(const QString &id, bool recursive, bool videosOnly, const QString &search,
+                                         const std::atomic<bool> *cancelled) const
 {
     const TextSearch matcher(search);
-    std::vector<qsizetype> found;
+    QList<qsizetype> found;
     QSet<QString> visited;
     QList<QString> stack{id};
 

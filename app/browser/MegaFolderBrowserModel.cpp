@@ -73,13 +73,15 @@ void MegaFolderBrowserModel::setSelected(const QSet<QString> &selected)
 
 QList<MegaFolderNode> MegaFolderBrowserModel::chosenFiles() const
 {
-    return m_tree ? m_tree->filesAmong(m_selected) : QList<MegaFolderNode>();
+    return m_tree ? m_tree->filesAmong(m_selected).toList() : QList<MegaFolderNode>();
 }
 
 qint64 MegaFolderBrowserModel::selectedBytes() const
 {
     qint64 total = 0;
-    for (const MegaFolderNode &node : chosenFiles()) {
+    if (!m_tree)
+        return total;
+    for (const MegaFolderNode &node : m_tree->filesAmong(m_selected)) {
         // A negative size, which the listing does not forbid, counts as nothing.
         const qint64 size = std::max<qint64>(node.size, 0);
         total = size > std::numeric_limits<qint64>::max() - total ? std::numeric_limits<qint64>::max() : total + size;
@@ -120,7 +122,7 @@ void MegaFolderBrowserModel::refreshFiles()
         QPointer<MegaFolderBrowserModel> self(this);
         QThreadPool::globalInstance()->start([self, cancelled, tree = m_tree, folder = m_currentFolder,
                                               recursive = m_recursive, videosOnly = m_videosOnly, search = m_search] {
-            QList<MegaFolderNode> files = tree->files(folder, recursive, videosOnly, search, cancelled.get());
+            MegaFolderNodeList files = tree->files(folder, recursive, videosOnly, search, cancelled.get());
             QMetaObject::invokeMethod(
                 qApp,
                 [self, cancelled, files = std::move(files)]() mutable {
@@ -136,14 +138,12 @@ void MegaFolderBrowserModel::refreshFiles()
         return;
     }
     if (!m_tree) {
-        m_visibleFiles.clear();
+        m_visibleFiles = {};
     } else if (m_selectedOnly) {
         const TextSearch matcher(m_search);
-        m_visibleFiles.clear();
-        for (const MegaFolderNode &node : chosenFiles()) {
-            if (matcher.matches(node.name))
-                m_visibleFiles.append(node);
-        }
+        m_visibleFiles = m_tree->filesAmong(m_selected).filtered([&matcher](const MegaFolderNode &node) {
+            return matcher.matches(node.name);
+        });
     } else {
         m_visibleFiles = m_tree->files(m_currentFolder, m_recursive, m_videosOnly, m_search);
     }
@@ -157,7 +157,7 @@ void MegaFolderBrowserModel::load()
     setError(QString());
     m_tree.reset();
     Q_EMIT treeChanged();
-    m_visibleFiles.clear();
+    m_visibleFiles = {};
     Q_EMIT visibleFilesChanged();
     setSelected({});
 

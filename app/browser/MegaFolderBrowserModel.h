@@ -46,7 +46,7 @@ public:
     // The listing's tree once it is read; null before.
     const MegaFolderTree *tree() const { return m_tree.get(); }
     QString currentFolder() const { return m_currentFolder; }
-    const QList<MegaFolderNode> &visibleFiles() const { return m_visibleFiles; }
+    const MegaFolderNodeList &visibleFiles() const { return m_visibleFiles; }
     const QSet<QString> &selected() const { return m_selected; }
     QString search() const { return m_search; }
     bool videosOnly() const { return m_videosOnly; }
@@ -105,7 +105,7 @@ private:
     // Set to stop the search under way in the background, if any.
     std::shared_ptr<std::atomic<bool>> m_searchCancelled;
     QString m_currentFolder;
-    QList<MegaFolderNode> m_visibleFiles;
+    MegaFolderNodeList m_visibleFiles;
     QSet<QString> m_selected;
     QString m_search;
     bool m_videosOnly = true;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/MegaFolderNode.h"
+#include "model/MegaFolderTree.h"
 
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
@@ -29,7 +29,7 @@ private:
 
     MegaFolderBrowserModel &m_model;
     QList<MegaFolderNode> m_folders;
-    QList<MegaFolderNode> m_files;
+    MegaFolderNodeList m_files;
     QSet<QString> m_selected;
 };
 

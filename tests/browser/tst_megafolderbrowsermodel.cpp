@@ -56,7 +56,8 @@ MegaFolderListing sampleListing(std::optional<QString> initialFile = std::nullop
     return listing;
 }
 
-QStringList ids(const QList<MegaFolderNode> &nodes)
+template <typename Nodes>
+QStringList ids(const Nodes &nodes)
 {
     QStringList result;
     for (const MegaFolderNode &node : nodes)

@@ -34,7 +34,8 @@ MegaFolderTree treeOf(QList<MegaFolderNode> nodes, const char *root = "root")
     return MegaFolderTree(listing);
 }
 
-QStringList names(const QList<MegaFolderNode> &nodes)
+template <typename Nodes>
+QStringList names(const Nodes &nodes)
 {
     QStringList result;
     for (const MegaFolderNode &node : nodes)
@@ -42,7 +43,8 @@ QStringList names(const QList<MegaFolderNode> &nodes)
     return result;
 }
 
-QStringList ids(const QList<MegaFolderNode> &nodes)
+template <typename Nodes>
+QStringList ids(const Nodes &nodes)
 {
     QStringList result;
     for (const MegaFolderNode &node : nodes)
