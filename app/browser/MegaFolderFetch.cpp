@@ -6,79 +6,104 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 namespace {
 
-constexpr qint64 blockBytes = 65536;
-// Text is handed to the decoding thread in pieces of this size.
-constexpr qsizetype pieceBytes = 262144;
+constexpr qsizetype blockBytes = 262144;
 constexpr qsizetype headBytes = 65536;
+// A wait on the pipe is this short so a cancel is seen soon even while the tool is silent.
+constexpr int pollMs = 100;
 
 } // namespace
 
-void ListingDecode::add(QByteArray text)
+void ListingDecode::start(int descriptor, qint64 maxBytes, std::function<void()> overCap)
 {
-    QMutexLocker locker(&m_mutex);
-    m_queue.push_back(std::move(text));
-    startIfIdle();
+    QThreadPool::globalInstance()->start(
+        [self = shared_from_this(), descriptor, maxBytes, overCap = std::move(overCap)] {
+            self->readAll(descriptor, maxBytes, overCap);
+        });
+}
+
+void ListingDecode::readAll(int descriptor, qint64 maxBytes, const std::function<void()> &overCap)
+{
+    // This thread mostly waits on the tool: the pool may run other work meanwhile.
+    QThreadPool::globalInstance()->releaseThread();
+    QByteArray block(blockBytes, Qt::Uninitialized);
+    qint64 received = 0;
+    while (!m_cancelled.load(std::memory_order_relaxed)) {
+        pollfd ready{descriptor, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, pollMs);
+        if (polled == 0 || (polled < 0 && errno == EINTR))
+            continue;
+        if (polled < 0)
+            break;
+        const ssize_t count = ::read(descriptor, block.data(), static_cast<size_t>(block.size()));
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0)
+            break;
+        received += count;
+        if (received > maxBytes) {
+            m_tooLarge = true;
+            overCap();
+            break;
+        }
+        const QByteArrayView text(block.constData(), static_cast<qsizetype>(count));
+        if (m_head.size() < headBytes)
+            m_head.append(text.first(std::min(text.size(), headBytes - m_head.size())));
+        if (m_readable) {
+            m_readable = m_reader.feed(text);
+            m_nodesRead.store(m_reader.nodesRead(), std::memory_order_relaxed);
+        }
+    }
+    // A tool still writing then ends on the closed pipe.
+    ::close(descriptor);
+    QThreadPool::globalInstance()->reserveThread();
+    std::optional<Read> read;
+    {
+        QMutexLocker locker(&m_mutex);
+        m_ended = true;
+        read = std::exchange(m_read, std::nullopt);
+    }
+    if (read)
+        (*read)(m_head, m_tooLarge);
+}
+
+void ListingDecode::whenRead(Read read)
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        if (!m_ended) {
+            m_read = std::move(read);
+            return;
+        }
+    }
+    read(m_head, m_tooLarge);
 }
 
 void ListingDecode::finish(Done done)
 {
-    QMutexLocker locker(&m_mutex);
-    m_done = std::move(done);
-    startIfIdle();
+    QThreadPool::globalInstance()->start([self = shared_from_this(), done = std::move(done)] {
+        if (self->m_cancelled.load())
+            return;
+        auto listing = self->m_readable ? self->m_reader.finish() : std::nullopt;
+        std::shared_ptr<MegaFolderTree> tree;
+        if (listing)
+            tree = std::make_shared<MegaFolderTree>(std::move(*listing));
+        if (!self->m_cancelled.load())
+            done(std::move(tree));
+    });
 }
 
 void ListingDecode::cancel()
 {
-    QMutexLocker locker(&m_mutex);
-    m_cancelled = true;
-    m_queue.clear();
-}
-
-// Called with the mutex held. One drain runs at a time, so pieces are read in order.
-void ListingDecode::startIfIdle()
-{
-    if (m_running || m_cancelled)
-        return;
-    m_running = true;
-    QThreadPool::globalInstance()->start([self = shared_from_this()] { self->drain(); });
-}
-
-void ListingDecode::drain()
-{
-    for (;;) {
-        QByteArray piece;
-        {
-            QMutexLocker locker(&m_mutex);
-            if (m_queue.empty() && (!m_done || m_cancelled)) {
-                m_running = false;
-                return;
-            }
-            if (!m_queue.empty()) {
-                piece = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-        }
-        if (!piece.isEmpty()) {
-            m_readable = m_readable && m_reader.feed(piece);
-            m_nodesRead.store(m_reader.nodesRead(), std::memory_order_relaxed);
-            continue;
-        }
-        auto listing = m_readable ? m_reader.finish() : std::nullopt;
-        std::shared_ptr<MegaFolderTree> tree;
-        if (listing)
-            tree = std::make_shared<MegaFolderTree>(std::move(*listing));
-        Done done;
-        {
-            QMutexLocker locker(&m_mutex);
-            done = std::move(*m_done);
-            m_cancelled = true; // nothing more is read
-            m_running = false;
-        }
-        done(std::move(tree));
-        return;
-    }
+    m_cancelled.store(true);
 }
 
 // Owned by the application, so a tool still ending when it quits is stopped and reaped.
@@ -87,16 +112,24 @@ MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID)
     m_model(model),
     m_requestID(requestID)
 {
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    startWithDefaultSignals(m_process);
-    connect(&m_process, &QProcess::readyRead, this, &MegaFolderFetch::readAvailable);
-    connect(&m_process, &QProcess::finished, this, [this](int exitCode) { finished(exitCode); });
+    // What the tool writes goes to the decoding thread's own pipe, not through this process's buffers.
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    connect(&m_process, &QProcess::finished, this, [this](int exitCode) {
+        QPointer<MegaFolderFetch> self(this);
+        m_decode->whenRead([self, exitCode](const QByteArray &head, bool tooLarge) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, exitCode, head, tooLarge] {
+                    if (self)
+                        self->report(exitCode, head, tooLarge);
+                },
+                Qt::QueuedConnection);
+        });
+    });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        if (m_model)
-            m_model->startFailed(m_process.errorString(), m_requestID);
-        deleteLater();
+        if (error == QProcess::FailedToStart)
+            failedToStart(m_process.errorString());
     });
 }
 
@@ -105,6 +138,7 @@ MegaFolderFetch::~MegaFolderFetch()
     // A tool still running when the application quits is stopped with nothing more read.
     m_process.disconnect(this);
     if (m_process.state() != QProcess::NotRunning) {
+        m_decode->cancel();
         m_process.kill();
         m_process.waitForFinished(5000);
     }
@@ -112,10 +146,39 @@ MegaFolderFetch::~MegaFolderFetch()
 
 void MegaFolderFetch::start(const QString &executable, const QString &sourceURL)
 {
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        failedToStart(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    startWithDefaultSignals(m_process, output[1]);
     // The link carries the folder's key: on standard input, not the command line every local user can read.
     m_process.start(executable, {QStringLiteral("--list-folder"), QStringLiteral("-")});
+    // The child holds its own copy: the output ends when the child's closes.
+    ::close(output[1]);
+    // Past the cap the tool is stopped, whatever it is doing.
+    QPointer<MegaFolderFetch> self(this);
+    m_decode->start(output[0], MegaFolderBrowserModel::maxListingBytes, [self] {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self] {
+                if (self && self->m_process.state() != QProcess::NotRunning)
+                    self->m_process.terminate();
+            },
+            Qt::QueuedConnection);
+    });
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.write(sourceURL.toUtf8() + '\n');
     m_process.closeWriteChannel();
+}
+
+void MegaFolderFetch::failedToStart(const QString &description)
+{
+    if (m_model)
+        m_model->startFailed(description, m_requestID);
+    m_model = nullptr;
+    deleteLater();
 }
 
 void MegaFolderFetch::abandon()
@@ -128,36 +191,13 @@ void MegaFolderFetch::abandon()
         m_process.terminate();
 }
 
-void MegaFolderFetch::readAvailable()
+void MegaFolderFetch::report(int exitCode, const QByteArray &head, bool tooLarge)
 {
-    while (m_process.bytesAvailable() > 0) {
-        const QByteArray block = m_process.read(blockBytes);
-        if (m_readError)
-            continue; // past the cap: drained and dropped until the tool has gone
-        m_received += block.size();
-        if (m_received > MegaFolderBrowserModel::maxListingBytes) {
-            m_readError = QStringLiteral("This MEGA folder listing is too large to open in this version.");
-            m_decode->cancel();
-            m_pending.clear();
-            if (m_process.state() != QProcess::NotRunning)
-                m_process.terminate();
-            continue;
-        }
-        if (m_head.size() < headBytes)
-            m_head.append(block.left(headBytes - m_head.size()));
-        m_pending.append(block);
-        if (m_pending.size() >= pieceBytes)
-            m_decode->add(std::exchange(m_pending, QByteArray()));
-    }
-}
-
-void MegaFolderFetch::finished(int exitCode)
-{
-    readAvailable();
-    if (!m_pending.isEmpty())
-        m_decode->add(std::exchange(m_pending, QByteArray()));
+    std::optional<QString> readError;
+    if (tooLarge)
+        readError = QStringLiteral("This MEGA folder listing is too large to open in this version.");
     if (m_model)
-        m_model->finish(m_head, exitCode, m_readError, m_requestID, m_decode);
+        m_model->finish(head, exitCode, readError, m_requestID, m_decode);
     else
         m_decode->cancel();
     deleteLater();

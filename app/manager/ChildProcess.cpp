@@ -5,6 +5,8 @@
 #include <atomic>
 #include <csignal>
 
+#include <unistd.h>
+
 namespace {
 
 std::atomic<int> ending{0};
@@ -22,10 +24,14 @@ int endingSignal()
     return ending.load(std::memory_order_relaxed);
 }
 
-void startWithDefaultSignals(QProcess &process)
+void startWithDefaultSignals(QProcess &process, int outputDescriptor)
 {
     // Runs in the child between fork and exec: async-signal-safe calls only.
-    process.setChildProcessModifier([] {
+    process.setChildProcessModifier([outputDescriptor] {
+        if (outputDescriptor >= 0) {
+            ::dup2(outputDescriptor, STDOUT_FILENO);
+            ::dup2(outputDescriptor, STDERR_FILENO);
+        }
         struct sigaction defaults {};
         defaults.sa_handler = SIG_DFL;
         sigemptyset(&defaults.sa_mask);

@@ -10,7 +10,7 @@ read -r link
 handle="${link#*/folder/}"
 handle="${handle%%#*}"
 # The trap goes in before the run is noted: a test stops the tool as soon as it sees the note.
-[ "$handle" = SLEEPING ] || [ "$handle" = HALFSENT ] && trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM
+[ "$handle" = SLEEPING ] || [ "$handle" = HALFSENT ] || [ "$handle" = OVERCAPS ] && trap 'echo "$$" >> "$dir/terminated"; exit 143' TERM
 echo "$$ $handle" >> "$dir/runs"
 case "$handle" in
   LISTINGS) cat "$dir/listing.json" ;;
@@ -24,7 +24,7 @@ case "$handle" in
   OVERCAPS) cat "$dir/listing.json"
             size=$(stat -c %s "$dir/listing.json")
             head -c $((LISTING_CAP + 1 - size)) /dev/zero | tr '\0' ' '
-            sleep 30 ;;
+            while true; do sleep 0.05; done ;;
   SLEEPING) while true; do sleep 0.05; done ;;
   SLOWLIST) sleep 0.5; cat "$dir/listing.json" ;;
   HALFSENT) head -c 1000000 "$dir/listing.json"; while true; do sleep 0.05; done ;;

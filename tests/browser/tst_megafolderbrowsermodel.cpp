@@ -157,6 +157,8 @@ private Q_SLOTS:
             QCOMPARE(loading.size(), 0); // never loading, nothing started
             QVERIFY(lines("runs").isEmpty());
         }
+        // A tool that goes on past the cap is stopped, not waited for.
+        QCOMPARE(lines("terminated").size(), link.contains("OVERCAPS") ? 1 : 0);
     }
 
     void listingOfExactlyTheCapIsRead()
