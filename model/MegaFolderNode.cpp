@@ -33,8 +33,11 @@ QString MegaFolderNode::formattedSize() const
 QJsonObject MegaFolderNode::toJson() const
 {
     QJsonObject object{
-        {QLatin1String("id"), id},     {QLatin1String("name"), name}, {QLatin1String("isFolder"), isFolder},
-        {QLatin1String("size"), size}, {QLatin1String("key"), key},
+        {QLatin1String("id"), id},
+        {QLatin1String("name"), name},
+        {QLatin1String("isFolder"), isFolder},
+        {QLatin1String("size"), size},
+        {QLatin1String("key"), QString::fromUtf8(key)},
     };
     if (parent)
         object.insert(QLatin1String("parent"), *parent);
@@ -50,7 +53,7 @@ void MegaFolderNode::appendJsonText(QByteArray &out) const
     out.append(isFolder ? ",\"isFolder\":true,\"size\":" : ",\"isFolder\":false,\"size\":");
     out.append(QByteArray::number(size));
     out.append(",\"key\":");
-    appendJsonString(out, key);
+    appendJsonString(out, QString::fromUtf8(key));
     if (parent) {
         out.append(",\"parent\":");
         appendJsonString(out, *parent);
@@ -67,7 +70,7 @@ std::optional<MegaFolderNode> MegaFolderNode::fromJson(const QJsonObject &object
     node.name = fields.string(QLatin1String("name"));
     node.isFolder = fields.boolean(QLatin1String("isFolder"));
     node.size = fields.integer(QLatin1String("size"));
-    node.key = fields.string(QLatin1String("key"));
+    node.key = fields.string(QLatin1String("key")).toUtf8();
     if (!fields.ok())
         return std::nullopt;
     return node;
@@ -125,7 +128,7 @@ public:
                 ok = integer(node.size);
                 break;
             case 16:
-                ok = string(node.key);
+                ok = ascii(node.key);
                 break;
             case 32: {
                 QString parent;
@@ -177,6 +180,7 @@ private:
         m_at += word.size();
         return true;
     }
+    // A key, or any string of plain ASCII without escapes.
     bool plainKey(QByteArrayView &key)
     {
         if (!take('"'))
@@ -190,6 +194,15 @@ private:
         }
         key = m_text.sliced(start, m_at - start);
         return take('"');
+    }
+    // Plain ASCII text without escapes; anything else is left to the full parser.
+    bool ascii(QByteArray &out)
+    {
+        QByteArrayView text;
+        if (!plainKey(text))
+            return false;
+        out = text.toByteArray();
+        return true;
     }
     bool string(QString &out)
     {

@@ -12,7 +12,9 @@ struct MegaFolderNode {
     QString name;
     bool isFolder = false;
     qint64 size = 0;
-    QString key; // a file's 32-byte key in URL-safe base64; empty for folders
+    // A file's 32-byte key in URL-safe base64, empty for folders: ASCII text,
+    // kept as bytes since a million of them take half the room so.
+    QByteArray key;
 
     bool isVideo() const;
     QString formattedSize() const;

@@ -122,7 +122,7 @@ void Decoder::add(const QJsonValue &entryValue)
     const QJsonValue parent = entry.value(QLatin1String("p"));
     const MegaFolderNode node{handle,       parent.isString() ? std::optional(parent.toString()) : std::nullopt,
                               secret->name, isFolder,
-                              *size,        isFolder ? QString() : megaKeyString(secret->key)};
+                              *size,        isFolder ? QByteArray() : megaKeyString(secret->key).toLatin1()};
     m_nodes.push_back(Node{number, node.parent ? handleNumber(*node.parent) : 0, isFolder});
     if (!m_text.isEmpty())
         m_text.append(',');

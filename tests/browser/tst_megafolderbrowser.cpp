@@ -23,7 +23,7 @@
 
 namespace {
 
-const QString fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
+const QByteArray fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
 
 MegaFolderListing listing(qint64 skipped, int moreFiles = 0)
 {

@@ -130,7 +130,7 @@ private Q_SLOTS:
     {
         const MegaFolderNode node{QStringLiteral("AbCdEfGh"),         QStringLiteral("p"),
                                   QStringLiteral("big.mkv"),          false,
-                                  std::numeric_limits<qint64>::max(), fileKey};
+                                  std::numeric_limits<qint64>::max(), fileKey.toUtf8()};
         const QByteArray text = QJsonDocument(node.toJson()).toJson(QJsonDocument::Compact);
         QVERIFY(text.contains("9223372036854775807"));
         QCOMPARE(MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object()), node);
@@ -251,11 +251,11 @@ private Q_SLOTS:
         listing.nodes = {
             {QStringLiteral("RootRoot"), {}, QStringLiteral("Share"), true, 0, {}},
             {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"),
-             false, 123456789, fileKey},
+             false, 123456789, fileKey.toUtf8()},
             {QStringLiteral("OddNames"), QStringLiteral("RootRoot"),
              QStringLiteral("back\\slash\nline\x01\x1f \U0001F600 ") + QChar(0xd800) + QStringLiteral("]},{\"") +
                  QChar(0xdc00),
-             false, 9007199254740993, fileKey},
+             false, 9007199254740993, fileKey.toUtf8()},
         };
         const QByteArray text = listing.toJsonText();
         QVERIFY(!text.endsWith('\n'));
