@@ -19,19 +19,39 @@ MegaFolderTree::MegaFolderTree(MegaFolderListing listing) : m_listing(std::move(
     std::future<std::vector<qsizetype>> ranks =
         std::async(nodes.size() >= 10000 ? std::launch::async : std::launch::deferred, rankNames);
 
-    // Backwards, so the first node with an id is the one kept.
-    m_byID.reserve(nodes.size());
-    for (qsizetype i = nodes.size() - 1; i >= 0; --i)
-        m_byID.insert(nodes[i].id, i);
+    size_t slots = 16;
+    while (slots < static_cast<size_t>(nodes.size()) * 2)
+        slots *= 2;
+    m_idSlots.assign(slots, 0);
+    const size_t mask = slots - 1;
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        // The seed is the process's random one: ids come from the server, which must not pick collisions.
+        size_t at = qHash(QStringView(nodes[i].id), QHashSeed::globalSeed()) & mask;
+        while (m_idSlots[at] != 0 && nodes[m_idSlots[at] - 1].id != nodes[i].id)
+            at = (at + 1) & mask;
+        if (m_idSlots[at] == 0)
+            m_idSlots[at] = static_cast<quint32>(i + 1);
+    }
     for (qsizetype i = 0; i < nodes.size(); ++i)
         m_children[nodes[i].parent.value_or(QString())].push_back(i);
     m_nameRank = ranks.get();
 }
 
+qsizetype MegaFolderTree::positionOf(QStringView id) const
+{
+    const size_t mask = m_idSlots.size() - 1;
+    for (size_t at = qHash(id, QHashSeed::globalSeed()) & mask; m_idSlots[at] != 0; at = (at + 1) & mask) {
+        const qsizetype position = m_idSlots[at] - 1;
+        if (m_listing.nodes[position].id == id)
+            return position;
+    }
+    return -1;
+}
+
 const MegaFolderNode *MegaFolderTree::node(const QString &id) const
 {
-    const auto found = m_byID.constFind(id);
-    return found == m_byID.cend() ? nullptr : &m_listing.nodes[*found];
+    const qsizetype position = positionOf(id);
+    return position < 0 ? nullptr : &m_listing.nodes[position];
 }
 
 QList<MegaFolderNode> MegaFolderTree::children(const QString &parentID) const
@@ -50,9 +70,9 @@ MegaFolderNodeList MegaFolderTree::filesAmong(const QSet<QString> &ids) const
 {
     QList<qsizetype> found;
     for (const QString &id : ids) {
-        const auto entry = m_byID.constFind(id);
-        if (entry != m_byID.cend() && !m_listing.nodes[*entry].isFolder)
-            found.push_back(*entry);
+        const qsizetype position = positionOf(id);
+        if (position >= 0 && !m_listing.nodes[position].isFolder)
+            found.push_back(position);
     }
     // A set has no order of its own; listing order settles equal names.
     std::sort(found.begin(), found.end());

@@ -95,12 +95,16 @@ public:
     MegaFolderNodeList filesAmong(const QSet<QString> &ids) const;
 
 private:
+    // The position of the first node with this id, or -1.
+    qsizetype positionOf(QStringView id) const;
     // Path of the folders from fromID down to startID (inclusive), outermost first.
     QString pathFrom(std::optional<QString> startID, const QString &fromID) const;
     MegaFolderNodeList sortedByName(QList<qsizetype> positions) const;
 
     MegaFolderListing m_listing;
-    QHash<QString, qsizetype> m_byID;
+    // An open-addressed table of the first position of each id, plus one (0
+    // marks a free slot): a tenth of the room of a hash of strings.
+    std::vector<quint32> m_idSlots;
     QHash<QString, std::vector<qsizetype>> m_children;
     // Position of each node in the natural order of all names; equal names share a rank.
     std::vector<qsizetype> m_nameRank;

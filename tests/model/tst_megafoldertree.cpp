@@ -212,6 +212,26 @@ private Q_SLOTS:
         QCOMPARE(ids(treeOf(nodes).breadcrumbs(to)), expected);
     }
 
+    void everyIDIsFoundAmongMany()
+    {
+        QList<MegaFolderNode> nodes{folder("root", nullptr, "Root")};
+        for (int i = 0; i < 5000; ++i) {
+            const QByteArray id = QByteArray::number(i, 36);
+            nodes.append(file(id.constData(), "root", QByteArray("first " + id).constData()));
+            if (i % 7 == 0)
+                nodes.append(file(id.constData(), "root", "later copy"));
+        }
+        const MegaFolderTree tree = treeOf(nodes);
+        for (int i = 0; i < 5000; ++i) {
+            const QString id = QString::number(i, 36);
+            const MegaFolderNode *found = tree.node(id);
+            QVERIFY2(found && found->name == "first " + id, qPrintable(id));
+        }
+        for (const char *unknown : {"", "zzzzzz", "root ", "ROOT"})
+            QVERIFY(!tree.node(QString::fromUtf8(unknown)));
+        QCOMPARE(tree.filesAmong({"0", "7", "root", "gone"}).size(), 2);
+    }
+
     void duplicateIDs()
     {
         const MegaFolderTree tree = treeOf({
