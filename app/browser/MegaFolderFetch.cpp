@@ -127,6 +127,9 @@ MegaFolderFetch::MegaFolderFetch(MegaFolderBrowserModel *model, QUuid requestID)
                 Qt::QueuedConnection);
         });
     });
+    // The application waits for its worker threads as it ends, before this is deleted: a read still under
+    // way has to stop first.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { m_decode->cancel(); });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             failedToStart(m_process.errorString());

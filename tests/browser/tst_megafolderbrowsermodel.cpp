@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 namespace {
 
@@ -202,6 +203,17 @@ private Q_SLOTS:
             QTRY_COMPARE(lines("runs").size(), 1);
         }
         QTRY_COMPARE(lines("terminated").size(), 1);
+    }
+
+    void quittingDuringAFetchDoesNotHoldTheEnd()
+    {
+        // The application waits for its worker threads as it ends, a browser still loading or not.
+        MegaFolderBrowserModel model(folderLink("SLEEPING"), m_lister);
+        model.load();
+        QTRY_COMPARE(lines("runs").size(), 1);
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        QCoreApplication::exec();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
     }
 
     void lateResultOfACancelledFetchIsIgnored()
