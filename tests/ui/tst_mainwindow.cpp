@@ -1484,7 +1484,9 @@ private Q_SLOTS:
         app.setProcessEnvironment(environment);
         app.start(QStringLiteral(LARK_APP_PATH), {});
         QVERIFY(app.waitForStarted());
-        QTest::qWait(1500);
+        // Its instance lock is taken once its signal handling is in place; a fixed wait was too short on a busy
+        // machine.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.filePath("data/Lark Downloader/instance.lock")), 60000);
         QCOMPARE(app.state(), QProcess::Running);
         ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(10000));
