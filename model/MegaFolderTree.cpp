@@ -16,7 +16,7 @@ MegaFolderTree::MegaFolderTree(MegaFolderListing listing) : m_listing(std::move(
     const auto rankNames = [&nodes] {
         return naturalRanks(nodes.size(), [&nodes](qsizetype i) { return QStringView(nodes[i].name); });
     };
-    std::future<std::vector<qsizetype>> ranks =
+    std::future<std::vector<quint32>> ranks =
         std::async(nodes.size() >= 10000 ? std::launch::async : std::launch::deferred, rankNames);
 
     size_t slots = 16;
@@ -32,8 +32,20 @@ MegaFolderTree::MegaFolderTree(MegaFolderListing listing) : m_listing(std::move(
         if (m_idSlots[at] == 0)
             m_idSlots[at] = static_cast<quint32>(i + 1);
     }
-    for (qsizetype i = 0; i < nodes.size(); ++i)
-        m_children[nodes[i].parent.value_or(QString())].push_back(i);
+    // Children lie in one block, grouped by parent: counted first, then placed.
+    for (const MegaFolderNode &node : nodes)
+        ++m_children[node.parent.value_or(QString())].count;
+    quint32 next = 0;
+    for (Children &children : m_children) {
+        children.begin = next;
+        next += children.count;
+        children.count = 0;
+    }
+    m_childPositions.resize(static_cast<size_t>(nodes.size()));
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        Children &children = m_children[nodes[i].parent.value_or(QString())];
+        m_childPositions[children.begin + children.count++] = static_cast<quint32>(i);
+    }
     m_nameRank = ranks.get();
 }
 
@@ -60,8 +72,8 @@ QList<MegaFolderNode> MegaFolderTree::children(const QString &parentID) const
     const auto found = m_children.constFind(parentID);
     if (found == m_children.cend())
         return result;
-    result.reserve(static_cast<qsizetype>(found->size()));
-    for (qsizetype index : *found)
+    result.reserve(found->count);
+    for (quint32 index : childPositions(*found))
         result.append(m_listing.nodes[index]);
     return result;
 }
@@ -92,7 +104,7 @@ QList<MegaFolderNode> MegaFolderTree::folders(const QString &id) const
     QList<qsizetype> found;
     const auto entry = m_children.constFind(id);
     if (entry != m_children.cend()) {
-        for (qsizetype index : *entry) {
+        for (quint32 index : childPositions(*entry)) {
             if (m_listing.nodes[index].isFolder)
                 found.push_back(index);
         }
@@ -120,7 +132,7 @@ MegaFolderNodeList MegaFolderTree::files(const QString &id, bool recursive, bool
             continue;
         // Every file here shares one relative path, so it is matched at most once.
         std::optional<bool> pathMatches;
-        for (qsizetype index : *entry) {
+        for (quint32 index : childPositions(*entry)) {
             if (cancelled && (index & 4095) == 0 && cancelled->load(std::memory_order_relaxed))
                 return {};
             const MegaFolderNode &child = m_listing.nodes[index];

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <iterator>
+#include <span>
 #include <vector>
 
 // Nodes of one listing picked by position. It shares the listing's nodes
@@ -105,7 +106,17 @@ private:
     // An open-addressed table of the first position of each id, plus one (0
     // marks a free slot): a tenth of the room of a hash of strings.
     std::vector<quint32> m_idSlots;
-    QHash<QString, std::vector<qsizetype>> m_children;
+    // Where the positions of one parent's children lie in m_childPositions.
+    struct Children {
+        quint32 begin = 0;
+        quint32 count = 0;
+    };
+    std::span<const quint32> childPositions(Children children) const
+    {
+        return std::span(m_childPositions).subspan(children.begin, children.count);
+    }
+    QHash<QString, Children> m_children;
+    std::vector<quint32> m_childPositions;
     // Position of each node in the natural order of all names; equal names share a rank.
-    std::vector<qsizetype> m_nameRank;
+    std::vector<quint32> m_nameRank;
 };

@@ -34,14 +34,16 @@ Collator openNaturalCollator()
 }
 
 // ICU sort keys compare as C strings. Keeping them in one block with their
-// first bytes inline makes most comparisons a single integer compare.
+// first bytes inline makes most comparisons a single integer compare; an
+// entry is 16 bytes, as a million of them are held while a listing is ranked.
 struct SortKeys {
     struct Entry {
         quint64 prefix;
-        size_t offset;
-        qsizetype index;
+        quint32 offset;
+        quint32 index;
     };
-    std::vector<char> bytes;
+    // Starts with a zero byte: the rest of a key that found no room (past 4 GiB of keys).
+    std::vector<char> bytes{0};
     std::vector<Entry> entries;
 
     int compare(const Entry &a, const Entry &b) const
@@ -71,38 +73,44 @@ SortKeys sortKeys(qsizetype count, const std::function<QStringView(qsizetype)> &
         }
         // needed counts the terminating zero byte, which ICU keys hold nowhere else.
         needed = std::max(needed, 1);
-        const size_t offset = keys.bytes.size();
-        keys.bytes.insert(keys.bytes.end(), buffer.begin(), buffer.begin() + needed);
-        keys.bytes.back() = 0;
         quint64 prefix = 0;
         for (int b = 0; b < 8; ++b)
             prefix = (prefix << 8) | (b < needed ? buffer[static_cast<size_t>(b)] : 0u);
-        keys.entries.push_back({prefix, offset, i});
+        // Past 4 GiB of keys a name is ordered by its first bytes alone.
+        quint32 offset = 0;
+        if (keys.bytes.size() + static_cast<size_t>(needed) <= UINT32_MAX) {
+            offset = static_cast<quint32>(keys.bytes.size());
+            keys.bytes.insert(keys.bytes.end(), buffer.begin(), buffer.begin() + needed);
+            keys.bytes.back() = 0;
+        }
+        keys.entries.push_back({prefix, offset, static_cast<quint32>(i)});
     }
     return keys;
 }
 
 } // namespace
 
-std::vector<qsizetype> naturalRanks(qsizetype count, const std::function<QStringView(qsizetype)> &nameAt)
+std::vector<quint32> naturalRanks(qsizetype count, const std::function<QStringView(qsizetype)> &nameAt)
 {
     SortKeys keys = sortKeys(count, nameAt);
     std::vector<SortKeys::Entry> &entries = keys.entries;
-    std::stable_sort(entries.begin(), entries.end(),
-                     [&keys](const SortKeys::Entry &a, const SortKeys::Entry &b) { return keys.compare(a, b) < 0; });
-    std::vector<qsizetype> ranks(static_cast<size_t>(count));
-    qsizetype rank = 0;
+    // Equal names get one rank whatever their order here, so the sort needs
+    // no stability and no buffer beside the entries.
+    std::sort(entries.begin(), entries.end(),
+              [&keys](const SortKeys::Entry &a, const SortKeys::Entry &b) { return keys.compare(a, b) < 0; });
+    std::vector<quint32> ranks(static_cast<size_t>(count));
+    quint32 rank = 0;
     for (size_t position = 0; position < entries.size(); ++position) {
         if (position > 0 && keys.compare(entries[position - 1], entries[position]) != 0)
-            rank = static_cast<qsizetype>(position);
-        ranks[static_cast<size_t>(entries[position].index)] = rank;
+            rank = static_cast<quint32>(position);
+        ranks[entries[position].index] = rank;
     }
     return ranks;
 }
 
 void sortNaturally(QStringList &names)
 {
-    const std::vector<qsizetype> ranks =
+    const std::vector<quint32> ranks =
         naturalRanks(names.size(), [&names](qsizetype i) { return QStringView(names[i]); });
     std::vector<qsizetype> order(ranks.size());
     std::iota(order.begin(), order.end(), 0);

@@ -12,8 +12,9 @@
 // when the process runs in the C locale (where numeric ordering is ignored).
 
 // For each of count names, its position in natural order; names that compare
-// equal share a rank, so a stable sort on ranks keeps their order.
-std::vector<qsizetype> naturalRanks(qsizetype count, const std::function<QStringView(qsizetype)> &nameAt);
+// equal share a rank, so a stable sort on ranks keeps their order. Counts up
+// to 2^32 names.
+std::vector<quint32> naturalRanks(qsizetype count, const std::function<QStringView(qsizetype)> &nameAt);
 
 // Sorts names in natural order, stable for names that compare equal.
 void sortNaturally(QStringList &names);
