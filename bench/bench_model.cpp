@@ -33,7 +33,7 @@ MegaFolderListing largeListing(int nodeCount)
             listing.nodes.append(
                 {id, parent,
                  QStringLiteral("%1 %2.%3").arg(word).arg(random.bounded(5000)).arg(QLatin1String(extension)), false,
-                 random.bounded(1 << 30), QByteArrayLiteral("key")});
+                 random.bounded(1 << 30), *MegaFileKey::fromText("key")});
         }
     }
     return listing;

@@ -33,11 +33,8 @@ QString MegaFolderNode::formattedSize() const
 QJsonObject MegaFolderNode::toJson() const
 {
     QJsonObject object{
-        {QLatin1String("id"), id},
-        {QLatin1String("name"), name},
-        {QLatin1String("isFolder"), isFolder},
-        {QLatin1String("size"), size},
-        {QLatin1String("key"), QString::fromUtf8(key)},
+        {QLatin1String("id"), id},     {QLatin1String("name"), name},          {QLatin1String("isFolder"), isFolder},
+        {QLatin1String("size"), size}, {QLatin1String("key"), key.toString()},
     };
     if (parent)
         object.insert(QLatin1String("parent"), *parent);
@@ -53,7 +50,7 @@ void MegaFolderNode::appendJsonText(QByteArray &out) const
     out.append(isFolder ? ",\"isFolder\":true,\"size\":" : ",\"isFolder\":false,\"size\":");
     out.append(QByteArray::number(size));
     out.append(",\"key\":");
-    appendJsonString(out, QString::fromUtf8(key));
+    appendJsonString(out, key.toString());
     if (parent) {
         out.append(",\"parent\":");
         appendJsonString(out, *parent);
@@ -70,9 +67,10 @@ std::optional<MegaFolderNode> MegaFolderNode::fromJson(const QJsonObject &object
     node.name = fields.string(QLatin1String("name"));
     node.isFolder = fields.boolean(QLatin1String("isFolder"));
     node.size = fields.integer(QLatin1String("size"));
-    node.key = fields.string(QLatin1String("key")).toUtf8();
-    if (!fields.ok())
+    const auto key = MegaFileKey::fromText(fields.string(QLatin1String("key")).toUtf8());
+    if (!fields.ok() || !key)
         return std::nullopt;
+    node.key = *key;
     return node;
 }
 
@@ -196,13 +194,15 @@ private:
         return take('"');
     }
     // Plain ASCII text without escapes; anything else is left to the full parser.
-    bool ascii(QByteArray &out)
+    bool ascii(MegaFileKey &out)
     {
         QByteArrayView text;
         if (!plainKey(text))
             return false;
-        out = text.toByteArray();
-        return true;
+        const auto key = MegaFileKey::fromText(text);
+        if (key)
+            out = *key;
+        return key.has_value();
     }
     bool string(QString &out)
     {

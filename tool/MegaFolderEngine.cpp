@@ -118,11 +118,16 @@ void Decoder::add(const QJsonValue &entryValue)
         ++m_skipped;
         return;
     }
+    const auto key = isFolder ? MegaFileKey() : MegaFileKey::fromText(megaKeyString(secret->key).toLatin1());
+    if (!key) {
+        ++m_skipped;
+        return;
+    }
     m_index[number] = static_cast<qsizetype>(m_nodes.size());
     const QJsonValue parent = entry.value(QLatin1String("p"));
     const MegaFolderNode node{handle,       parent.isString() ? std::optional(parent.toString()) : std::nullopt,
                               secret->name, isFolder,
-                              *size,        isFolder ? QByteArray() : megaKeyString(secret->key).toLatin1()};
+                              *size,        *key};
     m_nodes.push_back(Node{number, node.parent ? handleNumber(*node.parent) : 0, isFolder});
     if (!m_text.isEmpty())
         m_text.append(',');

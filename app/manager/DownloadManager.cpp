@@ -1465,7 +1465,7 @@ void DownloadManager::addMegaFiles(const QList<MegaFolderNode> &nodes, const Meg
     for (const MegaFolderNode &node : nodes) {
         if (node.isFolder)
             continue;
-        const MegaNodeDownload download{listing.shareHandle, node.id,   QString::fromUtf8(node.key),
+        const MegaNodeDownload download{listing.shareHandle, node.id,   node.key.toString(),
                                         node.name,           node.size, foldersOf(node)};
         if (download.validate())
             continue;

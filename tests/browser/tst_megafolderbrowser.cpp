@@ -23,7 +23,7 @@
 
 namespace {
 
-const QByteArray fileKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
+const MegaFileKey fileKey = *MegaFileKey::fromText("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8");
 
 MegaFolderListing listing(qint64 skipped, int moreFiles = 0)
 {

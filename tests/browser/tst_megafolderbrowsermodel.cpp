@@ -29,7 +29,7 @@ MegaFolderNode folder(const QString &id, const QString &parent, const QString &n
 
 MegaFolderNode file(const QString &id, const QString &parent, const QString &name, qint64 size = 1000)
 {
-    return {id, parent, name, false, size, fileKey.toUtf8()};
+    return {id, parent, name, false, size, *MegaFileKey::fromText(fileKey.toUtf8())};
 }
 
 // Share / Season 2 / Extras, with videos and other files at each level.

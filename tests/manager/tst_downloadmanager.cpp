@@ -584,7 +584,8 @@ private Q_SLOTS:
         MegaFolderListing listing;
         listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
         listing.shareHandle = "AbCdEfGh";
-        manager.addMegaFiles({{"0aB1cD2e", "root", "clip.mp4", false, 1500000, fileKey.toUtf8()}}, listing);
+        manager.addMegaFiles(
+            {{"0aB1cD2e", "root", "clip.mp4", false, 1500000, *MegaFileKey::fromText(fileKey.toUtf8())}}, listing);
         QTRY_COMPARE(manager.itemAt(0).state, DownloadState::completed);
         const DownloadItem &item = manager.itemAt(0);
         QCOMPARE(fixture.recorded("folder-" + item.jobID()), QStringList({"--folder-file", item.folder, item.jobID()}));
@@ -604,7 +605,7 @@ private Q_SLOTS:
         listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
         listing.shareHandle = "AbCdEfGh";
         const auto file = [](const char *id, const char *name) {
-            return MegaFolderNode{id, "root", name, false, 1000, fileKey.toUtf8()};
+            return MegaFolderNode{id, "root", name, false, 1000, *MegaFileKey::fromText(fileKey.toUtf8())};
         };
         manager.addMegaFiles(
             {file("0aB1cD2e", "ok-a.jpg"), file("1aB1cD2e", "fail-b.jpg"), file("2aB1cD2e", "ok-c.jpg")}, listing);
@@ -1470,10 +1471,12 @@ private Q_SLOTS:
         MegaFolderListing listing;
         listing.sourceURL = "https://mega.nz/folder/AbCdEfGh#bqYT8Zdz0BGhr4DVR5LW4w";
         listing.shareHandle = "AbCdEfGh";
-        const MegaFolderNode first{"0aB1cD2e", "root", "first.mp4", false, 1500000, fileKey.toUtf8()};
-        const MegaFolderNode second{"1aB1cD2e", "root", "second.mkv", false, 20, fileKey.toUtf8()};
+        const MegaFolderNode first{"0aB1cD2e", "root",  "first.mp4",
+                                   false,      1500000, *MegaFileKey::fromText(fileKey.toUtf8())};
+        const MegaFolderNode second{"1aB1cD2e", "root", "second.mkv",
+                                    false,      20,     *MegaFileKey::fromText(fileKey.toUtf8())};
         const MegaFolderNode folder{"2aB1cD2e", "root", "Folder", true, 0, {}};
-        const MegaFolderNode invalid{"3aB1cD2e", "root", "bad key.mp4", false, 1, "short"};
+        const MegaFolderNode invalid{"3aB1cD2e", "root", "bad key.mp4", false, 1, *MegaFileKey::fromText("short")};
         manager.addMegaFiles({second, folder, first, invalid}, listing);
         QCOMPARE(manager.notice(), "Added 2 selected MEGA files to the queue");
         QCOMPARE(manager.count(), 2);

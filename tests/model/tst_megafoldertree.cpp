@@ -22,7 +22,7 @@ MegaFolderNode file(const char *id, const char *parent, const char *name)
             QString::fromUtf8(name),
             false,
             100,
-            QByteArrayLiteral("k")};
+            *MegaFileKey::fromText("k")};
 }
 
 MegaFolderTree treeOf(QList<MegaFolderNode> nodes, const char *root = "root")

@@ -63,6 +63,10 @@ private Q_SLOTS:
         QTest::newRow("largest size") << json("{'id':'a','name':'n','isFolder':false,'size':9223372036854775807,'key':''}") << true << false;
         QTest::newRow("negative zero") << json("{'id':'a','name':'n','isFolder':false,'size':-0,'key':''}") << true << false;
         QTest::newRow("leading zero") << json("{'id':'a','name':'n','isFolder':false,'size':012,'key':''}") << false << false;
+        QTest::newRow("key of 47") << json("{'id':'a','name':'n','isFolder':false,'size':1,'key':'" + QByteArray(47, 'k') + "'}") << true << false;
+        QTest::newRow("key of 48") << json("{'id':'a','name':'n','isFolder':false,'size':1,'key':'" + QByteArray(48, 'k') + "'}") << false << false;
+        QTest::newRow("key not ASCII") << QByteArray("{\"id\":\"a\",\"name\":\"n\",\"isFolder\":false,\"size\":1,\"key\":\"k\xc3\xa9\"}") << false << false;
+        QTest::newRow("escaped key") << json("{'id':'a','name':'n','isFolder':false,'size':1,'key':'\\u0041B'}") << true << false;
         QTest::newRow("spaces") << json(" { 'id' : 'a' , 'name':'n','isFolder' : false,'size': 3 ,'key':'', 'parent' : 'p' } ") << true << true;
         QTest::newRow("text after it") << json("{'id':'a','name':'n','isFolder':true,'size':0,'key':''} x") << false << false;
         QTest::newRow("unclosed name") << json("{'id':'a','name':'n") << false << false;
@@ -130,7 +134,7 @@ private Q_SLOTS:
     {
         const MegaFolderNode node{QStringLiteral("AbCdEfGh"),         QStringLiteral("p"),
                                   QStringLiteral("big.mkv"),          false,
-                                  std::numeric_limits<qint64>::max(), fileKey.toUtf8()};
+                                  std::numeric_limits<qint64>::max(), *MegaFileKey::fromText(fileKey.toUtf8())};
         const QByteArray text = QJsonDocument(node.toJson()).toJson(QJsonDocument::Compact);
         QVERIFY(text.contains("9223372036854775807"));
         QCOMPARE(MegaFolderNode::fromJson(QJsonDocument::fromJson(text).object()), node);
@@ -251,11 +255,11 @@ private Q_SLOTS:
         listing.nodes = {
             {QStringLiteral("RootRoot"), {}, QStringLiteral("Share"), true, 0, {}},
             {QStringLiteral("FileFile"), QStringLiteral("RootRoot"), QStringLiteral("R\u00e9sum\u00e9 \"1\".mp4"),
-             false, 123456789, fileKey.toUtf8()},
+             false, 123456789, *MegaFileKey::fromText(fileKey.toUtf8())},
             {QStringLiteral("OddNames"), QStringLiteral("RootRoot"),
              QStringLiteral("back\\slash\nline\x01\x1f \U0001F600 ") + QChar(0xd800) + QStringLiteral("]},{\"") +
                  QChar(0xdc00),
-             false, 9007199254740993, fileKey.toUtf8()},
+             false, 9007199254740993, *MegaFileKey::fromText(fileKey.toUtf8())},
         };
         const QByteArray text = listing.toJsonText();
         QVERIFY(!text.endsWith('\n'));

@@ -224,7 +224,7 @@ private Q_SLOTS:
             listing.rootID = "rootnode";
             listing.initialFolderID = "rootnode";
             listing.nodes.append({"rootnode", {}, "Everything", true, 0, {}});
-            const QByteArray key = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
+            const MegaFileKey key = *MegaFileKey::fromText("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8");
             const QString padName = QString(60, 'n');
             for (int folder = 0; folder < 300; ++folder) {
                 const QString folderID = QString("f%1").arg(folder, 7, 10, QChar('0'));
