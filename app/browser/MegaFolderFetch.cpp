@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -19,6 +20,18 @@ constexpr qsizetype blockBytes = 262144;
 constexpr qsizetype headBytes = 65536;
 // A wait on the pipe is this short so a cancel is seen soon even while the tool is silent.
 constexpr int pollMs = 100;
+// From this many nodes a closed listing's memory is handed back to the system.
+constexpr qsizetype largeListing = 100000;
+
+// The allocator keeps freed blocks for reuse; the hundreds of megabytes of a
+// large listing would stay resident for as long as the application runs.
+void releaseTree(MegaFolderTree *tree)
+{
+    const bool large = tree->listing().nodes.size() >= largeListing;
+    delete tree;
+    if (large)
+        malloc_trim(0);
+}
 
 } // namespace
 
@@ -95,7 +108,7 @@ void ListingDecode::finish(Done done)
         auto listing = self->m_readable ? self->m_reader.finish() : std::nullopt;
         std::shared_ptr<MegaFolderTree> tree;
         if (listing)
-            tree = std::make_shared<MegaFolderTree>(std::move(*listing));
+            tree = std::shared_ptr<MegaFolderTree>(new MegaFolderTree(std::move(*listing)), releaseTree);
         if (!self->m_cancelled.load())
             done(std::move(tree));
     });
