@@ -25,11 +25,18 @@ constexpr qsizetype largeListing = 100000;
 
 // The allocator keeps freed blocks for reuse; the hundreds of megabytes of a
 // large listing would stay resident for as long as the application runs.
+// They are handed back once the events under way are done, as the files
+// shown share the nodes and may be freed after the tree.
 void releaseTree(MegaFolderTree *tree)
 {
     const bool large = tree->listing().nodes.size() >= largeListing;
     delete tree;
-    if (large)
+    if (!large)
+        return;
+    if (QCoreApplication *application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            application, [] { malloc_trim(0); }, Qt::QueuedConnection);
+    else
         malloc_trim(0);
 }
 
