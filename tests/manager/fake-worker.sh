@@ -80,9 +80,10 @@ case "$name" in
   stubborn*) trap '' INT ;;
   deaf*) trap '' INT TERM ;;
 esac
-printf '%s\n' "$@" > "$dir/$name.args"
-env > "$dir/$name.env"
-printf '%s' "$input" > "$dir/$name.stdin"
+# Each record appears whole: a test may read it while the worker still runs.
+printf '%s\n' "$@" > "$dir/$name.args.new" && mv -f "$dir/$name.args.new" "$dir/$name.args"
+env > "$dir/$name.env.new" && mv -f "$dir/$name.env.new" "$dir/$name.env"
+printf '%s' "$input" > "$dir/$name.stdin.new" && mv -f "$dir/$name.stdin.new" "$dir/$name.stdin"
 case " $* " in
   *" --dump-single-json "*)
     echo '{"id": "v", "title": "Video", "formats": [
