@@ -415,6 +415,7 @@ MegaResult<bool> fetchVerified(const MegaLink &link, const DownloadInfo &info, c
             unsaved = 0;
         }
         offset = written;
+        fetcher.giveBack(std::move(range.body));
         meter.report(offset + fetcher.arrivedAhead(), offset == size);
     }
 

@@ -206,12 +206,43 @@ qint64 RangeFetcher::arrivedAhead() const
     return arrived;
 }
 
+qsizetype RangeFetcher::rangesHeld() const
+{
+    auto held = static_cast<qsizetype>(m_parked.size());
+    for (const auto &slot : m_slots)
+        held += slot->busy ? 1 : 0;
+    return held;
+}
+
+void RangeFetcher::giveBack(QByteArray &&body)
+{
+    // Kept only while the buffers in memory stay within the most held at once
+    // before, so the run's count of buffers never grows. Smaller ones are not worth keeping.
+    if (body.capacity() < m_rangeBytes || !body.isDetached() ||
+        rangesHeld() + static_cast<qsizetype>(m_spare.size()) + 1 > m_mostHeld)
+        return;
+    m_spare.push_back(std::move(body));
+}
+
+QByteArray RangeFetcher::bodyFor(qint64 bytes)
+{
+    // This range and the one the caller may be holding.
+    m_mostHeld = std::max(m_mostHeld, rangesHeld() + 2);
+    if (m_spare.empty() || bytes > m_spare.back().capacity())
+        return QByteArray();
+    QByteArray body = std::move(m_spare.back());
+    m_spare.pop_back();
+    // Emptied in place: clear() would hand the buffer back to the allocator.
+    body.resize(0);
+    return body;
+}
+
 void RangeFetcher::request(Slot &slot)
 {
     const qint64 first = m_nextFirst;
     const qint64 last = std::min(first + m_rangeBytes - 1, m_size - 1);
     m_nextFirst = last + 1;
-    slot.range = Range{first, last - first + 1, QByteArray(), false};
+    slot.range = Range{first, last - first + 1, bodyFor(last - first + 1), false};
     slot.tries = 0;
     send(slot, false);
 }
@@ -261,7 +292,7 @@ bool RangeFetcher::takeOver(Slot &slot, bool onlyFarSlower)
         return false;
     victim->range.expected = cut - victim->range.first;
     victim->cut = true;
-    slot.range = Range{cut, end - cut, QByteArray(), false};
+    slot.range = Range{cut, end - cut, bodyFor(end - cut), false};
     slot.tries = 0;
     send(slot, false);
     return true;
@@ -319,9 +350,7 @@ void RangeFetcher::fill()
         if (busyConnections() >= m_connections)
             return;
         // Ranges in memory, arrived or on their way, stay within twice the connections.
-        qint64 held = static_cast<qint64>(m_parked.size());
-        for (const auto &other : m_slots)
-            held += other->busy ? 1 : 0;
+        const qsizetype held = rangesHeld();
         if (takeOver(*slot, true))
             continue;
         if (m_nextFirst < m_size && held < 2 * m_connections)

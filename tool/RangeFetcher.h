@@ -51,6 +51,10 @@ public:
     // range is its error. After an error, nothing more is requested.
     MegaResult<Range> next();
 
+    // Takes back a handed-over range's buffer for a later range: its pages
+    // are already there, and faulting fresh ones in costs more than decrypting.
+    void giveBack(QByteArray &&body);
+
     // Bytes that have arrived of ranges not yet handed over.
     qint64 arrivedAhead() const;
     // Called between waits for data, a few times a second at least.
@@ -67,6 +71,10 @@ private:
     bool admit(qint64 bytes);
     // Lets paused connections go on once the limit allows; how long until it does.
     std::chrono::milliseconds releasePaused();
+    // Ranges in memory, arrived or on their way.
+    qsizetype rangesHeld() const;
+    // An empty buffer for a range of that many bytes, a given-back one when there is one.
+    QByteArray bodyFor(qint64 bytes);
     // Asks for the next range on the slot's connection.
     void request(Slot &slot);
     // Gives the tail of the unfinished range that would end last to the slot,
@@ -100,6 +108,8 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::map<qint64, Range> m_parked; // finished ranges waiting for their turn, by where they start
     std::function<void()> m_whileWaiting;
+    std::vector<QByteArray> m_spare; // given-back buffers of a whole range each
+    qsizetype m_mostHeld = 0;        // the most range buffers in memory at once
     // A token bucket shared by all connections (LARK_MEGA_RATE_LIMIT, bytes a
     // second); no limit when the rate is 0.
     double m_rate = 0;
