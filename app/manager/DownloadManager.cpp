@@ -279,6 +279,17 @@ QList<DownloadItem> DownloadManager::items() const
     return list;
 }
 
+QList<QUuid> DownloadManager::idsWhere(const std::function<bool(const DownloadItem &)> &chosen) const
+{
+    // Ids, not items: a copy of a hundred thousand items held the window for a tenth of a second.
+    QList<QUuid> ids;
+    for (auto it = m_items.crbegin(); it != m_items.crend(); ++it) {
+        if (chosen(*it))
+            ids.append(it->id);
+    }
+    return ids;
+}
+
 const DownloadItem &DownloadManager::itemAt(int row) const
 {
     return m_items[m_items.size() - 1 - static_cast<size_t>(row)];
@@ -1239,12 +1250,12 @@ void DownloadManager::forgetWorkingFiles(const QList<DownloadItem> &removed)
 
 void DownloadManager::pauseAll()
 {
-    for (const DownloadItem &item : items()) {
-        // A wait to try again is the user's to cancel; closing keeps it for the next start.
-        const bool waiting = item.state == DownloadState::failed && item.retryAt && !m_isClosing;
-        if (item.state == DownloadState::downloading || item.state == DownloadState::queued || waiting)
-            pause(item.id);
-    }
+    // A wait to try again is the user's to cancel; closing keeps it for the next start.
+    for (const QUuid &id : idsWhere([this](const DownloadItem &item) {
+             const bool waiting = item.state == DownloadState::failed && item.retryAt && !m_isClosing;
+             return item.state == DownloadState::downloading || item.state == DownloadState::queued || waiting;
+         }))
+        pause(id);
 }
 
 void DownloadManager::resumeAll()
@@ -1261,15 +1272,13 @@ void DownloadManager::retryFailed()
 
 void DownloadManager::resumeWhere(const std::function<bool(const DownloadItem &)> &chosen)
 {
-    for (const DownloadItem &item : items()) {
-        if (chosen(item)) {
-            m_waiting.remove(item.id);
-            change(item.id, [](DownloadItem &resumed) {
-                resumed.state = DownloadState::queued;
-                resumed.retryAt.reset();
-                resumed.retries = 0;
-            });
-        }
+    for (const QUuid &id : idsWhere(chosen)) {
+        m_waiting.remove(id);
+        change(id, [](DownloadItem &resumed) {
+            resumed.state = DownloadState::queued;
+            resumed.retryAt.reset();
+            resumed.retries = 0;
+        });
     }
     watchRetries();
     pump();

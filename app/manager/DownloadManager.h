@@ -271,6 +271,8 @@ private:
     void fail(const QUuid &id, const QString &message);
     void setNotice(const QString &notice, NoticeTone tone = NoticeTone::information);
     void resumeWhere(const std::function<bool(const DownloadItem &)> &chosen);
+    // The ids of the chosen items, newest first.
+    QList<QUuid> idsWhere(const std::function<bool(const DownloadItem &)> &chosen) const;
     void insertItem(DownloadItem item);
     void insertBatch(std::vector<DownloadItem> batch);
     void removeItemsWhere(const std::function<bool(const DownloadItem &)> &predicate);
